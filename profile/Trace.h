@@ -1,0 +1,129 @@
+// The process's trace file: one facility for every library and program.
+//
+// The host program defines `logFilePtr` and `traceInited` and exports them
+// (link with -rdynamic); libraries only declare them. A line is written when
+// the component's level is above the line's threshold, `traceInited` is
+// non-zero and `logFilePtr` is set.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdint>
+#include <cwchar>
+#include <mutex>
+#include <string>
+#include <vector>
+
+extern FILE* logFilePtr;
+extern int traceInited;
+
+namespace wardtrace {
+
+/// The one lock around every line and every open, reopen and close of
+/// `logFilePtr`. An inline function's static: one object per process (a GNU
+/// unique symbol), as long as it keeps default visibility.
+inline std::mutex& traceMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+/// Levels are plain ints written by the loader while other threads trace.
+inline int level(const int& v) { return __atomic_load_n(&v, __ATOMIC_RELAXED); }
+inline void setLevel(int& v, int value) { __atomic_store_n(&v, value, __ATOMIC_RELAXED); }
+
+/// Decodes UTF-8 bytes into wide characters; a byte that does not start a
+/// valid sequence becomes the four characters "\xNN".
+inline std::wstring decodeEscaped(const char* s, size_t n)
+{
+    std::wstring out;
+    out.reserve(n);
+    size_t i = 0;
+    while (i < n) {
+        unsigned char b = static_cast<unsigned char>(s[i]);
+        uint32_t cp = 0;
+        size_t len = 0;
+        if (b < 0x80) {
+            cp = b;
+            len = 1;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            cp = b & 0x1F;
+            len = 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            cp = b & 0x0F;
+            len = 3;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            cp = b & 0x07;
+            len = 4;
+        }
+        bool ok = len != 0 && i + len <= n;
+        for (size_t k = 1; ok && k < len; ++k) {
+            unsigned char c = static_cast<unsigned char>(s[i + k]);
+            if ((c & 0xC0) != 0x80)
+                ok = false;
+            else
+                cp = (cp << 6) | (c & 0x3F);
+        }
+        if (ok && len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)))
+            ok = false;
+        if (ok && len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
+            ok = false;
+        if (ok) {
+            out.push_back(static_cast<wchar_t>(cp));
+            i += len;
+        } else {
+            static const char hex[] = "0123456789abcdef";
+            out += L"\\x";
+            out.push_back(static_cast<wchar_t>(hex[b >> 4]));
+            out.push_back(static_cast<wchar_t>(hex[b & 0xF]));
+            ++i;
+        }
+    }
+    return out;
+}
+
+/// Formats a whole line: the wide format is narrowed (formats are ASCII),
+/// printed with the narrow printf so that "%s" passes bytes through, then
+/// widened with invalid bytes escaped.
+inline std::wstring formatLine(const wchar_t* fmt, va_list ap)
+{
+    std::string narrowFmt;
+    for (const wchar_t* p = fmt; *p; ++p)
+        narrowFmt.push_back(static_cast<unsigned>(*p) < 0x80 ? static_cast<char>(*p) : '?');
+    va_list probe;
+    va_copy(probe, ap);
+    int n = std::vsnprintf(nullptr, 0, narrowFmt.c_str(), probe);
+    va_end(probe);
+    if (n < 0)
+        return L"(unprintable trace line: " + decodeEscaped(narrowFmt.data(), narrowFmt.size()) + L")\n";
+    std::vector<char> buf(static_cast<size_t>(n) + 1);
+    std::vsnprintf(buf.data(), buf.size(), narrowFmt.c_str(), ap);
+    return decodeEscaped(buf.data(), static_cast<size_t>(n));
+}
+
+inline void writeFormatted(const std::wstring& line)
+{
+    std::lock_guard<std::mutex> lock(traceMutex());
+    if (__atomic_load_n(&traceInited, __ATOMIC_RELAXED) == 0 || logFilePtr == nullptr)
+        return;
+    std::fputws(line.c_str(), logFilePtr);
+    std::fflush(logFilePtr);
+}
+
+inline void writeLine(const wchar_t* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::wstring line = formatLine(fmt, ap);
+    va_end(ap);
+    writeFormatted(line);
+}
+
+} // namespace wardtrace
+
+/// WARD_TRACE(levelVariable, threshold, L"Class::method - text %s\n", args...)
+#define WARD_TRACE(levelVar, threshold, ...)                          \
+    do {                                                              \
+        if (::wardtrace::level(levelVar) > (threshold))               \
+            ::wardtrace::writeLine(__VA_ARGS__);                      \
+    } while (0)
