@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -54,6 +55,8 @@ class Store : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // The machine's own /usr/local is never written: only inside ns-run.sh.
+        ASSERT_STREQ(getenv("WARD_NS_INSIDE"), "1") << "run through tests/ns-run.sh";
         run("rm -rf " + kFolder);
         static const char* const keys[] = {"Count", "Flag", "Name", "List"};
         auto list = PreferencesHelper::getInstance()->CreateCFMutableArray();
