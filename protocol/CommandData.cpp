@@ -59,6 +59,20 @@ std::wstring PayloadAccess::outputText(const SerializedData& d)
     return d.outStream ? d.outStream->str() : std::wstring();
 }
 
+std::wstring PayloadAccess::inputText(const SerializedData& d)
+{
+    return d.inStream ? d.inStream->str() : std::wstring();
+}
+
+void PayloadAccess::setOutputText(SerializedData& d, const std::wstring& text)
+{
+    if (!d.outStream)
+        return;
+    d.outStream->str(text);
+    d.outStream->seekp(0, std::ios::end);
+    d.hasData = true;
+}
+
 void PayloadAccess::setInput(SerializedData& d, const std::wstring& text)
 {
     d.inArchive.reset();

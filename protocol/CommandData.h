@@ -151,6 +151,11 @@ public:
     /// Throws what the archive throws on a bad header; the stream then stays
     /// without an archive.
     static void setInput(SerializedData& d, const std::wstring& text);
+    /// The received text, whole (empty without an input stream).
+    static std::wstring inputText(const SerializedData& d);
+    /// Replaces what was written with `text` (a whole archive text) and
+    /// marks `d` as holding data; without an output stream does nothing.
+    static void setOutputText(SerializedData& d, const std::wstring& text);
 };
 
 } // namespace HVO
