@@ -107,6 +107,6 @@ int main(int argc, char** argv)
         perror(answers);
         return 2;
     }
-    fputs(out.c_str(), f);
+    fwrite(out.data(), 1, out.size(), f);
     return fclose(f) == 0 ? 0 : 2;
 }
