@@ -181,3 +181,100 @@ INSTANTIATE_TEST_SUITE_P(Table, ScannerFiles, testing::ValuesIn(fileCases()),
                          [](const testing::TestParamInfo<FileCase>& i) { return std::string(i.param.name); });
 
 } // namespace
+
+namespace {
+
+std::vector<std::string> answerNames(const std::string& answers)
+{
+    std::vector<std::string> v;
+    std::istringstream in(answers);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.compare(0, 5, "name=") == 0)
+            v.push_back(line.substr(5));
+    return v;
+}
+
+// The libraries llvm-objdump lists, less the upward and lazy loads the
+// scanner leaves out, names cut at 1,023 characters.
+std::vector<std::string> objdumpNames(const std::string& path)
+{
+    int status = -1;
+    const std::string listing =
+        machotest::runProgram({"/usr/bin/llvm-objdump", "--macho", "--dylibs-used", path}, &status);
+    EXPECT_EQ(0, status) << listing;
+    std::vector<std::string> v;
+    std::istringstream in(listing);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] != '\t')
+            continue;
+        if (line.find(", upward)") != std::string::npos || line.find(", lazy)") != std::string::npos)
+            continue;
+        const size_t end = line.rfind(" (compatibility version");
+        v.push_back(line.substr(1, std::min<size_t>(end - 1, 1023)));
+    }
+    return v;
+}
+
+TEST(ScannerOracle, NamesEqualLlvmObjdump)
+{
+    const char* files[] = {"i386_exe",         "ppc_exe",      "ppc_dylib",     "upward_lazy",
+                           "only_upward_lazy", "loads_250",    "long_name",     "dylib_own_id",
+                           "x86_64_be_free_exe64", "no_commands", "lld_libfoo.dylib", "lld_exe",
+                           "lld_exe_weak",     "lld_exe_arm64"};
+    for (const char* f : files) {
+        SCOPED_TRACE(f);
+        const std::string path = fixture(f);
+        const auto r = runDriver("deps", path);
+        EXPECT_EQ(objdumpNames(path), answerNames(r.answers));
+        EXPECT_EQ("", r.out);
+        EXPECT_EQ("", r.err);
+    }
+}
+
+// Reading never writes: every fixture keeps its md5sum.
+TEST(ScannerFilesUnchanged, Md5sumBeforeAndAfter)
+{
+    const std::vector<std::string> files = {
+        "i386_exe", "ppc_exe", "fat_ppc_i386", "fat_dylib_exe", "lld_fat_dylib_exe", "fat_slice_at_29",
+        "fat_truncated_table", "java_class", "ar_fat_good", "lld_lib_i386.a", "magic_27", "size_zero_middle"};
+    std::vector<std::string> argv{"/usr/bin/md5sum"};
+    for (const std::string& f : files)
+        argv.push_back(fixture(f));
+    const std::string before = machotest::runProgram(argv);
+    ASSERT_NE("", before);
+    for (const std::string& f : files) {
+        runDriver("deps", fixture(f));
+        runDriver("exec", fixture(f));
+    }
+    runDriver("member:fat.o", fixture("ar_fat_good"));
+    EXPECT_EQ(before, machotest::runProgram(argv));
+}
+
+// The option variables that print while reading, set by the driver.
+TEST(ScannerOptions, VerboseFatAndModificationTime)
+{
+    setenv("TZ", "UTC", 1);
+    const std::string stamp = "\ttime stamp 2 Thu Jan  1 00:00:02 1970\n";
+    auto r = runDriver("deps", fixture("i386_exe"), {"--vflag"});
+    EXPECT_EQ(stamp + stamp + stamp, r.out);
+    EXPECT_EQ(3u, answerNames(r.answers).size());
+
+    r = runDriver("deps", fixture("fat_ppc_i386"), {"--fflag"});
+    EXPECT_EQ("Fat headers\n", r.out);
+    EXPECT_EQ(2u, answerNames(r.answers).size());
+
+    const std::string cut = fixture("fat_truncated_table");
+    r = runDriver("exec", cut, {"--fflag"});
+    EXPECT_EQ("Fat headers\n", r.out);
+    EXPECT_EQ(withPath(kFatTable, cut), r.err);
+
+    struct stat st;
+    ASSERT_EQ(0, stat(fixture("ppc_exe").c_str(), &st));
+    r = runDriver("exec", fixture("ppc_exe"), {"--Wflag"});
+    EXPECT_EQ("Modification time = " + std::to_string(st.st_mtime) + "\n", r.out);
+    EXPECT_EQ("exec=1\n", r.answers);
+}
+
+} // namespace
