@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <sstream>
 #include <vector>
 
 using namespace macho;
@@ -46,6 +47,35 @@ TEST(ByteOrder, PlainRelocationFromBigEndian)
 
     swap_relocation_info(&r, 1, kOther);
     EXPECT_EQ(0, memcmp(&r, file, sizeof r));
+}
+
+// The same entry in a PowerPC object, decoded independently by llvm-objdump.
+TEST(ByteOrder, PlainRelocationAsLlvmObjdumpDecodesIt)
+{
+    const std::string path = machotest::fixture("ppc_reloc.o");
+    const std::string bytes = machotest::readFile(path);
+    ASSERT_GE(bytes.size(), 168u);
+    relocation_info r;
+    memcpy(&r, bytes.data() + 160, sizeof r);
+    swap_relocation_info(&r, 1, kHost);
+
+    const std::string listing = machotest::runProgram({"/usr/bin/llvm-objdump", "--macho", "-r", path});
+    std::istringstream lines(listing);
+    std::string line;
+    std::string address, pcrel, length, ext, type, scattered;
+    uint32_t symbolnum = 0;
+    while (std::getline(lines, line))
+        if (line.compare(0, 8, "00000004") == 0)
+            std::istringstream(line) >> address >> pcrel >> length >> ext >> type >> scattered >> symbolnum;
+    ASSERT_EQ("00000004", address) << listing;
+    const char* lengths[] = {"byte", "word", "long", "quad"};
+    EXPECT_EQ(4, r.r_address);
+    EXPECT_EQ(pcrel == "True" ? 1u : 0u, (r.r_info >> 24) & 1);
+    EXPECT_EQ(length, lengths[(r.r_info >> 25) & 3]);
+    EXPECT_EQ(ext == "True" ? 1u : 0u, (r.r_info >> 27) & 1);
+    EXPECT_EQ(std::stoul(type), (r.r_info >> 28) & 15);
+    EXPECT_EQ("False", scattered);
+    EXPECT_EQ(symbolnum, relocSymbolnum(r.r_info));
 }
 
 TEST(ByteOrder, ScatteredRelocationWordsReversed)

@@ -288,6 +288,31 @@ TEST(ScannerFilesUnchanged, Md5sumBeforeAndAfter)
     EXPECT_EQ(before, machotest::runProgram(argv));
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// A file that does not fit in memory answers like a file that cannot be
+// read: 0, silently, and the process goes on.
+TEST(ScannerMemory, BufferRefusedAnswersLikeFailedRead)
+{
+    if (kSanitized)
+        GTEST_SKIP() << "the sanitizers cannot run under an address-space limit";
+    const std::vector<std::string> limit{"--limit-as", "268435456"};
+    const std::string path = fixture("sparse_512mib");
+    auto r = runDriver("deps", path, limit);
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("result=0\ncount=0\nnames=NULL\n", r.answers);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("", r.err);
+    r = runDriver("exec", path, limit);
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("exec=0\n", r.answers);
+    EXPECT_EQ("", r.err);
+}
+
 // The option variables that print while reading, set by the driver.
 TEST(ScannerOptions, VerboseFatAndModificationTime)
 {
