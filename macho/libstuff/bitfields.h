@@ -30,7 +30,7 @@ extern const BitLayout kTwolevelHintBits;
 // dylib_reference: isym 24, flags 8.
 extern const BitLayout kDylibReferenceBits;
 // x87 control word: invalid, denorm, zdiv, ovrfl, undfl, precis, 2 unused,
-// pc 2, rc 2, 4 unused.
+// pc 2, rc 2, 1 unused (inf), 3 unused.
 extern const BitLayout kFpControlBits;
 // x87 status word: invalid, denorm, zdiv, ovrfl, undfl, precis, stkflt,
 // errsumm, c0, c1, c2, tos 3, c3, busy.

@@ -70,7 +70,7 @@ uint16_t swap_bits16(uint16_t v, const BitLayout& layout, byte_sex target)
 constexpr uint8_t kReloc[] = {24, 1, 2, 1, 4};
 constexpr uint8_t kHint[] = {8, 24};
 constexpr uint8_t kDylibRef[] = {24, 8};
-constexpr uint8_t kFpControl[] = {1, 1, 1, 1, 1, 1, 2, 2, 2, 4};
+constexpr uint8_t kFpControl[] = {1, 1, 1, 1, 1, 1, 2, 2, 2, 1, 3};
 constexpr uint8_t kFpStatus[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 3, 1, 1};
 constexpr uint8_t kSparcPsr[] = {5, 1, 1, 1, 4, 1, 1, 6, 1, 1, 1, 1, 4, 4};
 constexpr uint8_t kSparcFsr[] = {5, 5, 2, 1, 1, 3, 3, 2, 1, 5, 2, 2};
