@@ -1,0 +1,244 @@
+#include "LogFormat.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+#include "HVOCommBroker.h"
+
+namespace HVO {
+namespace detail {
+
+std::wstring decodeUtf8Escaped(const std::string& s)
+{
+    std::wstring out;
+    size_t i = 0, n = s.size();
+    while (i < n) {
+        unsigned char b = static_cast<unsigned char>(s[i]);
+        uint32_t cp = 0;
+        size_t len = 0;
+        if (b < 0x80) {
+            cp = b;
+            len = 1;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            cp = b & 0x1F;
+            len = 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            cp = b & 0x0F;
+            len = 3;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            cp = b & 0x07;
+            len = 4;
+        }
+        bool ok = len != 0 && i + len <= n;
+        for (size_t k = 1; ok && k < len; ++k) {
+            unsigned char c = static_cast<unsigned char>(s[i + k]);
+            if ((c & 0xC0) != 0x80)
+                ok = false;
+            else
+                cp = (cp << 6) | (c & 0x3F);
+        }
+        if (ok && len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)))
+            ok = false;
+        if (ok && len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
+            ok = false;
+        if (ok) {
+            out.push_back(static_cast<wchar_t>(cp));
+            i += len;
+        } else {
+            out.push_back(static_cast<wchar_t>(0xDC80 + b));
+            ++i;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+void pad(std::wstring& out, const std::wstring& text, bool left, int width)
+{
+    int fill = width - static_cast<int>(text.size());
+    if (!left)
+        for (int i = 0; i < fill; ++i)
+            out.push_back(L' ');
+    out += text;
+    if (left)
+        for (int i = 0; i < fill; ++i)
+            out.push_back(L' ');
+}
+
+} // namespace
+
+std::wstring formatLogText(const wchar_t* format, va_list ap)
+{
+    std::wstring out;
+    if (format == nullptr)
+        return out;
+    const wchar_t* p = format;
+    while (*p) {
+        if (*p != L'%') {
+            out.push_back(*p++);
+            continue;
+        }
+        const wchar_t* start = p++;
+        if (*p == L'%') {
+            out.push_back(L'%');
+            ++p;
+            continue;
+        }
+        std::string spec = "%";
+        bool left = false;
+        while (*p && std::wcschr(L"-+ #0'", *p)) {
+            if (*p == L'-')
+                left = true;
+            spec.push_back(static_cast<char>(*p++));
+        }
+        int width = -1, precision = -1;
+        if (*p == L'*') {
+            width = va_arg(ap, int);
+            if (width < 0) {
+                left = true;
+                width = -width;
+            }
+            spec += std::to_string(width);
+            ++p;
+        } else {
+            if (*p >= L'0' && *p <= L'9')
+                width = 0;
+            while (*p >= L'0' && *p <= L'9') {
+                width = width * 10 + (*p - L'0');
+                spec.push_back(static_cast<char>(*p++));
+            }
+        }
+        if (*p == L'.') {
+            spec.push_back('.');
+            ++p;
+            precision = 0;
+            if (*p == L'*') {
+                precision = va_arg(ap, int);
+                spec += std::to_string(precision < 0 ? 0 : precision);
+                ++p;
+            } else {
+                while (*p >= L'0' && *p <= L'9') {
+                    precision = precision * 10 + (*p - L'0');
+                    spec.push_back(static_cast<char>(*p++));
+                }
+            }
+        }
+        std::string length;
+        while (*p && std::wcschr(L"hlLqjzt", *p))
+            length.push_back(static_cast<char>(*p++));
+        wchar_t conv = *p;
+        if (conv == 0) {
+            out.append(start, p);
+            break;
+        }
+        ++p;
+        switch (conv) {
+        case L's':
+        case L'S': {
+            std::wstring text;
+            if (conv == L'S' || length == "l") {
+                const wchar_t* w = va_arg(ap, const wchar_t*);
+                text = w ? std::wstring(w) : std::wstring(L"(null)");
+            } else {
+                const char* s = va_arg(ap, const char*);
+                text = s ? decodeUtf8Escaped(s) : std::wstring(L"(null)");
+            }
+            if (precision >= 0 && static_cast<size_t>(precision) < text.size())
+                text.resize(static_cast<size_t>(precision));
+            pad(out, text, left, width);
+            break;
+        }
+        case L'c':
+        case L'C': {
+            std::wstring text;
+            if (conv == L'C' || length == "l")
+                text.push_back(static_cast<wchar_t>(va_arg(ap, wint_t)));
+            else
+                text = decodeUtf8Escaped(std::string(1, static_cast<char>(va_arg(ap, int))));
+            pad(out, text, left, width);
+            break;
+        }
+        case L'n':
+            // Never written through: the argument is only consumed.
+            (void)va_arg(ap, void*);
+            break;
+        case L'd':
+        case L'i':
+        case L'u':
+        case L'o':
+        case L'x':
+        case L'X': {
+            spec += length;
+            spec.push_back(static_cast<char>(conv));
+            char buf[128];
+            bool isSigned = conv == L'd' || conv == L'i';
+            if (length == "ll" || length == "q" || length == "j") {
+                if (isSigned)
+                    std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(ap, long long));
+                else
+                    std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(ap, unsigned long long));
+            } else if (length == "l" || length == "z" || length == "t") {
+                if (isSigned)
+                    std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(ap, long));
+                else
+                    std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(ap, unsigned long));
+            } else {
+                if (isSigned)
+                    std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(ap, int));
+                else
+                    std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(ap, unsigned int));
+            }
+            out += decodeUtf8Escaped(buf);
+            break;
+        }
+        case L'e':
+        case L'E':
+        case L'f':
+        case L'F':
+        case L'g':
+        case L'G':
+        case L'a':
+        case L'A': {
+            if (length == "L")
+                spec.push_back('L');
+            spec.push_back(static_cast<char>(conv));
+            char buf[512];
+            if (length == "L")
+                std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(ap, long double));
+            else
+                std::snprintf(buf, sizeof buf, spec.c_str(), va_arg(ap, double));
+            out += decodeUtf8Escaped(buf);
+            break;
+        }
+        case L'p': {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%p", va_arg(ap, void*));
+            out += decodeUtf8Escaped(buf);
+            break;
+        }
+        default:
+            // Unknown directive: kept as written, no argument taken.
+            out.append(start, p);
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace detail
+} // namespace HVO
+
+void HVO_LOG_MSG(int sender, const wchar_t* component, int type, int level, const wchar_t* format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    std::wstring text = HVO::detail::formatLogText(format, ap);
+    va_end(ap);
+    HVO::HVOCommBroker* b = HVO::HVOCommBroker::getInstance("/usr/local/Vantrel/hvo/var/hvodsocket");
+    if (b == nullptr)
+        throw HVO::HVOException("no command broker");
+    b->sendLogMessage(sender, component ? component : L"", type, level, text);
+}
