@@ -29,6 +29,35 @@ enum AppProtError : int32_t {
     PID_NOT_IN_CACHE = 20023,
 };
 
+/// The message an AppProtException carrying `id` is thrown with; "" for the
+/// codes that have no fixed message. Kept as the system writes them.
+inline const char* appProtErrorMessage(AppProtError id)
+{
+    switch (id) {
+    case KEXT_LOAD_FAILED: return "Unable to load kext";
+    case KEXT_UNLOAD_FAILED: return "Unable to unload kext";
+    case KEXT_CONNECT_FAILED: return "Unable to connect to kext";
+    case KEXT_START_HOOKING_FAILED: return "Unable to start hooking";
+    case KEXT_STOP_HOOKING_FAILED: return "Unable to stop hooking";
+    case KEXT_PING_FAILED: return "Unable to ping kext";
+    case KEXT_FLUSH_EXCLUSIONS_FAILED: return "Error in flushing kext exclusions";
+    case KEXT_SET_EXCLUSIONS_FAILED: return "Error in setting kext exclusions";
+    case KEXT_SET_TIMEOUT_FAILED: return "Unable to send timeout to kext";
+    case ENTRY_NOT_FOUND: return "Entry not found";
+    case FILE_NOT_FOUND: return "File not found";
+    case PID_NOT_IN_CACHE: return "Could not find PID in cache";
+    case SUCCESS:
+    case UNEXPECTED_EXCEPTION:
+    case VALUE_OUT_OF_RANGE:
+    case DUPLICATE_ENTRY:
+    case CONFLICTING_ENTRY:
+    case NOT_A_VALID_EXECUTABLE:
+    case PREFERENCES_STORE_FAILED:
+        return "";
+    }
+    return "";
+}
+
 /// The one exception of application protection: a message and a code. Not
 /// derived from std::exception; caught by type at every boundary.
 class AppProtException {

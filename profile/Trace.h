@@ -21,8 +21,9 @@ namespace wardtrace {
 
 /// The one lock around every line and every open, reopen and close of
 /// `logFilePtr`. An inline function's static: one object per process (a GNU
-/// unique symbol), as long as it keeps default visibility.
-inline std::mutex& traceMutex()
+/// unique symbol), as long as it keeps default visibility: the attribute keeps
+/// it shared even in a library built with -fvisibility=hidden.
+__attribute__((visibility("default"))) inline std::mutex& traceMutex()
 {
     static std::mutex m;
     return m;
@@ -108,6 +109,28 @@ inline void writeFormatted(const std::wstring& line)
         return;
     std::fputws(line.c_str(), logFilePtr);
     std::fflush(logFilePtr);
+}
+
+/// Closes the trace file under the lock and clears `logFilePtr`; every closer
+/// of the trace file goes through here so no line is written to a closed one.
+inline void closeLogFile()
+{
+    std::lock_guard<std::mutex> lock(traceMutex());
+    if (logFilePtr != nullptr) {
+        std::fclose(logFilePtr);
+        logFilePtr = nullptr;
+    }
+}
+
+/// Opens the trace file for appending under the lock (null when it cannot be
+/// opened) and marks tracing set up, also when the open failed.
+inline void openLogFile(const char* path)
+{
+    std::lock_guard<std::mutex> lock(traceMutex());
+    if (logFilePtr != nullptr)
+        std::fclose(logFilePtr);
+    logFilePtr = path ? std::fopen(path, "a+") : nullptr;
+    __atomic_store_n(&traceInited, 1, __ATOMIC_RELAXED);
 }
 
 inline void writeLine(const wchar_t* fmt, ...)

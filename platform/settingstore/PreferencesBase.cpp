@@ -1,0 +1,326 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "Preferences.h"
+
+namespace {
+
+// A file bigger than this is not a preferences file.
+constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
+
+// Threads of this process take this before the cross-process lock: lockf
+// locks belong to the process, so they do not keep its own threads apart.
+std::mutex& writeMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+bool readAll(int fd, off_t size, std::string& out)
+{
+    out.assign(static_cast<size_t>(size), '\0');
+    size_t done = 0;
+    while (done < out.size()) {
+        ssize_t n = read(fd, &out[done], out.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    out.resize(done);
+    return true;
+}
+
+bool writeAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool makeFolder(const std::string& path)
+{
+    // Parents first; an existing folder is fine.
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        std::string part = path.substr(0, slash);
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+            return false;
+        if (slash == std::string::npos)
+            return true;
+    }
+}
+
+/// Closes a descriptor on every road out.
+struct Fd {
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+} // namespace
+
+PreferencesHelper* PreferencesHelper::getInstance()
+{
+    static PreferencesHelper helper;
+    return &helper;
+}
+
+PrefValueRef PreferencesHelper::CreateCFIntNumber(int n) const { return std::make_shared<const PrefNumber>(n); }
+
+PrefValueRef PreferencesHelper::CreateCFBoolean(bool b) const { return PrefBoolean::get(b); }
+
+PrefStringRef PreferencesHelper::CreateCFString(const char* utf8) const { return PrefString::createWithUTF8(utf8); }
+
+PrefMutableArrayRef PreferencesHelper::CreateCFMutableArray() const { return std::make_shared<PrefArray>(); }
+
+bool PreferencesBase::FileId::operator==(const FileId& o) const
+{
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec;
+}
+
+PreferencesBase::PreferencesBase() = default;
+PreferencesBase::~PreferencesBase() = default;
+
+bool PreferencesBase::PreferenceCallback() { return false; }
+
+void PreferencesBase::initialize(const char* domain, const char* const keys[], const PrefValueRef defaults[], int count)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_domain = domain ? domain : "";
+    m_domainOk = !m_domain.empty() && m_domain.find('/') == std::string::npos && m_domain[0] != '.' &&
+                 m_domain.find('\0') == std::string::npos;
+    m_defaults.clear();
+    for (int i = 0; keys && defaults && i < count; ++i)
+        if (keys[i] != nullptr && defaults[i] != nullptr)
+            m_defaults[keys[i]] = defaults[i];
+    m_haveId = false;
+    m_state = FileState::Missing;
+    m_entries.clear();
+}
+
+std::string PreferencesBase::filePath() const
+{
+    return std::string(settingstore::kPreferencesFolder) + "/" + m_domain + ".plist";
+}
+
+void PreferencesBase::refreshLocked()
+{
+    if (!m_domainOk)
+        throw PreferencesException("preferences domain \"" + m_domain + "\" refused");
+    Fd file;
+    file.fd = open(filePath().c_str(), O_RDONLY | O_CLOEXEC);
+    if (file.fd < 0) {
+        if (errno != ENOENT)
+            throw PreferencesException("cannot open " + filePath() + ": " + std::strerror(errno));
+        m_haveId = false;
+        m_state = FileState::Missing;
+        m_entries.clear();
+        return;
+    }
+    struct stat st;
+    if (fstat(file.fd, &st) != 0)
+        throw PreferencesException("cannot stat " + filePath());
+    FileId id;
+    id.dev = st.st_dev;
+    id.ino = st.st_ino;
+    id.size = st.st_size;
+    id.mtime = st.st_mtim;
+    if (m_haveId && id == m_id)
+        return;
+    std::string text;
+    PrefEntries entries;
+    bool ok = st.st_size <= kMaxFileSize && readAll(file.fd, st.st_size, text) && settingstore::parsePlist(text, entries);
+    m_id = id;
+    m_haveId = true;
+    m_state = ok ? FileState::Parsed : FileState::Unparseable;
+    m_entries = ok ? std::move(entries) : PrefEntries();
+}
+
+PrefValueRef PreferencesBase::GetStoredValue(const char* key)
+{
+    if (key == nullptr)
+        throw PreferencesException("no key");
+    std::lock_guard<std::mutex> lock(m_mutex);
+    refreshLocked();
+    if (m_state == FileState::Unparseable)
+        throw PreferencesException("cannot parse " + filePath());
+    for (const auto& entry : m_entries)
+        if (entry.first == key)
+            return entry.second;
+    return nullptr;
+}
+
+PrefValueRef PreferencesBase::lookup(const char* key)
+{
+    PrefValueRef value = GetStoredValue(key);
+    if (value)
+        return value;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_defaults.find(key);
+    return it == m_defaults.end() ? nullptr : it->second;
+}
+
+bool PreferencesBase::GetBooleanValue(const char* key)
+{
+    PrefValueRef v = lookup(key);
+    if (!v || v->type() != PrefType::Boolean)
+        throw PreferencesException(std::string("no boolean for ") + key);
+    return static_cast<const PrefBoolean&>(*v).value();
+}
+
+int PreferencesBase::GetIntegerValue(const char* key)
+{
+    PrefValueRef v = lookup(key);
+    if (!v || v->type() != PrefType::Integer)
+        throw PreferencesException(std::string("no integer for ") + key);
+    int64_t n = static_cast<const PrefNumber&>(*v).value();
+    if (n < INT_MIN || n > INT_MAX)
+        throw PreferencesException(std::string("integer out of range for ") + key);
+    return static_cast<int>(n);
+}
+
+char* PreferencesBase::GetCStringValue(const char* key)
+{
+    PrefValueRef v = lookup(key);
+    if (!v)
+        return nullptr;
+    if (v->type() != PrefType::String)
+        throw PreferencesException(std::string("no string for ") + key);
+    const std::string& s = static_cast<const PrefString&>(*v).utf8();
+    char* copy = new char[s.size() + 1];
+    std::memcpy(copy, s.c_str(), s.size() + 1);
+    return copy;
+}
+
+PrefArrayRef PreferencesBase::GetCFArrayValue(const char* key)
+{
+    PrefValueRef v = lookup(key);
+    if (!v)
+        return nullptr;
+    if (v->type() != PrefType::Array)
+        throw PreferencesException(std::string("no array for ") + key);
+    return std::static_pointer_cast<const PrefArray>(v);
+}
+
+bool PreferencesBase::SetBooleanValue(const char* key, bool value) { return SetValue(key, PrefBoolean::get(value)); }
+
+bool PreferencesBase::SetIntegerValue(const char* key, int value)
+{
+    return SetValue(key, std::make_shared<const PrefNumber>(value));
+}
+
+bool PreferencesBase::SetCFArrayValue(const char* key, PrefArrayRef array)
+{
+    if (!array)
+        return false;
+    // Stored as a copy: the caller may go on appending to its own array.
+    auto copy = std::make_shared<PrefArray>();
+    for (size_t i = 0; i < array->count(); ++i) {
+        if (!array->at(i))
+            return false;
+        copy->append(array->at(i));
+    }
+    return SetValue(key, copy);
+}
+
+bool PreferencesBase::SetValue(const char* key, PrefValueRef value)
+{
+    if (!value)
+        return false;
+    if (value->type() == PrefType::String && !PrefString::createWithUTF8(static_cast<const PrefString&>(*value).utf8()))
+        return false;
+    if (value->type() == PrefType::Array) {
+        const auto& array = static_cast<const PrefArray&>(*value);
+        for (size_t i = 0; i < array.count(); ++i)
+            if (!array.at(i) || !PrefString::createWithUTF8(array.at(i)->utf8()))
+                return false;
+    }
+    return update(key, std::move(value), nullptr);
+}
+
+bool PreferencesBase::RemoveValue(const char* key, bool* wasStored) { return update(key, nullptr, wasStored); }
+
+bool PreferencesBase::update(const char* key, PrefValueRef value, bool* wasStored)
+{
+    if (wasStored)
+        *wasStored = false;
+    if (key == nullptr || !PrefString::createWithUTF8(key))
+        return false;
+    std::lock_guard<std::mutex> threads(writeMutex());
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_domainOk || !makeFolder(settingstore::kPreferencesFolder))
+        return false;
+    const std::string path = filePath();
+    Fd lockFile;
+    lockFile.fd = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lockFile.fd < 0)
+        return false;
+    while (lockf(lockFile.fd, F_LOCK, 0) != 0)
+        if (errno != EINTR)
+            return false;
+    // Under the lock: the file as the last writer left it.
+    try {
+        refreshLocked();
+    } catch (const PreferencesException&) {
+        return false;
+    }
+    if (m_state == FileState::Unparseable)
+        return false;
+    PrefEntries entries = m_entries;
+    bool found = false;
+    for (auto it = entries.begin(); it != entries.end(); ++it) {
+        if (it->first == key) {
+            found = true;
+            if (value)
+                it->second = value;
+            else
+                entries.erase(it);
+            break;
+        }
+    }
+    if (wasStored)
+        *wasStored = found;
+    if (!value && !found)
+        return false;
+    if (value && !found)
+        entries.emplace_back(key, value);
+
+    std::string text = settingstore::writePlist(entries);
+    std::string tmp = path + ".XXXXXX";
+    Fd out;
+    out.fd = mkostemp(&tmp[0], O_CLOEXEC);
+    if (out.fd < 0)
+        return false;
+    bool ok = fchmod(out.fd, 0644) == 0 && writeAll(out.fd, text) && fsync(out.fd) == 0;
+    ok = close(out.fd) == 0 && ok;
+    out.fd = -1;
+    if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
+        unlink(tmp.c_str());
+        return false;
+    }
+    Fd folder;
+    folder.fd = open(settingstore::kPreferencesFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder.fd >= 0)
+        fsync(folder.fd);
+    // The next Get re-reads (the inode changed), so the cache is just dropped.
+    m_haveId = false;
+    return true;
+}

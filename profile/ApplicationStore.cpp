@@ -1,0 +1,152 @@
+#include "ApplicationStore.h"
+
+#include "AppProtError.h"
+#include "HashGenerator.h"
+#include "ProfileRecordIO.h"
+#include "RulebookTrace.h"
+
+namespace AppProtection {
+
+bool ApplicationStore::addApp(DetailedAppRecord& record)
+{
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::addApp - Acquired Lock\n");
+    std::string path = record.getAppPath();
+    bool added = m_applications.insert(record).second;
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::addApp - Adding %s returned %s\n", path.c_str(),
+               added ? "true" : "false");
+    return added;
+}
+
+void ApplicationStore::updateApp(DetailedAppRecord& record)
+{
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::updateApp - Acquired Lock\n");
+    auto& byPath = m_applications.get<appPathTag>();
+    auto it = byPath.find(record.getAppPath());
+    if (it != byPath.end())
+        byPath.replace(it, record);
+}
+
+void ApplicationStore::deleteApp(DetailedAppRecord& record)
+{
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::deleteApp - Acquired Lock\n");
+    m_applications.get<appPathTag>().erase(DetailedAppRecord::PathKey()(record));
+}
+
+bool ApplicationStore::findAppByName(const std::string& path, DetailedAppRecord& out)
+{
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByName - Acquired Lock\n");
+    auto& byPath = m_applications.get<appPathTag>();
+    auto it = byPath.find(path);
+    bool found = it != byPath.end();
+    if (found)
+        out = *it;
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByName - %s found %s\n", path.c_str(),
+               found ? "True" : "False");
+    return found;
+}
+
+bool ApplicationStore::findAppByGroup(std::string group, std::vector<DetailedAppRecord>& out)
+{
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByGroup - Acquired Lock\n");
+    auto range = m_applications.get<appGroupTag>().equal_range(group);
+    int count = 0;
+    for (auto it = range.first; it != range.second; ++it) {
+        WARD_TRACE(appStoreFlowvalue, 2, L"ApplicationStore::findAppByGroup - comparing %s\n",
+                   it->getAppPath().c_str());
+        out.push_back(*it);
+        ++count;
+    }
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByGroup - %s found %d records %s\n",
+               group.c_str(), count, count > 0 ? "True" : "False");
+    return count > 0;
+}
+
+bool ApplicationStore::findAppByHash(std::string hash, std::vector<DetailedAppRecord>& out)
+{
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByHash - Acquired Lock\n");
+    auto range = m_applications.get<appHashTag>().equal_range(hash);
+    int count = 0;
+    for (auto it = range.first; it != range.second; ++it) {
+        WARD_TRACE(appStoreFlowvalue, 2, L"ApplicationStore::findAppByHash - comparing %s\n",
+                   it->getAppPath().c_str());
+        out.push_back(*it);
+        ++count;
+    }
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByHash - %s found %d records %s\n", hash.c_str(),
+               count, count > 0 ? "True" : "False");
+    return count > 0;
+}
+
+std::list<BasicAppRecord> ApplicationStore::getAllProfileRules()
+{
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::getAllProfileRules - Acquired Lock\n");
+    std::list<BasicAppRecord> rules;
+    for (const DetailedAppRecord& r : m_applications.get<appPathTag>())
+        rules.push_back(static_cast<const BasicAppRecord&>(r));
+    return rules;
+}
+
+std::vector<std::string> ApplicationStore::validateHashes()
+{
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::validateHashes - Acquired Lock\n");
+    std::vector<std::string> modified;
+    auto& byPath = m_applications.get<appPathTag>();
+    for (auto it = byPath.begin(); it != byPath.end(); ++it) {
+        std::string path = it->getAppPath();
+        std::string hash;
+        try {
+            hash = HashGenerator::generateHash(path);
+        } catch (const AppProtException&) {
+            WARD_TRACE(appStoreFlowvalue, 0,
+                       L"ApplicationStore::validateHashes - Couldn't cvalidate hash of %s. Assuming unmodified\n",
+                       path.c_str());
+            continue;
+        }
+        if (hash != it->getApplicationHash()) {
+            DetailedAppRecord changed(*it);
+            changed.setAppModified(true);
+            changed.setApplicationHash(hash);
+            byPath.replace(it, changed); // same path: the walk stays in place
+            modified.push_back(path);
+        }
+    }
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::validateHashes - Returning %d modified applications\n",
+               static_cast<int>(modified.size()));
+    return modified;
+}
+
+void ApplicationStore::clear()
+{
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    m_applications.clear();
+}
+
+void ApplicationStore::save(ProfileOArchive& ar, unsigned int) const
+{
+    std::vector<DetailedAppRecord> records;
+    {
+        std::lock_guard<std::mutex> lock(m_storeMutex);
+        for (const DetailedAppRecord& r : m_applications.get<appPathTag>())
+            records.push_back(r);
+    }
+    ProfileRecordIO::saveVector(ar, records);
+}
+
+void ApplicationStore::load(ProfileIArchive& ar, unsigned int)
+{
+    std::vector<DetailedAppRecord> records = ProfileRecordIO::loadAppVector(ar);
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    m_applications.clear();
+    for (const DetailedAppRecord& r : records)
+        m_applications.insert(r); // a repeated path keeps the first
+}
+
+} // namespace AppProtection

@@ -1,0 +1,79 @@
+// The profile's application rules: one DetailedAppRecord per executable,
+// indexed by path (unique), group and fingerprint.
+#pragma once
+
+#include <list>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <boost/multi_index/ordered_index.hpp>
+#include <boost/multi_index/tag.hpp>
+#include <boost/multi_index_container.hpp>
+
+#include "BasicAppRecord.h"
+#include "DetailedAppRecord.h"
+
+namespace AppProtection {
+
+class ProfileOArchive;
+class ProfileIArchive;
+
+struct appPathTag {};
+struct appGroupTag {};
+struct appHashTag {};
+
+/// Keys compare as byte strings; records with equal group or fingerprint
+/// keep the order in which they entered that index.
+using ApplicationSet = boost::multi_index_container<
+    DetailedAppRecord,
+    boost::multi_index::indexed_by<
+        boost::multi_index::ordered_unique<boost::multi_index::tag<appPathTag>, DetailedAppRecord::PathKey>,
+        boost::multi_index::ordered_non_unique<boost::multi_index::tag<appGroupTag>, DetailedAppRecord::GroupKey>,
+        boost::multi_index::ordered_non_unique<boost::multi_index::tag<appHashTag>, DetailedAppRecord::HashKey>>>;
+
+/// Thread-safe: every operation holds the store's mutex for its whole
+/// duration and records go in and out by value.
+class ApplicationStore {
+public:
+    ApplicationStore() = default;
+    ApplicationStore(const ApplicationStore&) = delete;
+    ApplicationStore& operator=(const ApplicationStore&) = delete;
+    virtual ~ApplicationStore() = default;
+
+    /// False, store unchanged, when the path is already stored.
+    bool addApp(DetailedAppRecord& record);
+    /// Replaces the record stored under `record.getAppPath()`; nothing when
+    /// absent.
+    void updateApp(DetailedAppRecord& record);
+    /// Erases the record stored under the record's path; nothing when absent.
+    void deleteApp(DetailedAppRecord& record);
+    /// False leaves `out` as it was.
+    bool findAppByName(const std::string& path, DetailedAppRecord& out);
+    /// Appends every record of the group (group-index order) to `out`, which
+    /// is not cleared; true when at least one was appended.
+    bool findAppByGroup(std::string group, std::vector<DetailedAppRecord>& out);
+    /// The same for a fingerprint.
+    bool findAppByHash(std::string hash, std::vector<DetailedAppRecord>& out);
+    /// The base part of every record, in ascending path order.
+    std::list<BasicAppRecord> getAllProfileRules();
+    /// Re-fingerprints every executable under the mutex; a changed one is
+    /// stored modified with its new fingerprint and its path returned. A
+    /// file that cannot be fingerprinted counts as unmodified.
+    std::vector<std::string> validateHashes();
+    void clear();
+
+    /// The store's part of the profile file (after its class preamble):
+    /// every record in ascending path order.
+    void save(ProfileOArchive& ar, unsigned int version) const;
+    /// Reads the records and, once all are read, replaces the whole content;
+    /// a repeated path keeps the first record. Throws the archive's error and
+    /// leaves the store as it was when the input is refused.
+    void load(ProfileIArchive& ar, unsigned int version);
+
+protected:
+    mutable std::mutex m_storeMutex;
+    ApplicationSet m_applications; ///< guarded by m_storeMutex
+};
+
+} // namespace AppProtection

@@ -1,0 +1,45 @@
+#include "BasicAppRecord.h"
+
+#include <iostream>
+
+namespace AppProtection {
+
+void BasicAppRecord::setNwRules(std::list<NetworkRule> rules)
+{
+    rules.sort([](const NetworkRule& a, const NetworkRule& b) { return NetworkRule::sortOrder(a, b); });
+    rules.unique([](const NetworkRule& a, const NetworkRule& b) { return NetworkRule::uniqueOrder(a, b); });
+    nwRules = std::move(rules);
+}
+
+bool BasicAppRecord::matches(const BasicAppRecord& other) const
+{
+    if (execAllowed != other.execAllowed || nwAction != other.nwAction)
+        return false;
+    if (nwAction != NW_ACTION_CUSTOM)
+        return true;
+    return nwRules == other.nwRules;
+}
+
+bool BasicAppRecord::operator==(const BasicAppRecord& other) const
+{
+    return matches(other) && applicationHash == other.applicationHash;
+}
+
+void BasicAppRecord::print(std::ostream& out) const
+{
+    out << std::endl
+        << "\n\t AppGroup = " << appGroup << " \n\t AppPath = " << appPath
+        << " \n\t AppHash = " << applicationHash
+        << " \n\t ExecAllowed = " << (execAllowed ? "yes" : "no")
+        << "  Enabled = " << (enabled ? "yes" : "no") << "  NwAction = " << nwAction << std::endl;
+    if (nwAction == NW_ACTION_CUSTOM) {
+        for (const NetworkRule& rule : nwRules) {
+            out << "\t";
+            rule.print(out);
+        }
+    }
+}
+
+void BasicAppRecord::print() const { print(std::cout); }
+
+} // namespace AppProtection

@@ -1,0 +1,138 @@
+#include "ProfileRecordIO.h"
+
+namespace AppProtection {
+
+void ProfileRecordIO::save(ProfileOArchive& ar, const NetworkRule& rule)
+{
+    ar.beginClass(ProfileClass::NetworkRule);
+    ar.writeInt(rule.order);
+    ar.writeUnsigned(rule.ipAddress);
+    ar.writeText(rule.ipRange);
+    ar.writeInt(rule.portRangeStart);
+    ar.writeInt(rule.portRangeEnd);
+    ar.writeInt(rule.subnetBits);
+    ar.writeInt(rule.protocol);
+    ar.writeInt(rule.action);
+    ar.writeInt(rule.direction);
+    ar.writeText(rule.portRange);
+}
+
+void ProfileRecordIO::load(ProfileIArchive& ar, NetworkRule& rule)
+{
+    ar.beginClass(ProfileClass::NetworkRule);
+    rule.order = ar.readInt32();
+    rule.ipAddress = ar.readUInt32();
+    rule.ipRange = ar.readText();
+    rule.portRangeStart = ar.readInt32();
+    rule.portRangeEnd = ar.readInt32();
+    rule.subnetBits = ar.readInt16();
+    rule.protocol = static_cast<NWProtocol>(ar.readInt32());
+    rule.action = static_cast<actions>(ar.readInt32());
+    rule.direction = static_cast<Operation>(ar.readInt32());
+    rule.portRange = ar.readText();
+}
+
+void ProfileRecordIO::save(ProfileOArchive& ar, const DetailedAppRecord& r)
+{
+    ar.beginClass(ProfileClass::DetailedAppRecord);
+    ar.writeText(r.m_appPath);
+    ar.writeText(r.m_applicationHash);
+    ar.writeText(r.m_appGroup);
+    ar.writeBool(r.appModified);
+    ar.writeTextVector(r.m_dependencies);
+    ar.writeTextVector(r.changedDeps);
+    ar.writeBool(r.execAllowed);
+    ar.beginClass(ProfileClass::NetworkRuleList);
+    ar.writeUnsigned(r.nwRules.size());
+    for (const NetworkRule& rule : r.nwRules)
+        save(ar, rule);
+    ar.writeBool(r.enabled);
+    ar.writeInt(r.nwAction);
+}
+
+void ProfileRecordIO::load(ProfileIArchive& ar, DetailedAppRecord& r)
+{
+    ar.beginClass(ProfileClass::DetailedAppRecord);
+    // Through the setters, so that the keys follow.
+    r.setAppPath(ar.readText());
+    r.setApplicationHash(ar.readText());
+    r.setAppGroup(ar.readText());
+    r.appModified = ar.readBool();
+    r.m_dependencies = ar.readTextVector();
+    r.changedDeps = ar.readTextVector();
+    r.execAllowed = ar.readBool();
+    ar.beginClass(ProfileClass::NetworkRuleList);
+    uint32_t count = ar.readCount();
+    std::list<NetworkRule> rules;
+    for (uint32_t i = 0; i < count; ++i) {
+        NetworkRule rule;
+        load(ar, rule);
+        rules.push_back(rule);
+    }
+    r.nwRules = std::move(rules);
+    r.enabled = ar.readBool();
+    r.nwAction = static_cast<BasicAppRecord::NetworkAction>(ar.readInt32());
+}
+
+void ProfileRecordIO::save(ProfileOArchive& ar, const DependentRecord& r)
+{
+    ar.beginClass(ProfileClass::DependentRecord);
+    ar.writeText(r.m_fileName);
+    ar.writeText(r.m_fileHash);
+    ar.writeUnsigned(r.m_numApps);
+    ar.writeTextVector(r.m_appList);
+}
+
+void ProfileRecordIO::load(ProfileIArchive& ar, DependentRecord& r)
+{
+    ar.beginClass(ProfileClass::DependentRecord);
+    r.m_fileName = ar.readText();
+    r.m_fileHash = ar.readText();
+    r.m_numApps = ar.readUInt32();
+    r.m_appList = ar.readTextVector();
+    r.m_hashVerified = false;
+}
+
+void ProfileRecordIO::saveVector(ProfileOArchive& ar, const std::vector<DetailedAppRecord>& records)
+{
+    ar.beginClass(ProfileClass::AppRecordVector);
+    ar.writeUnsigned(records.size());
+    for (const DetailedAppRecord& r : records)
+        save(ar, r);
+}
+
+std::vector<DetailedAppRecord> ProfileRecordIO::loadAppVector(ProfileIArchive& ar)
+{
+    ar.beginClass(ProfileClass::AppRecordVector);
+    uint32_t count = ar.readCount();
+    std::vector<DetailedAppRecord> records;
+    for (uint32_t i = 0; i < count; ++i) {
+        DetailedAppRecord r;
+        load(ar, r);
+        records.push_back(r);
+    }
+    return records;
+}
+
+void ProfileRecordIO::saveVector(ProfileOArchive& ar, const std::vector<DependentRecord>& records)
+{
+    ar.beginClass(ProfileClass::DependentVector);
+    ar.writeUnsigned(records.size());
+    for (const DependentRecord& r : records)
+        save(ar, r);
+}
+
+std::vector<DependentRecord> ProfileRecordIO::loadDependentVector(ProfileIArchive& ar)
+{
+    ar.beginClass(ProfileClass::DependentVector);
+    uint32_t count = ar.readCount();
+    std::vector<DependentRecord> records;
+    for (uint32_t i = 0; i < count; ++i) {
+        DependentRecord r;
+        load(ar, r);
+        records.push_back(r);
+    }
+    return records;
+}
+
+} // namespace AppProtection

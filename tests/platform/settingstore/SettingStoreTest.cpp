@@ -1,0 +1,344 @@
+// The preferences store, its file and prefsctl, run inside a private
+// /usr/local/Vantrel (tests/ns-run.sh).
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Preferences.h"
+
+namespace {
+
+const std::string kFolder = "/usr/local/Vantrel/preferences";
+
+struct Outcome {
+    int status;
+    std::string out;
+};
+
+Outcome run(const std::string& cmd)
+{
+    Outcome r{-1, ""};
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr)
+        return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
+    int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+std::string slurp(const std::string& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string prefsctl(const std::string& args) { return std::string(PREFSCTL) + " " + args; }
+
+class Store : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // The machine's own /usr/local is never written: only inside ns-run.sh.
+        ASSERT_STREQ(getenv("WARD_NS_INSIDE"), "1") << "run through tests/ns-run.sh";
+        run("rm -rf " + kFolder);
+        static const char* const keys[] = {"Count", "Flag", "Name", "List"};
+        auto list = PreferencesHelper::getInstance()->CreateCFMutableArray();
+        list->append(PrefString::createWithUTF8("/usr/sbin"));
+        list->append(PrefString::createWithUTF8("/bin"));
+        const PrefValueRef defaults[] = {
+            PreferencesHelper::getInstance()->CreateCFIntNumber(6),
+            PreferencesHelper::getInstance()->CreateCFBoolean(true),
+            PrefString::createWithUTF8("/usr/local/Vantrel/x"),
+            list,
+        };
+        store_.initialize("test.domain", keys, defaults, 4);
+        // The caller's array goes away: the store kept its own reference.
+        list.reset();
+    }
+    std::string file() const { return kFolder + "/test.domain.plist"; }
+    void writeFile(const std::string& text)
+    {
+        run("mkdir -p " + kFolder);
+        std::ofstream(file(), std::ios::binary) << text;
+    }
+    static std::string plist(const std::string& body)
+    {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + body +
+               "</dict>\n</plist>\n";
+    }
+    static std::vector<std::string> texts(const PrefArrayRef& a)
+    {
+        std::vector<std::string> out;
+        for (size_t i = 0; a && i < a->count(); ++i)
+            out.push_back(a->at(i)->utf8());
+        return out;
+    }
+    std::string getString(const char* key)
+    {
+        char* s = store_.GetCStringValue(key);
+        std::string out = s ? s : "(null)";
+        delete[] s;
+        return out;
+    }
+    PreferencesBase store_;
+};
+
+TEST_F(Store, DefaultsWithoutFileAndFileHoldsStoredKeysOnly)
+{
+    EXPECT_EQ(store_.GetIntegerValue("Count"), 6);
+    EXPECT_TRUE(store_.GetBooleanValue("Flag"));
+    EXPECT_EQ(getString("Name"), "/usr/local/Vantrel/x");
+    EXPECT_EQ(texts(store_.GetCFArrayValue("List")), (std::vector<std::string>{"/usr/sbin", "/bin"}));
+    EXPECT_EQ(store_.GetCStringValue("Unknown"), nullptr);
+    EXPECT_EQ(store_.GetCFArrayValue("Unknown"), nullptr);
+    EXPECT_THROW(store_.GetIntegerValue("Unknown"), PreferencesException);
+
+    ASSERT_TRUE(store_.SetIntegerValue("Count", 30));
+    EXPECT_EQ(store_.GetIntegerValue("Count"), 30);
+    EXPECT_EQ(run(prefsctl("get test.domain Count")).out, "30\n");
+    // Defaults never reach the file.
+    Outcome flag = run(prefsctl("get test.domain Flag"));
+    EXPECT_EQ(flag.status, 1);
+    EXPECT_EQ(flag.out, "");
+    EXPECT_EQ(slurp(file()), plist("\t<key>Count</key>\n\t<integer>30</integer>\n"));
+}
+
+TEST_F(Store, EveryKindRoundTripsThroughFileXmllintAndPrefsctl)
+{
+    auto list = PreferencesHelper::getInstance()->CreateCFMutableArray();
+    for (const char* s : {"/opt/caf\xc3\xa9", "a&b<c>", "", "tab\there"})
+        list->append(PrefString::createWithUTF8(s));
+    ASSERT_TRUE(store_.SetCFArrayValue("List", list));
+    ASSERT_TRUE(store_.SetBooleanValue("Flag", false));
+    ASSERT_TRUE(store_.SetIntegerValue("Count", -2147483647 - 1));
+    ASSERT_TRUE(store_.SetCFArrayValue("Empty", PreferencesHelper::getInstance()->CreateCFMutableArray()));
+    ASSERT_TRUE(store_.SetValue("Name", PrefString::createWithUTF8("line\r\nend")));
+    list->append(PrefString::createWithUTF8("later")); // the store copied the array
+
+    EXPECT_EQ(run("xmllint --noout " + file()).status, 0);
+    PreferencesBase other; // a fresh reader of the same file
+    other.initialize("test.domain", nullptr, nullptr, 0);
+    EXPECT_EQ(texts(other.GetCFArrayValue("List")), (std::vector<std::string>{"/opt/caf\xc3\xa9", "a&b<c>", "", "tab\there"}));
+    EXPECT_FALSE(other.GetBooleanValue("Flag"));
+    EXPECT_EQ(other.GetIntegerValue("Count"), -2147483647 - 1);
+    EXPECT_EQ(other.GetCFArrayValue("Empty")->count(), 0u);
+    char* name = other.GetCStringValue("Name");
+    EXPECT_STREQ(name, "line\r\nend");
+    delete[] name;
+
+    struct Case {
+        const char* key;
+        std::string out;
+    } cases[] = {
+        {"List", "/opt/caf\xc3\xa9\na&b<c>\n\ntab\there\n"},
+        {"Flag", "false\n"},
+        {"Count", "-2147483648\n"},
+        {"Empty", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        Outcome r = run(prefsctl(std::string("get test.domain ") + c.key));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, c.out);
+    }
+    EXPECT_EQ(run("xmllint --xpath 'name(/plist/dict/key[.=\"Flag\"]/following-sibling::*[1])' " + file()).out,
+              "false\n");
+}
+
+TEST_F(Store, WrongTypesOutOfRangeAndUnparseableFiles)
+{
+    writeFile(plist("\t<key>Count</key>\n\t<string>30</string>\n"
+                    "\t<key>Big</key>\n\t<integer>99999999999</integer>\n"
+                    "\t<key>Flag</key>\n\t<integer>1</integer>\n"
+                    "\t<key>Real</key>\n\t<real>1.5</real>\n"));
+    EXPECT_THROW(store_.GetIntegerValue("Count"), PreferencesException);
+    EXPECT_THROW(store_.GetIntegerValue("Big"), PreferencesException);
+    EXPECT_THROW(store_.GetBooleanValue("Flag"), PreferencesException);
+    EXPECT_THROW(store_.GetCFArrayValue("Count"), PreferencesException);
+    EXPECT_EQ(run(prefsctl("get test.domain Big")).out, "99999999999\n");
+    EXPECT_EQ(run(prefsctl("get test.domain Real")).status, 2);
+    // A value of another kind survives a rewrite.
+    ASSERT_TRUE(store_.SetIntegerValue("Other", 1));
+    EXPECT_EQ(run("xmllint --xpath 'string(/plist/dict/key[.=\"Real\"]/following-sibling::*[1])' " + file()).out,
+              "1.5\n");
+
+    const std::string bad[] = {
+        "<plist version=\"1.0\"><dict><key>Count</key>",
+        "",
+        "<plist><dict><key>A</key></dict></plist>",
+        "<plist><dict><key>A</key><integer>x</integer></dict></plist>",
+        "<plist><dict><key>A</key><integer>1</integer><key>A</key><integer>2</integer></dict></plist>",
+        "<plist><array/></plist>",
+        "<plist><dict>text<key>A</key><true/></dict></plist>",
+    };
+    for (const auto& text : bad) {
+        SCOPED_TRACE(text);
+        writeFile(text);
+        EXPECT_THROW(store_.GetIntegerValue("Count"), PreferencesException);
+        EXPECT_THROW(store_.GetCStringValue("Name"), PreferencesException);
+        EXPECT_FALSE(store_.SetIntegerValue("Count", 5));
+        EXPECT_EQ(slurp(file()), text);
+        EXPECT_EQ(run(prefsctl("get test.domain Count") + " 2>/dev/null").status, 2);
+        EXPECT_EQ(run(prefsctl("set test.domain Count -int 5") + " 2>/dev/null").status, 2);
+        EXPECT_EQ(slurp(file()), text);
+    }
+}
+
+TEST_F(Store, RefusedDomainsAndTexts)
+{
+    for (const char* domain : {"a/b", ".hidden", ""}) {
+        SCOPED_TRACE(domain);
+        PreferencesBase s;
+        s.initialize(domain, nullptr, nullptr, 0);
+        EXPECT_THROW(s.GetStoredValue("K"), PreferencesException);
+        EXPECT_FALSE(s.SetIntegerValue("K", 1));
+        EXPECT_EQ(run(prefsctl(std::string("set '") + domain + "' K -int 1 2>/dev/null")).status, 2);
+    }
+    EXPECT_EQ(PrefString::createWithUTF8("caf\xe9"), nullptr);
+    EXPECT_EQ(PrefString::createWithUTF8("bell\x07"), nullptr);
+    EXPECT_EQ(PreferencesHelper::getInstance()->CreateCFString("\xed\xa0\x80"), nullptr);
+    EXPECT_NE(PrefString::createWithUTF8("caf\xc3\xa9"), nullptr);
+    char small[4] = "xyz";
+    EXPECT_FALSE(PrefString::createWithUTF8("abcd")->getCString(small, sizeof small));
+    EXPECT_STREQ(small, "xyz");
+    EXPECT_TRUE(PrefString::createWithUTF8("abc")->getCString(small, sizeof small));
+    EXPECT_STREQ(small, "abc");
+}
+
+TEST_F(Store, PrefsctlArguments)
+{
+    struct Case {
+        std::string args;
+        int status;
+        std::string get; // what "get test.domain K" prints afterwards
+    } cases[] = {
+        {"set test.domain K -int 2147483647", 0, "2147483647\n"},
+        {"set test.domain K -int 2147483648", 2, "2147483647\n"},
+        {"set test.domain K -int 12abc", 2, "2147483647\n"},
+        {"set test.domain K -int ' 7'", 2, "2147483647\n"},
+        {"set test.domain K -int ''", 2, "2147483647\n"},
+        {"set test.domain K -bool true", 0, "true\n"},
+        {"set test.domain K -bool yes", 2, "true\n"},
+        {"set test.domain K -string 'caf\xc3\xa9'", 0, "caf\xc3\xa9\n"},
+        {"set test.domain K -string \"$(printf 'caf\\351')\"", 2, "caf\xc3\xa9\n"},
+        {"set test.domain K -array a b", 0, "a\nb\n"},
+        {"set test.domain K -array", 0, ""},
+        {"delete test.domain K", 0, ""},
+        {"delete test.domain K", 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        EXPECT_EQ(run(prefsctl(c.args) + " 2>/dev/null").status, c.status);
+        EXPECT_EQ(run(prefsctl("get test.domain K")).out, c.get);
+    }
+    EXPECT_EQ(run(prefsctl("get test.domain K")).status, 1);
+}
+
+TEST_F(Store, OtherProcessWritesAreSeenWithoutCallback)
+{
+    struct Counting : PreferencesBase {
+        int calls = 0;
+        bool PreferenceCallback() override { return ++calls, true; }
+    } watched;
+    watched.initialize("test.domain", nullptr, nullptr, 0);
+    // Equal sizes, same second: the inode and nanosecond time tell them apart.
+    ASSERT_EQ(run(prefsctl("set test.domain PromptTimeout -int 30")).status, 0);
+    EXPECT_EQ(watched.GetIntegerValue("PromptTimeout"), 30);
+    ASSERT_EQ(run(prefsctl("set test.domain PromptTimeout -int 40")).status, 0);
+    EXPECT_EQ(watched.GetIntegerValue("PromptTimeout"), 40);
+    ASSERT_TRUE(watched.SetIntegerValue("PromptTimeout", 50));
+    EXPECT_EQ(watched.GetIntegerValue("PromptTimeout"), 50);
+    EXPECT_EQ(run(prefsctl("delete test.domain PromptTimeout")).status, 0);
+    EXPECT_THROW(watched.GetIntegerValue("PromptTimeout"), PreferencesException);
+    EXPECT_EQ(watched.calls, 0);
+}
+
+TEST_F(Store, WriterWaitsForLockHeldByAnotherProcess)
+{
+    ASSERT_TRUE(store_.SetIntegerValue("Count", 1));
+    // python3 holds the lock file with lockf (the same record locks).
+    std::string holder = "python3 -c 'import fcntl,sys,time\n"
+                         "f=open(\"" + file() + ".lock\",\"r+\")\n"
+                         "fcntl.lockf(f,fcntl.LOCK_EX)\n"
+                         "print(\"held\",flush=True)\n"
+                         "time.sleep(1.5)\n'";
+    FILE* p = popen(holder.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char line[16] = {};
+    ASSERT_NE(fgets(line, sizeof line, p), nullptr);
+    ASSERT_STREQ(line, "held\n");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run(prefsctl("set test.domain Count -int 2")).status, 0);
+    double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GT(waited, 0.8);
+    pclose(p);
+    EXPECT_EQ(store_.GetIntegerValue("Count"), 2);
+}
+
+TEST_F(Store, ConcurrentWritersOfDifferentKeysLoseNothing)
+{
+    ASSERT_TRUE(store_.SetIntegerValue("Start", 0));
+    // Another process loops over its key while threads here loop over theirs.
+    FILE* other = popen(("for i in $(seq 1 60); do " + prefsctl("set test.domain Shell -int $i") +
+                         " || echo fail; done").c_str(), "r");
+    ASSERT_NE(other, nullptr);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            PreferencesBase s;
+            s.initialize("test.domain", nullptr, nullptr, 0);
+            std::string key = "Thread" + std::to_string(t);
+            for (int i = 1; i <= 60; ++i)
+                if (!s.SetIntegerValue(key.c_str(), i) || s.GetIntegerValue(key.c_str()) != i)
+                    ADD_FAILURE() << key << " " << i;
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    char buf[256];
+    std::string out;
+    while (fgets(buf, sizeof buf, other))
+        out += buf;
+    EXPECT_EQ(pclose(other), 0);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(run("xmllint --noout " + file()).status, 0);
+    EXPECT_EQ(store_.GetIntegerValue("Shell"), 60);
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(store_.GetIntegerValue(("Thread" + std::to_string(t)).c_str()), 60);
+}
+
+TEST_F(Store, ReadOnlyStoreRefusesWrites)
+{
+    ASSERT_TRUE(store_.SetIntegerValue("Count", 7));
+    const std::string before = slurp(file());
+    // Root ignores modes: a read-only bind mount refuses it too.
+    ASSERT_EQ(mount(kFolder.c_str(), kFolder.c_str(), nullptr, MS_BIND, nullptr), 0);
+    ASSERT_EQ(mount(nullptr, kFolder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+    EXPECT_FALSE(store_.SetIntegerValue("Count", 8));
+    EXPECT_FALSE(store_.SetBooleanValue("Flag", false));
+    EXPECT_EQ(run(prefsctl("set test.domain Count -int 9 2>/dev/null")).status, 2);
+    EXPECT_EQ(store_.GetIntegerValue("Count"), 7);
+    EXPECT_TRUE(store_.GetBooleanValue("Flag"));
+    EXPECT_EQ(slurp(file()), before);
+    ASSERT_EQ(umount(kFolder.c_str()), 0);
+    EXPECT_TRUE(store_.SetIntegerValue("Count", 8));
+}
+
+} // namespace

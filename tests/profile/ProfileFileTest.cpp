@@ -1,0 +1,472 @@
+// The profile file: exact bytes, round trips, an independent reader, and the
+// inputs that are refused.
+#include <chrono>
+#include <cstring>
+#include <list>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/archive/archive_exception.hpp>
+#include <boost/archive/text_wiarchive.hpp>
+#include <boost/serialization/list.hpp>
+#include <boost/serialization/string.hpp>
+#include <boost/serialization/vector.hpp>
+#include <gtest/gtest.h>
+
+#include "ApplicationStore.h"
+#include "DependentStore.h"
+#include "ProfileFile.h"
+#include "ProfileRecordIO.h"
+#include "TestFiles.h"
+
+using namespace AppProtection;
+using testfiles::TempDir;
+using testfiles::ucs4be;
+using Paths = std::vector<std::string>;
+
+namespace {
+
+const char kExample[] =
+    "22 serialization::archive 3 0 0 0 0 1 0 0 6 /bin/a 32 d41d8cd98f00b204e9800998ecf8427e 6 /bin/a 0 0 0 0 0 1 0 "
+    "0 0 1 1 0 0 0 0 1 0 0 19 /usr/lib/libx.dylib 32 0cc175b9c0f1b6a831c399e269772661 1 1 6 /bin/a";
+
+const char kEmpty[] = "22 serialization::archive 3 0 0 0 0 0 0 0 0 0 0";
+
+// Two applications, the first with a custom rule, then no libraries: the
+// second record, its vectors and its rule list carry no preamble.
+const char kTwoApps[] = "22 serialization::archive 3 0 0 0 0 2 0 0 2 /a 1 h 1 g 1 0 0 1 2 /l 0 0 0 0 1 0 0 "
+                        "1 167838208 11 10.1.2.3/24 80 90 24 1 2 103 5 80-90 1 3 "
+                        "2 /b 0  1 g 0 0 1 2 /l 1 0 0 2 0 0 0 0 0";
+
+// No applications: the vector-of-texts preamble comes with the first
+// application list.
+const char kLibrariesOnly[] = "22 serialization::archive 3 0 0 0 0 0 0 0 0 0 1 0 0 2 /l 1 h 1 0 0 1 2 /a";
+
+NetworkRule customRule()
+{
+    NetworkRule r;
+    r.setOrder(1);
+    r.setIpRange("10.1.2.3/24");
+    r.setPortRange("80-90");
+    r.setAction(ACTION_BLOCK);
+    return r;
+}
+
+void fillExample(ApplicationStore& apps, DependentStore& deps)
+{
+    DetailedAppRecord a;
+    a.setAppPath("/bin/a");
+    a.setApplicationHash("d41d8cd98f00b204e9800998ecf8427e");
+    a.setAppGroup("/bin/a");
+    a.setExecAllowed(true);
+    ASSERT_TRUE(apps.addApp(a));
+    DependentRecord l;
+    l.setFileName("/usr/lib/libx.dylib");
+    l.setFileHash("0cc175b9c0f1b6a831c399e269772661");
+    l.setAppList({"/bin/a"});
+    deps.addDependent(l);
+}
+
+void fillTwoApps(ApplicationStore& apps)
+{
+    DetailedAppRecord a, b;
+    a.setAppPath("/a");
+    a.setApplicationHash("h");
+    a.setAppGroup("g");
+    a.setAppModified(true);
+    a.setDependencies({"/l"});
+    a.setNwRules({customRule()});
+    a.setNwAction(BasicAppRecord::NW_ACTION_CUSTOM);
+    b.setAppPath("/b");
+    b.setAppGroup("g");
+    b.setChangedDeps({"/l"});
+    b.setExecAllowed(true);
+    b.setEnabled(false);
+    b.setNwAction(BasicAppRecord::NW_ACTION_BLOCK_ALL);
+    ASSERT_TRUE(apps.addApp(b));
+    ASSERT_TRUE(apps.addApp(a));
+}
+
+std::string written(const ApplicationStore& apps, const DependentStore& deps)
+{
+    std::ostringstream out;
+    writeProfile(out, apps, deps);
+    return out.str();
+}
+
+void read(const std::string& bytes, ApplicationStore& apps, DependentStore& deps)
+{
+    std::istringstream in(bytes);
+    readProfile(in, apps, deps);
+}
+
+TEST(ProfileLayout, ExampleIsExactlyItsTokens)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    fillExample(apps, deps);
+    std::string bytes = written(apps, deps);
+    EXPECT_EQ(std::strlen(kExample), 203u);
+    EXPECT_EQ(bytes.size(), 812u);
+    EXPECT_EQ(bytes, ucs4be(kExample));
+
+    // iconv reads it as UCS-4 big-endian text.
+    TempDir dir;
+    testfiles::writeFile(dir / "profile.data", bytes);
+    EXPECT_EQ(testfiles::run("iconv -f UCS-4BE -t UTF-8 " + dir / "profile.data"), kExample);
+}
+
+TEST(ProfileLayout, EmptyProfileIs188Bytes)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    std::string bytes = written(apps, deps);
+    EXPECT_EQ(bytes.size(), 188u);
+    EXPECT_EQ(bytes, ucs4be(kEmpty));
+
+    fillExample(apps, deps);
+    read(bytes, apps, deps);
+    EXPECT_TRUE(apps.getAllProfileRules().empty());
+    DependentRecord r;
+    EXPECT_FALSE(deps.findByName("/usr/lib/libx.dylib", r));
+}
+
+TEST(ProfileLayout, PreamblesOncePerType)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    fillTwoApps(apps);
+    EXPECT_EQ(written(apps, deps), ucs4be(kTwoApps));
+
+    ApplicationStore none;
+    DependentStore libs;
+    DependentRecord l;
+    l.setFileName("/l");
+    l.setFileHash("h");
+    l.setAppList({"/a"});
+    libs.addDependent(l);
+    EXPECT_EQ(written(none, libs), ucs4be(kLibrariesOnly));
+}
+
+TEST(ProfileRoundTrip, ExampleReadsBackEqual)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    fillExample(apps, deps);
+    ApplicationStore apps2;
+    DependentStore deps2;
+    read(ucs4be(kExample), apps2, deps2);
+
+    DetailedAppRecord a;
+    ASSERT_TRUE(apps2.findAppByName("/bin/a", a));
+    EXPECT_EQ(a.getApplicationHash(), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(a.getAppGroup(), "/bin/a");
+    EXPECT_TRUE(a.getExecAllowed());
+    EXPECT_TRUE(a.getEnabled());
+    EXPECT_FALSE(a.getAppModified());
+    EXPECT_EQ(a.getNwAction(), BasicAppRecord::NW_ACTION_ALLOW_ALL);
+    std::vector<DetailedAppRecord> byHash;
+    EXPECT_TRUE(apps2.findAppByHash("d41d8cd98f00b204e9800998ecf8427e", byHash));
+    DependentRecord l;
+    ASSERT_TRUE(deps2.findByName("/usr/lib/libx.dylib", l));
+    EXPECT_EQ(l.getFileHash(), "0cc175b9c0f1b6a831c399e269772661");
+    EXPECT_EQ(l.getAppList(), Paths{"/bin/a"});
+    EXPECT_FALSE(l.getHashVerified());
+    EXPECT_EQ(written(apps2, deps2), written(apps, deps));
+}
+
+TEST(ProfileRoundTrip, RecordsWithEveryFieldSet)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    fillTwoApps(apps);
+    ApplicationStore apps2;
+    DependentStore deps2;
+    read(ucs4be(kTwoApps), apps2, deps2);
+    DetailedAppRecord a, b;
+    ASSERT_TRUE(apps2.findAppByName("/a", a));
+    ASSERT_TRUE(apps2.findAppByName("/b", b));
+    EXPECT_TRUE(a.getAppModified());
+    EXPECT_EQ(a.getDependencies(), Paths{"/l"});
+    ASSERT_EQ(a.getNwRules().size(), 1u);
+    EXPECT_EQ(a.getNwRules().front(), customRule());
+    EXPECT_EQ(a.getNwRules().front().getPortRange(), "80-90");
+    EXPECT_EQ(b.getApplicationHash(), "");
+    EXPECT_EQ(b.getChangedDeps(), Paths{"/l"});
+    EXPECT_FALSE(b.getEnabled());
+    EXPECT_EQ(b.getNwAction(), BasicAppRecord::NW_ACTION_BLOCK_ALL);
+    EXPECT_EQ(written(apps2, deps2), ucs4be(kTwoApps));
+}
+
+TEST(ProfileRoundTrip, BlanksAndHighBytesInTexts)
+{
+    const std::string path = "/Applications/Caf\xe9 Au Lait.app/Contents/MacOS/Caf\xe9  x";
+    ApplicationStore apps;
+    DependentStore deps;
+    DetailedAppRecord a;
+    a.setAppPath(path);
+    a.setAppGroup("/Applications/Caf\xe9 Au Lait.app");
+    a.setDependencies({"/lib/\xff\x80 \x01"});
+    ASSERT_TRUE(apps.addApp(a));
+    std::string bytes = written(apps, deps);
+    // The byte 0xE9 is the character U+00E9.
+    EXPECT_NE(bytes.find(std::string("\0\0\0\xe9", 4)), std::string::npos);
+    // An empty fingerprint: "0" and two blanks before the next token.
+    std::string group = a.getAppGroup();
+    EXPECT_NE(bytes.find(ucs4be(std::to_string(path.size()) + " " + path + " 0  " + std::to_string(group.size())
+                                + " " + group + " 0")),
+              std::string::npos);
+
+    ApplicationStore apps2;
+    DependentStore deps2;
+    read(bytes, apps2, deps2);
+    DetailedAppRecord got;
+    ASSERT_TRUE(apps2.findAppByName(path, got));
+    EXPECT_EQ(got.getAppGroup(), "/Applications/Caf\xe9 Au Lait.app");
+    EXPECT_EQ(got.getApplicationHash(), "");
+    EXPECT_EQ(got.getDependencies(), Paths{"/lib/\xff\x80 \x01"});
+}
+
+TEST(ProfileRead, RepeatedPathKeepsTheFirst)
+{
+    std::string text = "22 serialization::archive 3 0 0 0 0 2 0 0 2 /a 1 h 1 g 0 0 0 0 0 1 0 0 0 1 1 "
+                       "2 /a 1 i 1 k 1 0 0 0 0 0 2 0 0 0 0 0";
+    ApplicationStore apps;
+    DependentStore deps;
+    read(ucs4be(text), apps, deps);
+    DetailedAppRecord a;
+    ASSERT_TRUE(apps.findAppByName("/a", a));
+    EXPECT_EQ(a.getApplicationHash(), "h");
+    EXPECT_TRUE(a.getExecAllowed());
+    EXPECT_EQ(apps.getAllProfileRules().size(), 1u);
+}
+
+TEST(ProfileRead, RuleListIsTakenAsRead)
+{
+    // One record with rules of orders 2, 1, 2 read straight from the file.
+    std::string text = "22 serialization::archive 3 0 0 2 /a 0  0  0 0 0 0 0 1 0 0 3 0 0"
+                       " 2 0 6 ANY_IP 0 0 0 3 2 104 8 ANY_PORT"
+                       " 1 0 6 ANY_IP 0 0 0 3 1 104 8 ANY_PORT"
+                       " 2 0 6 ANY_IP 0 0 0 3 1 104 8 ANY_PORT"
+                       " 1 3";
+    std::istringstream in(ucs4be(text));
+    ProfileIArchive ar(in);
+    DetailedAppRecord r;
+    ProfileRecordIO::load(ar, r);
+    std::list<NetworkRule> rules = r.getNwRules();
+    ASSERT_EQ(rules.size(), 3u);
+    std::vector<int> orders;
+    for (const auto& n : rules)
+        orders.push_back(n.getOrder());
+    EXPECT_EQ(orders, (std::vector<int>{2, 1, 2}));
+    EXPECT_EQ(rules.front().getAction(), ACTION_BLOCK);
+}
+
+// ------------------------------------------------------------ refusals
+
+struct Refusal {
+    const char* name;
+    std::string bytes;
+    bool inDependentPart = false; // the application part was read whole
+};
+
+std::string withChar(const std::string& text, size_t at, uint32_t ch)
+{
+    std::string bytes = ucs4be(text);
+    const char c[4] = {char(ch >> 24), char(ch >> 16), char(ch >> 8), char(ch)};
+    bytes.replace(4 * at, 4, c, 4);
+    return bytes;
+}
+
+TEST(ProfileRead, RefusedInputs)
+{
+    const std::string head = "22 serialization::archive 3";
+    const std::string example = ucs4be(kExample);
+    Refusal cases[] = {
+        {"empty file", ""},
+        {"library version 4", ucs4be("22 serialization::archive 4 0 0 0 0 0 0 0 0 0 0")},
+        {"wrong signature", ucs4be("22 serialization::archivf 3 0 0 0 0 0 0 0 0 0 0")},
+        {"short signature", ucs4be("21 serialization::archiv 3 0 0 0 0 0 0 0 0 0 0")},
+        {"store class version 1", ucs4be(head + " 0 1 0 0 0 0 0 0 0 0")},
+        {"record class version 1", ucs4be(head + " 0 0 0 0 1 0 1 2 /a 0  0  0 0 0 0 0 0 1 0 0 0 1 1 0 0 0 0 0")},
+        {"dependent store class version 1", ucs4be(head + " 0 0 0 0 0 0 1 0 0 0"), true},
+        {"tracked object", ucs4be(head + " 1 0 0 0 0 0 0 0 0 0")},
+        {"truncated signature", ucs4be("22 serialization::arch")},
+        {"truncated number", example.substr(0, 4 * 80)},
+        {"truncated text", example.substr(0, 4 * 50)},
+        {"last token missing", ucs4be(head + " 0 0 0 0 0 0 0 0 0"), true},
+        {"character cut short", example.substr(0, example.size() - 1)},
+        {"trailing half character", ucs4be(kEmpty) + std::string(2, '\0'), true},
+        {"text longer than the file", ucs4be(head + " 0 0 0 0 1 0 0 99 /a")},
+        {"huge text length", ucs4be(head + " 0 0 0 0 1 0 0 4294967295 /a")},
+        {"text length beyond 32 bits", ucs4be(head + " 0 0 0 0 1 0 0 99999999999999999999 /a")},
+        {"count beyond the file", ucs4be(head + " 0 0 0 0 40 0 0 0")},
+        {"huge count", ucs4be(head + " 0 0 0 0 4000000000 0 0 0 0 0")},
+        {"huge dependency count", ucs4be(head + " 0 0 0 0 1 0 0 2 /a 0  0  0 0 0 3000000000")},
+        {"negative count", ucs4be(head + " 0 0 0 0 -1 0 0 0 0 0")},
+        {"no digits", ucs4be(head + " 0 0 0 0 x 0 0 0 0 0")},
+        {"bool 2", ucs4be(head + " 0 0 0 0 1 0 0 2 /a 0  0  2 0 0 0 0 0 0 0 0 1 1 0 0 0 0 0")},
+        {"int32 overflow", ucs4be(head + " 0 0 0 0 1 0 0 2 /a 0  0  0 0 0 0 0 0 1 0 0 0 1 2147483648 0 0 0 0 0")},
+        {"character above 0xFF in a text", withChar(kExample, 39, 0x100 + '/')},
+        {"digit above 0xFF", withChar(kEmpty, 0, 0x100 + '2')},
+    };
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.name);
+        ApplicationStore apps;
+        DependentStore deps;
+        DetailedAppRecord keep;
+        keep.setAppPath("/kept");
+        ASSERT_TRUE(apps.addApp(keep));
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_THROW(read(c.bytes, apps, deps), boost::archive::archive_exception);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        // A refused application part leaves the store as it was.
+        EXPECT_EQ(apps.getAllProfileRules().size(), c.inDependentPart ? 0u : 1u);
+    }
+}
+
+TEST(ProfileRead, RefusalCodes)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        boost::archive::archive_exception::exception_code code;
+    } cases[] = {
+        {"signature", "22 serialization::archivf 3", boost::archive::archive_exception::invalid_signature},
+        {"library version", "22 serialization::archive 4", boost::archive::archive_exception::unsupported_version},
+        {"class version", "22 serialization::archive 3 0 1",
+         boost::archive::archive_exception::unsupported_class_version},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ApplicationStore apps;
+        DependentStore deps;
+        try {
+            read(ucs4be(c.text), apps, deps);
+            ADD_FAILURE() << "not refused";
+        } catch (const boost::archive::archive_exception& e) {
+            EXPECT_EQ(e.code, c.code);
+        }
+    }
+}
+
+TEST(ProfileRead, OlderLibraryVersionsAndBlanksBetweenNumbers)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    read(ucs4be("22 serialization::archive 2 0 0\n0  0\t0 0 0 0 0 0"), apps, deps);
+    EXPECT_TRUE(apps.getAllProfileRules().empty());
+}
+
+// ------------------------------------------------ independent reader
+
+struct RuleM {
+    int32_t order = 0;
+    uint32_t ip = 0;
+    std::string ipRange, portRange;
+    int32_t start = 0, end = 0, protocol = 0, action = 0, direction = 0;
+    int16_t bits = 0;
+    template <class A> void serialize(A& ar, unsigned)
+    {
+        ar& order& ip& ipRange& start& end& bits& protocol& action& direction& portRange;
+    }
+};
+struct AppM {
+    std::string path, hash, group;
+    bool modified = false, exec = false, enabled = false;
+    std::vector<std::string> deps, changed;
+    std::list<RuleM> rules;
+    int32_t nwAction = 0;
+    template <class A> void serialize(A& ar, unsigned)
+    {
+        ar& path& hash& group& modified& deps& changed& exec& rules& enabled& nwAction;
+    }
+};
+struct AppStoreM {
+    std::vector<AppM> apps;
+    template <class A> void serialize(A& ar, unsigned) { ar& apps; }
+};
+struct DepM {
+    std::string name, hash;
+    unsigned long numApps = 0;
+    std::vector<std::string> apps;
+    template <class A> void serialize(A& ar, unsigned) { ar& name& hash& numApps& apps; }
+};
+struct DepStoreM {
+    std::vector<DepM> deps;
+    template <class A> void serialize(A& ar, unsigned) { ar& deps; }
+};
+
+/// Our bytes, turned little-endian by iconv, read by boost's own wide text
+/// archive.
+void readWithBoost(const std::string& bytes, AppStoreM& apps, DepStoreM& deps)
+{
+    TempDir dir;
+    testfiles::writeFile(dir / "be", bytes);
+    std::string le = testfiles::run("iconv -f UCS-4BE -t UCS-4LE " + dir / "be");
+    ASSERT_EQ(le.size(), bytes.size());
+    std::wstring text(le.size() / 4, L'\0');
+    std::memcpy(&text[0], le.data(), le.size());
+    std::wistringstream in(text);
+    boost::archive::text_wiarchive ar(in, boost::archive::no_codecvt);
+    ar >> apps >> deps;
+}
+
+TEST(ProfileOracle, BoostReadsTheExample)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    fillExample(apps, deps);
+    AppStoreM a;
+    DepStoreM d;
+    readWithBoost(written(apps, deps), a, d);
+    ASSERT_EQ(a.apps.size(), 1u);
+    EXPECT_EQ(a.apps[0].path, "/bin/a");
+    EXPECT_EQ(a.apps[0].hash, "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(a.apps[0].group, "/bin/a");
+    EXPECT_TRUE(a.apps[0].exec);
+    EXPECT_TRUE(a.apps[0].enabled);
+    EXPECT_EQ(a.apps[0].nwAction, 1);
+    ASSERT_EQ(d.deps.size(), 1u);
+    EXPECT_EQ(d.deps[0].name, "/usr/lib/libx.dylib");
+    EXPECT_EQ(d.deps[0].hash, "0cc175b9c0f1b6a831c399e269772661");
+    EXPECT_EQ(d.deps[0].numApps, 1u);
+    EXPECT_EQ(d.deps[0].apps, Paths{"/bin/a"});
+}
+
+TEST(ProfileOracle, BoostReadsRecordsWithRules)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    fillTwoApps(apps);
+    DependentRecord l;
+    l.setFileName("/l");
+    l.setFileHash("");
+    l.setAppList({"/a", "/b", "/a"});
+    deps.addDependent(l);
+    AppStoreM a;
+    DepStoreM d;
+    readWithBoost(written(apps, deps), a, d);
+    ASSERT_EQ(a.apps.size(), 2u);
+    EXPECT_EQ(a.apps[0].deps, Paths{"/l"});
+    ASSERT_EQ(a.apps[0].rules.size(), 1u);
+    const RuleM& r = a.apps[0].rules.front();
+    EXPECT_EQ(r.ip, 0x0A010200u);
+    EXPECT_EQ(r.ipRange, "10.1.2.3/24");
+    EXPECT_EQ(r.start, 80);
+    EXPECT_EQ(r.end, 90);
+    EXPECT_EQ(r.bits, 24);
+    EXPECT_EQ(r.action, 2);
+    EXPECT_EQ(r.direction, 103);
+    EXPECT_EQ(r.portRange, "80-90");
+    EXPECT_EQ(a.apps[0].nwAction, 3);
+    EXPECT_EQ(a.apps[1].hash, "");
+    EXPECT_EQ(a.apps[1].changed, Paths{"/l"});
+    EXPECT_FALSE(a.apps[1].enabled);
+    ASSERT_EQ(d.deps.size(), 1u);
+    EXPECT_EQ(d.deps[0].numApps, 3u);
+    EXPECT_EQ(d.deps[0].apps, (Paths{"/a", "/b", "/a"}));
+}
+
+} // namespace
