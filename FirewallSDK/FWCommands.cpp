@@ -1,0 +1,625 @@
+// The rule store: singleton, rule file and its lock, loading, persisting and
+// the corrupt-file repair; the firewall switches; the rule checks and the
+// tokenizer.
+#include "FWCommands.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/archive/archive_exception.hpp>
+#include <boost/archive/text_iarchive.hpp>
+#include <boost/archive/text_oarchive.hpp>
+#include <boost/serialization/map.hpp>
+
+#include "FWCommandsInternal.h"
+#include "FWSerialize.h"
+#include "FWTrace.h"
+#include "IPValidator.h"
+#include "PortValidator.h"
+#include "Trace.h"
+
+// The ipfw stand-in's system values (glibc has none).
+extern "C" int sysctlbyname(const char* name, void* oldp, size_t* oldlenp, void* newp, size_t newlen);
+
+namespace FirewallSDK {
+
+std::atomic<FWCommands*> FWCommands::m_pSelf{nullptr};
+std::mutex FWCommands::m_instanceMutex;
+
+namespace {
+
+const char* const RULE_FILE = "/usr/local/Vantrel/Firewall/var/QyvRules";
+const char* const LOCK_SUFFIX = ".lock";
+const char* const CORRUPT_SUFFIX = ".corrupt";
+
+std::string folderOf(const std::string& path)
+{
+    std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+void makeFolders(const std::string& path)
+{
+    std::string::size_type at = 1;
+    for (;;) {
+        at = path.find('/', at);
+        std::string part = path.substr(0, at);
+        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+            return; // the open that follows reports it
+        if (at == std::string::npos)
+            return;
+        ++at;
+    }
+}
+
+bool writeAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+[[noreturn]] void detail::rethrowAsFirewall(const char* function)
+{
+    try {
+        throw;
+    } catch (const FirewallException& e) {
+        FW_TRACE(2, L"%s - Excp msg : %s\n", function, e.getErrorMsg().c_str());
+        throw FirewallException(e.getErrorMsg(), e.code);
+    } catch (...) {
+        FW_TRACE(2, L"%s - Unknown exception catght\n", function);
+        throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
+    }
+}
+
+bool detail::validGroup(unsigned category)
+{
+    unsigned group = category & 0xFFFF0000u;
+    return group == 0x10000000u || group == 0x20000000u || group == 0x40000000u || group == 0x80000000u;
+}
+
+// ---- locked update guard ---------------------------------------------------
+
+FWCommands::Update::Update(FWCommands& store) : m_store(store)
+{
+    m_store.loadRuleTable(true);
+}
+
+FWCommands::Update::~Update()
+{
+    if (m_done)
+        return;
+    // A failure is on its way out: end the hold; a table changed part-way
+    // (renumbering moves) is still written so that it agrees with ipfw.
+    try {
+        m_store.endUpdate(true);
+    } catch (...) {
+        FW_TRACE(2, L"%s - Boost exception\n", "persistRuleTable");
+    }
+}
+
+void FWCommands::Update::commit()
+{
+    m_done = true;
+    m_store.endUpdate(true);
+}
+
+// ---- singleton -------------------------------------------------------------
+
+FWCommands* FWCommands::getInstance()
+{
+    FW_TRACE(4, L"%s - Called\n", "getInstance");
+    FWCommands* self = m_pSelf.load(std::memory_order_acquire);
+    if (self == nullptr) {
+        std::lock_guard<std::mutex> lock(m_instanceMutex);
+        self = m_pSelf.load(std::memory_order_relaxed);
+        if (self == nullptr) {
+            self = new FWCommands();
+            m_pSelf.store(self, std::memory_order_release);
+        }
+    }
+    return self;
+}
+
+void FWCommands::releaseInstance()
+{
+    FW_TRACE(4, L"%s - Called\n", "releaseInstance");
+    std::lock_guard<std::mutex> lock(m_instanceMutex);
+    FWCommands* self = m_pSelf.exchange(nullptr);
+    delete self;
+}
+
+FWCommands::FWCommands()
+    : m_ruleFilePath(RULE_FILE), m_lockFilePath(std::string(RULE_FILE) + LOCK_SUFFIX),
+      m_ruleStore(new RuleTable()), m_ruleFileFd(-1), m_lockHolds(0), m_readRuleFile(true), m_dirty(false)
+{
+    FW_TRACE(4, L"%s - Called\n", "FWCommands");
+}
+
+FWCommands::~FWCommands()
+{
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_mutex);
+        // Only a change never persisted is written: writing the table as it
+        // was read would put it over another process's newer file.
+        if (m_ruleStore != nullptr && m_dirty) {
+            try {
+                acquireFileLock();
+                writeRuleFile();
+            } catch (...) {
+                FW_TRACE(4, L"%s - Bosst exception\n", "~FWCommands");
+            }
+        }
+        while (m_lockHolds > 0)
+            releaseFileLock();
+        delete m_ruleStore;
+        m_ruleStore = nullptr;
+    }
+    FW_TRACE(4, L"%s - Finished\n", "~FWCommands");
+    // Releasing the store ends the host's tracing.
+    std::lock_guard<std::mutex> lock(wardtrace::traceMutex());
+    __atomic_store_n(&traceInited, 0, __ATOMIC_RELAXED);
+    if (logFilePtr != nullptr) {
+        std::fclose(logFilePtr);
+        logFilePtr = nullptr;
+    }
+}
+
+// ---- the file lock ---------------------------------------------------------
+
+void FWCommands::acquireFileLock()
+{
+    if (m_lockHolds > 0) {
+        ++m_lockHolds;
+        return;
+    }
+    makeFolders(folderOf(m_lockFilePath));
+    // Close-on-exec: an ipfw child must not share the lock's description.
+    int fd = ::open(m_lockFilePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        FW_TRACE(2, L"%s - The lock on the QyvRules file could not be obtained ( %s )\n", "loadRuleTable",
+                 std::strerror(errno));
+        throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
+    }
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 0;
+    while (::fcntl(fd, F_OFD_SETLKW, &fl) != 0) {
+        if (errno == EINTR)
+            continue;
+        int e = errno;
+        ::close(fd);
+        FW_TRACE(2, L"%s - The lock on the QyvRules file could not be obtained ( %s )\n", "loadRuleTable",
+                 std::strerror(e));
+        throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
+    }
+    m_ruleFileFd = fd;
+    m_lockHolds = 1;
+}
+
+void FWCommands::releaseFileLock()
+{
+    if (m_lockHolds == 0)
+        return;
+    if (--m_lockHolds > 0)
+        return;
+    ::close(m_ruleFileFd); // drops the OFD lock
+    m_ruleFileFd = -1;
+}
+
+// ---- reading and writing the rule file -------------------------------------
+
+bool FWCommands::readRuleFile(bool& missing)
+{
+    missing = false;
+    std::ifstream in(m_ruleFilePath, std::ios::in | std::ios::binary);
+    if (!in.is_open()) {
+        missing = ::access(m_ruleFilePath.c_str(), F_OK) != 0 && errno == ENOENT;
+        FW_TRACE(2, L"%s - Generic Exception\n", "loadRuleTable");
+        return false;
+    }
+    try {
+        boost::archive::text_iarchive archive(in, 0);
+        readRecord(archive, *m_ruleStore); // whole or not at all
+        return true;
+    } catch (const boost::archive::archive_exception&) {
+        FW_TRACE(2, L"%s - Boost exception\n", "loadRuleTable");
+    } catch (...) {
+        FW_TRACE(2, L"%s - Generic Exception\n", "loadRuleTable");
+    }
+    return false;
+}
+
+void FWCommands::writeRuleFile()
+{
+    std::ostringstream text;
+    try {
+        boost::archive::text_oarchive archive(text, 0);
+        const RuleTable& table = *m_ruleStore;
+        archive << table;
+    } catch (...) {
+        FW_TRACE(2, L"%s - Boost exception\n", "persistRuleTable");
+        throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
+    }
+    const std::string data = text.str();
+    const std::string folder = folderOf(m_ruleFilePath);
+    makeFolders(folder);
+
+    std::string name = m_ruleFilePath + ".XXXXXX";
+    int fd = ::mkostemp(&name[0], O_CLOEXEC);
+    bool ok = fd >= 0;
+    int e = ok ? 0 : errno;
+    if (ok && !(writeAll(fd, data.data(), data.size()) && ::fsync(fd) == 0 && ::fchmod(fd, 0644) == 0))
+        ok = false, e = errno;
+    if (fd >= 0 && ::close(fd) != 0 && ok)
+        ok = false, e = errno;
+    if (ok && ::rename(name.c_str(), m_ruleFilePath.c_str()) != 0)
+        ok = false, e = errno;
+    if (!ok) {
+        if (fd >= 0)
+            ::unlink(name.c_str());
+        FW_TRACE(2, L"%s - Boost exception\n", "persistRuleTable");
+        FW_TRACE(2, L"%s - The rule file could not be written ( %s )\n", "persistRuleTable", std::strerror(e));
+        throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
+    }
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    m_dirty = false;
+}
+
+void FWCommands::endUpdate(bool write)
+{
+    if (write && m_dirty) {
+        try {
+            writeRuleFile();
+        } catch (...) {
+            releaseFileLock();
+            throw;
+        }
+    }
+    releaseFileLock();
+}
+
+void FWCommands::repairRuleFile()
+{
+    acquireFileLock();
+    try {
+        // Another process may have repaired or replaced it meanwhile.
+        bool missing = false;
+        if (readRuleFile(missing)) {
+            m_dirty = false;
+            endUpdate(false);
+            return;
+        }
+        if (!missing) {
+            // Kept aside, not removed: nothing else holds these rules.
+            std::string aside = m_ruleFilePath + CORRUPT_SUFFIX;
+            if (::rename(m_ruleFilePath.c_str(), aside.c_str()) == 0)
+                FW_TRACE(2, L"%s - Boost Exception : The remove was successful\n", "loadRuleTable");
+            else
+                FW_TRACE(2, L"%s - Boost Exception : The remove was unsuccessful\n", "loadRuleTable");
+        }
+        m_dirty = true; // the file is rewritten from the table
+        if (m_ruleStore->count(DEFAULT_RULE_NO) == 0) {
+            m_readRuleFile = false;
+            loadDefaultRules();
+        }
+        endUpdate(true);
+    } catch (...) {
+        m_readRuleFile = true;
+        if (m_lockHolds > 0)
+            releaseFileLock();
+        throw;
+    }
+}
+
+// ---- rule store ------------------------------------------------------------
+
+int FWCommands::loadRuleTable(bool lock)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    FW_TRACE(2, L"%s - Loading rules from rule file\n", "loadRuleTable");
+    if (lock) {
+        FW_TRACE(2, L"%s - Locking the mutex so that no 2 threads read the QyvRules file at the same time\n",
+                 "loadRuleTable");
+        acquireFileLock();
+        FW_TRACE(2, L"%s - file descriptor = %d\n", "loadRuleTable", m_ruleFileFd);
+    }
+    if (!m_readRuleFile) {
+        m_readRuleFile = true;
+        return 1;
+    }
+    bool missing = false;
+    if (readRuleFile(missing)) {
+        m_dirty = false;
+        return 1;
+    }
+    if (lock && missing)
+        return 1; // the update's persist creates the file
+    try {
+        repairRuleFile();
+    } catch (...) {
+        if (lock)
+            releaseFileLock();
+        throw;
+    }
+    return 1;
+}
+
+int FWCommands::persistRuleTable()
+{
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    FW_TRACE(2, L"%s - Persisting rules from rule file\n", "persistRuleTable");
+    if (m_lockHolds == 0)
+        acquireFileLock(); // never a write without the lock
+    m_dirty = true;
+    endUpdate(true);
+    return 1;
+}
+
+void FWCommands::loadDefaultRules()
+{
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    FWExtDetailedData rule;
+    rule.setRuleNo(DEFAULT_RULE_NO);
+    rule.setRuleCategory(0x10000001u);
+    rule.setAction(FW_ACTION_ALLOW);
+    rule.setProtocol(FW_PROTOCOL_IP);
+    rule.setSrcIp("any");
+    rule.setDestIp("any");
+    std::vector<FWExtDetailedData> results;
+    if (addRule(rule, results, FW_CUSTOM_RULE_CATEGORY) != 0)
+        FW_TRACE(2, L"%s - Failed to add AllowAll rule\n", "loadDefaultRules");
+}
+
+void FWCommands::clearRuleTable()
+{
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    m_ruleStore->clear();
+    m_dirty = true;
+}
+
+void FWCommands::appendCategory(unsigned category, std::vector<FWExtDetailedData>& rules)
+{
+    for (const auto& entry : *m_ruleStore) {
+        FW_TRACE(0, L"%s - ruleType : %x --> itr->getRuleCategory() : %x\n", "getStoredRulesBasedOnCategory",
+                 category, entry.second.getRuleCategory());
+        if ((entry.second.getRuleCategory() & 0xFFFF0000u) == category)
+            rules.push_back(entry.second);
+    }
+}
+
+int FWCommands::getStoredRulesBasedOnCategory(unsigned category, std::vector<FWExtDetailedData>& rules)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    FW_TRACE(4, L"%s - Called\n", "getStoredRulesBasedOnCategory");
+    loadRuleTable(false);
+    if (!detail::validGroup(category))
+        return 0;
+    appendCategory(category, rules);
+    return 1;
+}
+
+// ---- firewall switches -----------------------------------------------------
+
+namespace {
+
+const char* const ENABLE_NAME = "net.inet.ip.fw.enable";
+const char* const VERBOSE_NAME = "net.inet.ip.fw.verbose";
+
+int readSwitch(const char* name, const char* function)
+{
+    int value = 0;
+    size_t size = sizeof value;
+    if (sysctlbyname(name, &value, &size, nullptr, 0) != 0) {
+        FW_TRACE(2, L"%s - Failed to get the size of firewall state system variable\n", function);
+        throw FirewallException("Failed to get firewall state", FW_GET_FIREWALL_STATE_FAILED);
+    }
+    return value;
+}
+
+/// Size query, then one call that reads the old value and writes the new
+/// one. The new value is one int, whatever size the query reports.
+void writeSwitch(const char* name, int value, bool logVariable, const char* function)
+{
+    size_t size = 0;
+    if (sysctlbyname(name, nullptr, &size, nullptr, 0) != 0) {
+        if (logVariable) {
+            FW_TRACE(2, L"%s - Failed to get the size of firewall log system variable\n", function);
+            throw FirewallException("Failed to get filewall log state", FW_GET_LOG_STATE_FAILED);
+        }
+        FW_TRACE(2, L"%s - Failed to get the size of firewall state system variable\n", function);
+        throw FirewallException("Failed to get firewall state", FW_GET_FIREWALL_STATE_FAILED);
+    }
+    std::vector<unsigned char> old(size < sizeof(int) ? sizeof(int) : size, 0);
+    size_t oldSize = old.size();
+    int newValue = value;
+    if (sysctlbyname(name, old.data(), &oldSize, &newValue, sizeof newValue) != 0) {
+        if (logVariable) {
+            FW_TRACE(4, L"%s - Failed to logging the firewall status to [ %d ]\n", function, value);
+            throw FirewallException("Failed to set filewall log state", FW_SET_LOG_STATE_FAILED);
+        }
+        FW_TRACE(2, L"%s - Failed to change the firewall status to [ %d ]\n", function, value);
+        throw FirewallException("Failed to set firewall state", FW_SET_FIREWALL_STATE_FAILED);
+    }
+    int oldValue = 0;
+    std::memcpy(&oldValue, old.data(), sizeof oldValue);
+    if (logVariable)
+        FW_TRACE(4, L"%s - Firewall logging changed from [ %d ] to [ %d ]\n", function, oldValue, value);
+    else
+        FW_TRACE(4, L"%s - Firewall state changed from [ %d ] to [ %d ]\n", function, oldValue, value);
+}
+
+} // namespace
+
+int FWCommands::getIpfwStatus(bool& enabled)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    FW_TRACE(4, L"%s - Called\n", "getIpfwStatus");
+    int value = readSwitch(ENABLE_NAME, "getIpfwStatus");
+    enabled = value == 1;
+    FW_TRACE(4, L"%s -  firewall status to [ %d ]\n", "getIpfwStatus", value);
+    FW_TRACE(4, L"%s - Finished\n", "getIpfwStatus");
+    return 0;
+}
+
+int FWCommands::setIpfwStatus(bool enable)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    FW_TRACE(4, L"%s - Called\n", "setIpfwStatus");
+    writeSwitch(ENABLE_NAME, enable ? 1 : 0, false, "setIpfwStatus");
+    FW_TRACE(4, L"%s - Finished\n", "setIpfwStatus");
+    return 0;
+}
+
+int FWCommands::getLogLevel(int& level)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    FW_TRACE(4, L"%s - Called\n", "getLogLevel");
+    level = readSwitch(VERBOSE_NAME, "getLogLevel");
+    FW_TRACE(4, L"%s - Log STATE firewall status to [ %d ]\n", "getLogLevel", level);
+    FW_TRACE(4, L"%s - Finished\n", "getLogLevel");
+    return 0;
+}
+
+int FWCommands::setLogLevel(int level)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    FW_TRACE(4, L"%s - Called\n", "setLogLevel");
+    writeSwitch(VERBOSE_NAME, level, true, "setLogLevel");
+    FW_TRACE(4, L"%s - Finished\n", "setLogLevel");
+    return 0;
+}
+
+// ---- checks and the tokenizer ----------------------------------------------
+
+bool FWCommands::validateIPAddresses(FWExtDetailedData& rule, TargetType target)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    FW_TRACE(4, L"%s - Called\n", "validateIPAddresses");
+    if (target != FW_TARGET_SOURCE && target != FW_TARGET_DESTINATION) {
+        FW_TRACE(2, L"%s - Invalid IP Address type specified\n", "validateIPAddresses");
+        return false;
+    }
+    const bool source = target == FW_TARGET_SOURCE;
+    FWDetailedData::IpList& list = source ? rule.getSrcIpByRef() : rule.getDestIpByRef();
+    std::string text = source ? rule.getSrcIp() : rule.getDestIp();
+    list.clear();
+    if (text == "any" || text == "me") {
+        list.emplace_back(FWDetailedData::FIELD_PLAIN, text);
+        return true;
+    }
+    IP_Validator::IPValidator validator;
+    IP_Validator::ADDR_TYPE type = IP_Validator::IP_ADDR_UNKNOWN;
+    if (validator.validateAddr(text, type) != 0)
+        return false;
+    switch (type) {
+    case IP_Validator::IP_ADDR_WITH_MASK:
+        text = validator.getIPAndMask();
+        list.emplace_back(FWDetailedData::FIELD_PLAIN, text);
+        break;
+    case IP_Validator::IP_ADDR_HOSTNAME:
+        text = validator.getHostName();
+        list.emplace_back(FWDetailedData::FIELD_PLAIN, validator.getIPAddrStr());
+        break;
+    case IP_Validator::IP_ADDR_DOTTED:
+        list.emplace_back(FWDetailedData::FIELD_PLAIN, text);
+        break;
+    case IP_Validator::IP_ADDR_UNKNOWN:
+        FW_TRACE(2, L"%s - Invalid input string\n", "validateIPAddresses");
+        return false;
+    }
+    if (source)
+        rule.setSrcIp(text);
+    else
+        rule.setDestIp(text);
+    FW_TRACE(4, L"%s - Finished\n", "validateIPAddresses");
+    return true;
+}
+
+bool FWCommands::validatePortNumber(FWExtDetailedData& rule, TargetType target)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    FW_TRACE(4, L"%s - Called\n", "validatePortNumber");
+    if (target != FW_TARGET_SOURCE && target != FW_TARGET_DESTINATION) {
+        FW_TRACE(2, L"%s - Invalid port number for processing\n", "validatePortNumber");
+        return false;
+    }
+    std::string text = target == FW_TARGET_SOURCE ? rule.getSrcPort() : rule.getDestPort();
+    if (text.empty()) {
+        FW_TRACE(4, L"%s - Empty port number\n", "validatePortNumber");
+        return true;
+    }
+    PORT_Validator::PortValidator validator;
+    return validator.validatePortNos(text) == 0;
+}
+
+void FWCommands::checkRule(FWExtDetailedData& rule)
+{
+    if (!validateIPAddresses(rule, FW_TARGET_SOURCE)) {
+        FW_TRACE(0, L"%s - Invalid src ip\n", "addRuleToIpfw");
+        throw FirewallException("No such source ip or host name exist", FW_NO_SUCH_SOURCE_HOST);
+    }
+    if (!validateIPAddresses(rule, FW_TARGET_DESTINATION)) {
+        FW_TRACE(0, L"%s - Invalid dest ip\n", "addRuleToIpfw");
+        throw FirewallException("No such destination ip or host name exist", FW_NO_SUCH_DESTINATION_HOST);
+    }
+    if (!validatePortNumber(rule, FW_TARGET_SOURCE)) {
+        FW_TRACE(0, L"%s - Invalid src port\n", "addRuleToIpfw");
+        throw FirewallException("Invalid source port", FW_INVALID_SOURCE_PORT);
+    }
+    if (!validatePortNumber(rule, FW_TARGET_DESTINATION)) {
+        FW_TRACE(0, L"%s - Invalid dest port\n", "addRuleToIpfw");
+        throw FirewallException("Invalid destination port", FW_INVALID_DESTINATION_PORT);
+    }
+    // The command builder sends no ports when the first text is empty; the
+    // stored rule says the same, so that it equals its kernel twin.
+    if (!rule.getSrcPortByRef().empty() && rule.getSrcPortByRef().front().getPortNo().empty())
+        rule.getSrcPortByRef().clear();
+    if (!rule.getDestPortByRef().empty() && rule.getDestPortByRef().front().getPortNo().empty())
+        rule.getDestPortByRef().clear();
+}
+
+int FWCommands::tokenizer(std::vector<std::string>& tokens, std::string text, char separator)
+{
+    // Up to and including the terminating NUL; text after the last
+    // separator or newline is dropped (unless the separator is NUL).
+    const char* p = text.c_str();
+    std::string token;
+    for (;; ++p) {
+        if (*p == separator || *p == '\n') {
+            tokens.push_back(token);
+            token.clear();
+        } else if (*p != '\0') {
+            token.push_back(*p);
+        }
+        if (*p == '\0')
+            break;
+    }
+    return 1;
+}
+
+} // namespace FirewallSDK

@@ -1,0 +1,155 @@
+// FWCommands: libportward's rule store and its interface to the host.
+//
+// The numbered ipfw rule table lives in memory and in the rule file
+// "/usr/local/Vantrel/Firewall/var/QyvRules" (one narrow boost archive of the
+// whole map); every operation re-reads the file, every change rewrites it
+// whole. ipfw is changed first, through FWWrapper, the table second.
+//
+// Locks:
+// - m_mutex (recursive, per instance): every exported operation, queries
+//   included, runs under it; operations call each other freely.
+// - the rule-file lock: an OFD write lock on "QyvRules.lock" (never renamed
+//   or removed), held from loadRuleTable(true) to the end of the matching
+//   persist. The instance takes it once and counts its holds, so nested
+//   updates (a repair inside an update, the health check's re-apply) reuse
+//   it. The rule file is never written without it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "FWRecords.h"
+
+namespace FirewallSDK {
+
+/// Which side of a rule a check works on.
+enum TargetType : int32_t {
+    FW_TARGET_SOURCE = 1,
+    FW_TARGET_DESTINATION = 2
+};
+
+class FWCommands {
+public:
+    using RuleTable = std::map<uint16_t, FWExtDetailedData>;
+
+    static FWCommands* getInstance();
+    /// Destroys the instance. Must not run while another thread uses it.
+    static void releaseInstance();
+
+    FWCommands();
+    /// Writes a change never persisted (under the file lock), then ends the
+    /// host's tracing: traceInited 0, logFilePtr closed and set to NULL.
+    ~FWCommands();
+    FWCommands(const FWCommands&) = delete;
+    FWCommands& operator=(const FWCommands&) = delete;
+
+    // ---- rule store and rule file -------------------------------------
+
+    /// Brings the table up to date with the rule file; with `lock` opens a
+    /// locked update (throws SystemException 13058 when the lock cannot be
+    /// taken). A missing or unreadable file outside an update, or an
+    /// unreadable one inside, is repaired under the lock: kept aside as
+    /// "QyvRules.corrupt", the default rule added when the table lacks it.
+    int loadRuleTable(bool lock);
+    /// Writes the table (temporary file, fsync, rename) and ends one hold of
+    /// the locked update. A failed write throws 13058 after unlocking; the
+    /// old file stays.
+    int persistRuleTable();
+    void loadDefaultRules();
+    /// Empties the table in memory; the file is not touched.
+    void clearRuleTable();
+    int getStoredRulesBasedOnCategory(unsigned category, std::vector<FWExtDetailedData>& rules);
+
+    // ---- numbering and edits --------------------------------------------
+
+    int addRule(FWExtDetailedData rule, std::vector<FWExtDetailedData>& results, unsigned category);
+    int addRule(FWExtDetailedData rule, bool lock);
+    int updateRule(FWExtDetailedData rule, std::vector<FWExtDetailedData>& results, unsigned category);
+    int swapRules(std::vector<int> ruleNos, std::vector<FWExtDetailedData>& results, unsigned category);
+    /// 1, or 0 when a rule stayed because its kernel delete failed.
+    int deleteRule(unsigned category);
+    void deleteRule(std::vector<int> ruleNos);
+    void deleteRule(std::vector<int> ruleNos, std::vector<FWExtDetailedData>& results, unsigned category);
+    void reSequenceRulenumbers();
+
+    // ---- queries and reconciliation -------------------------------------
+
+    bool getStoredRuleByNumber(int ruleNo, FWExtDetailedData& rule);
+    int ruleCountInStore(unsigned category);
+    bool isRuleInStore(int ruleNo);
+    int getStoredRules(std::vector<FWExtDetailedData>& rules);
+    int getIpfwRule(std::vector<FWExtDetailedData>& rules);
+    int getRealTimeRule(std::vector<FWExtDetailedData>& rules);
+    int getRealTimeRulesBasedOnCategory(unsigned category, std::vector<FWExtDetailedData>& rules);
+    int deleteRulesFromIpfw();
+    int applyAllStoredRules();
+    int ruleHealthCheck();
+
+    // ---- firewall switches ----------------------------------------------
+
+    int getIpfwStatus(bool& enabled);
+    int setIpfwStatus(bool enable);
+    int getLogLevel(int& level);
+    int setLogLevel(int level);
+
+    // ---- checks and single kernel steps ---------------------------------
+
+    bool validateIPAddresses(FWExtDetailedData& rule, TargetType target);
+    bool validatePortNumber(FWExtDetailedData& rule, TargetType target);
+    int addRuleToIpfw(FWExtDetailedData rule);
+    int deleteRuleFromIpfw(int ruleNo);
+    int tokenizer(std::vector<std::string>& tokens, std::string text, char separator);
+
+    static std::atomic<FWCommands*> m_pSelf;
+    static std::mutex m_instanceMutex;
+
+private:
+    /// One locked update: loadRuleTable(true) on construction; commit()
+    /// writes a changed table and ends the hold; on a failure on its way out
+    /// the destructor does the same, swallowing a write error.
+    class Update {
+    public:
+        explicit Update(FWCommands& store);
+        ~Update();
+        Update(const Update&) = delete;
+        Update& operator=(const Update&) = delete;
+        void commit();
+
+    private:
+        FWCommands& m_store;
+        bool m_done = false;
+    };
+
+    void acquireFileLock();
+    void releaseFileLock();
+    /// Reads the rule file into the table; false (table untouched) when it
+    /// is missing or unreadable. `missing` tells which.
+    bool readRuleFile(bool& missing);
+    /// The corrupt-file path, under the file lock.
+    void repairRuleFile();
+    void writeRuleFile();
+    /// Ends one hold; writes first when the table changed since it was read.
+    void endUpdate(bool write);
+    void checkRule(FWExtDetailedData& rule);
+    uint16_t chooseRuleNumber(const FWExtDetailedData& rule);
+    void reSequenceLocked();
+    /// Numbers, adds to ipfw and stores; the status of ipfw.
+    int addRuleLocked(FWExtDetailedData& rule);
+    bool deleteFromKernelQuietly(int ruleNo);
+    void appendCategory(unsigned category, std::vector<FWExtDetailedData>& rules);
+
+    std::string m_ruleFilePath;      // set by the constructor
+    std::string m_lockFilePath;      // the lock file beside it
+    RuleTable* m_ruleStore;          // guarded by m_mutex
+    std::recursive_mutex m_mutex;    // every exported operation
+    int m_ruleFileFd;                // OFD-locked QyvRules.lock; -1 when not held
+    int m_lockHolds;                 // nested holds of the file lock (m_mutex)
+    bool m_readRuleFile;             // false: the next load skips the file once
+    bool m_dirty;                    // the table differs from the file (m_mutex)
+};
+
+} // namespace FirewallSDK

@@ -1,0 +1,103 @@
+// Benchmark of the rule store (a program, not a test). From an empty state,
+// inside tests/ns-run.sh with the ipfw stand-in first on PATH, it times
+// COUNT (default 1000) additions of distinct custom rules, one kernel read
+// (COUNT + 1 records) and COUNT fork/exec/waitpid runs of /bin/true, and
+// prints the times, the per-call averages, the add/spawn ratio and the size
+// of the rule file. Every addition re-reads and rewrites the whole file.
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "FWCommands.h"
+
+FILE* logFilePtr = nullptr;
+int traceInited = 0;
+
+using namespace FirewallSDK;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double seconds(Clock::time_point from)
+{
+    return std::chrono::duration<double>(Clock::now() - from).count();
+}
+
+FWExtDetailedData customRule(unsigned i)
+{
+    FWExtDetailedData r;
+    r.setRuleCategory(FW_CUSTOM_RULE_CATEGORY);
+    r.setAction(FW_ACTION_ALLOW);
+    r.setTrafficDirection(FW_DIRECTION_BOTH);
+    r.isLogging(false);
+    r.setRuleName("bench " + std::to_string(i));
+    r.setSrcIp("10." + std::to_string(i / 62500) + "." + std::to_string(i / 250 % 250) + "." +
+               std::to_string(i % 250 + 1));
+    r.setDestIp("any");
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    const unsigned count = argc > 1 ? static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)) : 1000;
+    struct stat st;
+    if (::stat("/usr/local/Vantrel/Firewall/var/QyvRules", &st) == 0) {
+        std::fprintf(stderr, "bench: not an empty state (a rule file exists)\n");
+        return 2;
+    }
+    FWCommands* store = FWCommands::getInstance();
+    try {
+        Clock::time_point t0 = Clock::now();
+        for (unsigned i = 0; i < count; ++i) {
+            std::vector<FWExtDetailedData> results;
+            if (store->addRule(customRule(i), results, FW_CUSTOM_RULE_CATEGORY) != 0) {
+                std::fprintf(stderr, "bench: addition %u failed\n", i);
+                return 1;
+            }
+        }
+        const double addTime = seconds(t0);
+
+        t0 = Clock::now();
+        std::vector<FWExtDetailedData> kernel;
+        store->getIpfwRule(kernel);
+        const double readTime = seconds(t0);
+        if (kernel.size() != count + 1) {
+            std::fprintf(stderr, "bench: %zu kernel records, expected %u\n", kernel.size(), count + 1);
+            return 1;
+        }
+
+        t0 = Clock::now();
+        for (unsigned i = 0; i < count; ++i) {
+            pid_t pid = ::fork();
+            if (pid == 0) {
+                ::execl("/bin/true", "true", static_cast<char*>(nullptr));
+                ::_exit(127);
+            }
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+        }
+        const double spawnTime = seconds(t0);
+
+        ::stat("/usr/local/Vantrel/Firewall/var/QyvRules", &st);
+        std::printf("additions:   %u in %.3f s, %.3f ms each\n", count, addTime, addTime * 1000 / count);
+        std::printf("kernel read: %zu records in %.3f ms\n", kernel.size(), readTime * 1000);
+        std::printf("spawns:      %u of /bin/true in %.3f s, %.3f ms each\n", count, spawnTime,
+                    spawnTime * 1000 / count);
+        std::printf("add/spawn:   %.2f\n", addTime / spawnTime);
+        std::printf("rule file:   %lld bytes\n", static_cast<long long>(st.st_size));
+    } catch (const FirewallException& e) {
+        std::fprintf(stderr, "bench: error %d %s\n", e.code, e.getErrorMsg().c_str());
+        return 1;
+    }
+    FWCommands::releaseInstance();
+    return 0;
+}
