@@ -136,6 +136,26 @@ TEST(FWWrapperRead, EachInstructionDecodesAsListed)
              EXPECT_EQ(r.getSrcMacAddr(), "any");
              EXPECT_EQ(r.getSrcMacMask(), "");
          }},
+        {"insn_uid_root.bin", [](const FWExtDetailedData& r) { EXPECT_EQ(r.getUid(), "root"); }},
+        {"insn_gid_root.bin", [](const FWExtDetailedData& r) { EXPECT_EQ(r.getGid(), "root"); }},
+        {"insn_uid_none.bin", [](const FWExtDetailedData& r) { EXPECT_EQ(r.getUid(), "4000000000"); }},
+        {"insn_iplen_single.bin", [](const FWExtDetailedData& r) { EXPECT_EQ(r.getIpLen(), "40"); }},
+        {"insn_ipttl_list.bin", [](const FWExtDetailedData& r) { EXPECT_EQ(r.getIpTtl(), "1-10,64"); }},
+        {"insn_ipopts.bin", [](const FWExtDetailedData& r) { EXPECT_EQ(r.getIpOpt(), "ssrr,lsrr,!rr"); }},
+        {"insn_precedence.bin", [](const FWExtDetailedData& r) { EXPECT_EQ(r.getIpPrecedence(), "7"); }},
+        {"insn_words.bin", [](const FWExtDetailedData& r) {
+             EXPECT_EQ(r.getLayer2(), "layer2");
+             EXPECT_EQ(r.getFrag(), "frag");
+             EXPECT_EQ(r.getEstab(), "establishedestablished");
+             EXPECT_EQ(r.getVerrevpath(), "verrevpath");
+             EXPECT_EQ(r.getKeepState(), "keep-state");
+             EXPECT_EQ(r.getIpSec(), "ipsec");
+         }},
+        {"insn_tcpwin.bin", [](const FWExtDetailedData& r) { EXPECT_EQ(r.getTcpWin(), "4096"); }},
+        {"insn_tcpack.bin", [](const FWExtDetailedData& r) { EXPECT_EQ(r.getTcpAck(), "1"); }},
+        {"insn_unknown_then_udp.bin", [](const FWExtDetailedData& r) {
+             EXPECT_EQ(entries(r.getProtocolByRef()), (Entries{{0, "udp"}}));
+         }},
         {"act_log100.bin", [](const FWExtDetailedData& r) {
              EXPECT_TRUE(r.isLogging());
              EXPECT_EQ(r.getLogAmount(), 100u);
