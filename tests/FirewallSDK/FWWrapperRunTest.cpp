@@ -3,6 +3,7 @@
 #include "FWWrapperTestSupport.h"
 
 #include <chrono>
+#include <functional>
 #include <csignal>
 #include <sys/time.h>
 
@@ -352,4 +353,58 @@ TEST_F(FWWrapperRun, SignalsWithoutRestartDoNotBreakTheWaitAfterTheOutput)
     EXPECT_EQ(status, 3);
     EXPECT_EQ(lines, (std::vector<std::string>{"05122 closing\n"}));
     EXPECT_GE(g_alarms, 3);
+}
+
+namespace {
+size_t openDescriptors()
+{
+    size_t n = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+        (void)e;
+        ++n;
+    }
+    return n;
+}
+} // namespace
+
+TEST_F(FWWrapperRun, FailuresLeaveNoDescriptorOrChildBehind)
+{
+    const size_t before = openDescriptors();
+    auto attempt = [](const std::function<void(FWWrapper&)>& op) {
+        FWWrapper w;
+        try {
+            op(w);
+        } catch (const FirewallException&) {
+        }
+    };
+    std::vector<std::string> lines;
+    std::vector<FWExtDetailedData> rules;
+    attempt([&](FWWrapper& w) { w.execCommand(5122, lines); });  // 69
+    inject("signal");
+    attempt([&](FWWrapper& w) { w.execCommand(allow(5122), lines); });
+    inject("exit 65");
+    attempt([&](FWWrapper& w) { w.execCommand(allow(5122), lines); });
+    {
+        std::string empty = std::string(ipfw::kStateDir) + "/empty-path";
+        std::filesystem::create_directories(empty);
+        ScopedPath path(empty);
+        attempt([&](FWWrapper& w) { w.execCommand(allow(5122), lines); });  // 13055
+    }
+    {
+        ServedList served(fixture("bad_no_default.bin"));
+        attempt([&](FWWrapper& w) { w.getFirewallRules(rules); });
+    }
+    {
+        ServedList served(fixture("default.bin"), EIO);
+        attempt([&](FWWrapper& w) { w.getFirewallRules(rules); });
+    }
+    {
+        ServedList served(fixture("bad_rule0.bin"));
+        attempt([&](FWWrapper& w) { w.getFirewallRules(rules); });
+    }
+    EXPECT_EQ(openDescriptors(), before);
+    int status = 0;
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);  // every child reaped
+    EXPECT_EQ(errno, ECHILD);
 }
