@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "AppRecordPayload.h"
+
 #include <boost/serialization/map.hpp>
 #include <boost/serialization/string.hpp>
 #include <boost/serialization/vector.hpp>
@@ -218,6 +220,26 @@ TEST(Hub, EveryPayloadTypeReadsBackEqual)
     AboutBoxData about;
     about.setAboutBoxDisplayContents({{L"Application_Protection_Version", L"5.0 \x00e9 (12)"}});
     EXPECT_EQ(about.getAboutBoxDisplayContents(), echo(about).getAboutBoxDisplayContents());
+
+    BasicAppRecord rec;
+    rec.setAppPath("/bin/\xc3\xa9");
+    rec.setAppGroup("/bin");
+    rec.setExecAllowed(true);
+    NetworkRule rule;
+    rule.setOrder(2);
+    rule.setIpRange("10.1.2.0/24");
+    rule.setPortRange("22");
+    rec.setNwRules({rule});
+    rec.setNwAction(BasicAppRecord::NW_ACTION_CUSTOM);
+    auto recs = echo(std::vector<BasicAppRecord>{rec, BasicAppRecord()});
+    ASSERT_EQ(2u, recs.size());
+    EXPECT_TRUE(recs[0] == rec);
+    EXPECT_EQ(rec.getAppPath(), recs[0].getAppPath());
+    EXPECT_EQ("22", recs[0].getNwRules().front().getPortRange());
+    auto recList = echo(std::list<BasicAppRecord>{BasicAppRecord(), rec});
+    ASSERT_EQ(2u, recList.size());
+    EXPECT_TRUE(recList.back() == rec);
+    EXPECT_EQ("/bin", recList.back().getAppGroup());
 
     // The firewall pane's standard types.
     EXPECT_EQ(static_cast<signed char>(-3), echo(static_cast<signed char>(-3)));
