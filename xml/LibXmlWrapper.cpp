@@ -45,7 +45,7 @@ LibXmlWrapper::LibXmlWrapper(std::string p) : path(std::move(p))
         std::fprintf(stderr, "Error: unable to parse file \"%s\"\n", path.c_str());
 }
 
-LibXmlWrapper::LibXmlWrapper(char* buffer, unsigned long length)
+LibXmlWrapper::LibXmlWrapper(const char* buffer, unsigned long length)
 {
     initLibXml();
     // The parser takes an int length: anything longer is no document.
@@ -246,7 +246,7 @@ long LibXmlWrapper::saveTo(const char* file)
     return ok ? static_cast<long>(text.size()) : -1;
 }
 
-bool LibXmlWrapper::SaveToFile(char* file)
+bool LibXmlWrapper::SaveToFile(const char* file)
 {
     return saveTo(file) >= 0;
 }

@@ -13,7 +13,7 @@ public:
     /// keeps no document (every query then finds nothing).
     explicit LibXmlWrapper(std::string path);
     /// Parses `length` bytes of `buffer`; a failure writes nothing.
-    LibXmlWrapper(char* buffer, unsigned long length);
+    LibXmlWrapper(const char* buffer, unsigned long length);
     /// An empty document of version "1.0" without a root element.
     LibXmlWrapper();
     ~LibXmlWrapper();
@@ -47,7 +47,7 @@ public:
     /// path the document was read from; bytes written, or -1.
     int AddNewNode(const char* name, const char* text);
     /// Writes the document, "UTF-8" and indented; false when it was not written.
-    bool SaveToFile(char* path);
+    bool SaveToFile(const char* path);
     /// Serialises the document; false, with `out` empty, without a document.
     bool SaveToMemory(std::string& out);
 

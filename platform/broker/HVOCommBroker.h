@@ -162,6 +162,6 @@ void loadTraceValues(const char* path);
 } // namespace HVO
 
 /// One log line: the format is applied here ("%s" takes UTF-8 bytes, an
-/// invalid byte b becoming U+DC80+b; "%ls" takes a wide text). Throws
+/// invalid byte b becoming U+DC00+b: U+DC80 to U+DCFF; "%ls" takes a wide text). Throws
 /// HVOException when the hub cannot be reached.
 void HVO_LOG_MSG(int sender, const wchar_t* component, int type, int level, const wchar_t* format, ...);

@@ -47,7 +47,8 @@ std::wstring decodeUtf8Escaped(const std::string& s)
             out.push_back(static_cast<wchar_t>(cp));
             i += len;
         } else {
-            out.push_back(static_cast<wchar_t>(0xDC80 + b));
+            // Bytes 0x80-0xFF land on U+DC80-U+DCFF, as python's surrogateescape.
+            out.push_back(static_cast<wchar_t>(0xDC00 + b));
             ++i;
         }
     }

@@ -359,7 +359,7 @@ void Hub::readFrom(Conn& c)
         }
         c.in.append(buf, static_cast<size_t>(n));
         std::vector<uint8_t> body;
-        hvoframe::Assembler::Result r;
+        hvoframe::Assembler::Result r = hvoframe::Assembler::NEED_MORE;
         while (!c.closing && (r = c.in.next(body)) == hvoframe::Assembler::FRAME)
             handle(c, body);
         if (c.closing)

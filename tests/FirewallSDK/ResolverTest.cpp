@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "FWTrace.h"
+#include "FwTestSupport.h"
 #include "IPValidator.h"
 
 using namespace FirewallSDK::IP_Validator;
@@ -41,4 +43,24 @@ TEST(ResolverTest, HostNames)
         }
         EXPECT_EQ(v.getHostName(), c.hostName);
     }
+}
+
+TEST(ResolverTest, HostNameTraceLines)
+{
+    if (std::getenv("FW_HOSTS_FIXTURE") == nullptr)
+        GTEST_SKIP() << "needs the host-table fixture (run through CTest)";
+    fwtest::LevelGuard levels;
+    ipValidatorFlowvalue = 5;
+    fwtest::TraceCapture trace;
+    IPValidator v;
+    ADDR_TYPE type = IP_ADDR_UNKNOWN;
+    EXPECT_EQ(v.validateAddr("twohost", type), 0);
+    EXPECT_EQ(trace.text(), "IPValidator - Called\n"
+                            "validateAddr - Called with IP Address twohost\n"
+                            "isAddrContainChar - Contains alphabet char\n"
+                            "isValidIPAddr - Input string contains alphabets\n"
+                            "validateAddr - Going to validate Hostname\n"
+                            "validateAddr - Resolved host name info -\n"
+                            "validateAddr - Hostname : \n"
+                            "validateAddr - Resolved IP Addresses : 10.0.0.1,10.0.0.2\n");
 }

@@ -1,6 +1,5 @@
 // The address and port texts of a network rule.
 #include <cstdio>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -23,10 +22,10 @@ Fields addressOf(const NetworkRule& r)
 {
     std::ostringstream out;
     r.print(out);
-    std::smatch m;
     std::string s = out.str();
-    EXPECT_TRUE(std::regex_search(s, m, std::regex(" IP Address : (\\d+) SubnetMask : (-?\\d+) ")));
-    return {static_cast<uint32_t>(std::stoul(m[1])), std::stoi(m[2])};
+    size_t a = s.find(" IP Address : "), b = s.find(" SubnetMask : ");
+    EXPECT_TRUE(a != std::string::npos && b != std::string::npos) << s;
+    return {static_cast<uint32_t>(std::stoul(s.substr(a + 14))), std::stoi(s.substr(b + 14))};
 }
 
 NetworkRule preset()

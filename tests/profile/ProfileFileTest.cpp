@@ -2,6 +2,7 @@
 // inputs that are refused.
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <list>
 #include <sstream>
 #include <string>
@@ -147,6 +148,16 @@ TEST(ProfileLayout, PreamblesOncePerType)
     l.setAppList({"/a"});
     libs.addDependent(l);
     EXPECT_EQ(written(none, libs), ucs4be(kLibrariesOnly));
+}
+
+TEST(ProfileLayout, WriterFailsWhenTheStreamFails)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    fillExample(apps, deps);
+    std::ofstream full("/dev/full", std::ios::binary);
+    ASSERT_TRUE(full.is_open());
+    EXPECT_THROW(writeProfile(full, apps, deps), boost::archive::archive_exception);
 }
 
 TEST(ProfileRoundTrip, ExampleReadsBackEqual)

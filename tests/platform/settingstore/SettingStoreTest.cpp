@@ -222,6 +222,28 @@ TEST_F(Store, RefusedDomainsAndTexts)
     EXPECT_STREQ(small, "abc");
 }
 
+// The store's idea of UTF-8 agrees with python3's strict decoder (glibc lets
+// some of these through).
+TEST(PrefText, Utf8AgreesWithPython)
+{
+    const std::string cases[] = {
+        "caf\xc3\xa9", "caf\xe9", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x8f\xbf\xbf", "\xf4\x90\x80\x80",
+        "\xf0\x9f\x98\x80", "\xe2\x82", "\xf8\x88\x80\x80\x80", "plain",
+    };
+    for (const auto& c : cases) {
+        std::string hex;
+        for (unsigned char b : c) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02x", b);
+            hex += two;
+        }
+        SCOPED_TRACE(hex);
+        int python = run("python3 -c 'import sys; bytes.fromhex(sys.argv[1]).decode(\"utf-8\")' " + hex +
+                         " 2>/dev/null").status;
+        EXPECT_EQ(PrefString::createWithUTF8(c) != nullptr, python == 0);
+    }
+}
+
 TEST_F(Store, PrefsctlArguments)
 {
     struct Case {

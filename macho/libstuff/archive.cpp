@@ -1,0 +1,264 @@
+#include "ofile.h"
+
+#include "arutil.h"
+#include "errors.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace macho {
+
+namespace {
+
+constexpr int kNameField = 16;
+
+void clear_selection(ofile* ofile)
+{
+    ofile_clear_member(ofile);
+    ofile_clear_object(ofile);
+}
+
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The length of a "#1/" name after the checks that make it usable; false
+// (after a report) when the plain name field has to stand instead.
+bool checked_extended_name(ofile* ofile, const ar_hdr& hdr, uint64_t name_start, uint64_t archive_size,
+                           uint32_t* len)
+{
+    const char* field = hdr.ar_name;
+    if (!is_digit(field[3])) {
+        archive_error(ofile, "malformed (ar_name: %.*s for archive extend format #1 starts with non-digit)",
+                      kNameField, field);
+        return false;
+    }
+    uint64_t n = 0;
+    int i = 3;
+    for (; i < kNameField && is_digit(field[i]); ++i) {
+        n = n * 10 + static_cast<uint64_t>(field[i] - '0');
+        if (n > UINT32_MAX) {
+            archive_error(ofile,
+                          "malformed (size in ar_name: %.*s for archive extend format #1 overflows unsigned long)",
+                          kNameField, field);
+            return false;
+        }
+    }
+    for (; i < kNameField; ++i) {
+        if (field[i] != ' ') {
+            archive_error(ofile,
+                          "malformed (size in ar_name: %.*s for archive extend format #1 contains non-digit and "
+                          "non-space characters)",
+                          kNameField, field);
+            return false;
+        }
+    }
+    if (name_start + n > archive_size) {
+        archive_error(ofile, "truncated or malformed (archive name of member extends past the end of the file)");
+        return false;
+    }
+    *len = static_cast<uint32_t>(n);
+    return true;
+}
+
+// Looks at the selected member's contents (step 4 of the selection).
+int classify_member(ofile* ofile, uint64_t archive_left)
+{
+    char* contents = ofile->member_addr;
+    const uint64_t size = ofile->member_size;
+    if (size <= 4)
+        return 1;
+    static const unsigned char kFat[4] = {0xca, 0xfe, 0xba, 0xbe};
+    if (memcmp(contents, kFat, 4) == 0) {
+        ofile->member_type = OFILE_FAT;
+        fat_header fh{};
+        memcpy(&fh, contents, size < sizeof fh ? static_cast<size_t>(size) : sizeof fh);
+        if (get_host_byte_sex() != BIG_ENDIAN_BYTE_SEX)
+            swap_fat_header(&fh, get_host_byte_sex());
+        const uint64_t table_end = sizeof(fat_header) + uint64_t(fh.nfat_arch) * sizeof(fat_arch);
+        if (table_end > size) {
+            archive_member_error(ofile, "fat file truncated or malformed (fat_arch structs would extend past the "
+                                        "end of the archive member)");
+            clear_selection(ofile);
+            return 0;
+        }
+        char* block = static_cast<char*>(allocate(table_end));
+        memcpy(block, contents, table_end);
+        ofile->member_fat_store = block;
+        ofile->fat_header = reinterpret_cast<fat_header*>(block);
+        ofile->fat_archs = reinterpret_cast<fat_arch*>(block + sizeof(fat_header));
+        if (get_host_byte_sex() != BIG_ENDIAN_BYTE_SEX) {
+            swap_fat_header(ofile->fat_header, get_host_byte_sex());
+            swap_fat_arch(ofile->fat_archs, fh.nfat_arch, get_host_byte_sex());
+        }
+        if (!check_fat_object_in_archive(ofile)) {
+            clear_selection(ofile);
+            return 0;
+        }
+        return 1;
+    }
+    uint32_t magic;
+    memcpy(&magic, contents, sizeof magic);
+    if (((magic == MH_MAGIC || magic == MH_CIGAM) && archive_left >= sizeof(mach_header))
+        || ((magic == MH_MAGIC_64 || magic == MH_CIGAM_64) && archive_left >= sizeof(mach_header_64))) {
+        ofile->member_type = OFILE_Mach_O;
+        ofile_set_object(ofile, contents, size);
+        check_Mach_O(ofile);
+    }
+    return 1;
+}
+
+} // namespace
+
+int size_ar_name(const ar_hdr* hdr)
+{
+    int n = kNameField;
+    while (n > 1 && hdr->ar_name[n - 1] == ' ')
+        --n;
+    return n;
+}
+
+int ofile_specific_member(const char* object_name, ofile* ofile)
+{
+    clear_selection(ofile);
+    uint64_t base;
+    uint64_t size;
+    if (ofile->file_type == OFILE_FAT) {
+        if (ofile->arch_type != OFILE_ARCHIVE || ofile->narch < 0) {
+            error("ofile_specific_member() called on fat file: %s with a non-archive architecture or no "
+                  "architecture selected\n",
+                  ofile->file_name);
+            return 0;
+        }
+        const fat_arch& fa = ofile->fat_archs[ofile->narch];
+        base = fa.offset;
+        size = fa.size;
+        if (base > ofile->file_size)
+            return 0;
+        if (size > ofile->file_size - base)
+            size = ofile->file_size - base;
+    } else if (ofile->file_type == OFILE_ARCHIVE) {
+        base = 0;
+        size = ofile->file_size;
+    } else {
+        error("ofile_specific_member() called and file type of %s is OFILE_UNKNOWN\n", ofile->file_name);
+        return 0;
+    }
+    char* ar = ofile->file_addr + base;
+    if (size < SARMAG || memcmp(ar, ARMAG, SARMAG) != 0) {
+        archive_error(ofile, "internal error. ofile_specific_member() called but file does not have an archive "
+                             "magic string");
+        return 0;
+    }
+    if (size != SARMAG && size < SARMAG + sizeof(ar_hdr)) {
+        archive_error(ofile, "truncated or malformed (archive header of first member extends past the end of the "
+                             "file)");
+        return 0;
+    }
+
+    uint64_t off = SARMAG;
+    // A header that does not fit before the archive's end ends the walk.
+    while (off + sizeof(ar_hdr) <= size) {
+        ar_hdr hdr;
+        memcpy(&hdr, ar + off, sizeof hdr);
+        const uint64_t after_hdr = off + sizeof(ar_hdr);
+        uint64_t member_size = ar_member_size(hdr);
+        if (member_size > size - after_hdr)
+            member_size = size - after_hdr; // clipped to the archive
+
+        char* name = ar + off; // the name field in the buffer
+        uint32_t name_size = static_cast<uint32_t>(size_ar_name(&hdr));
+        uint32_t ext = 0;
+        if (memcmp(hdr.ar_name, AR_EFMT1, 3) == 0) {
+            uint32_t len = 0;
+            if (checked_extended_name(ofile, hdr, after_hdr, size, &len)) {
+                name = ar + after_hdr;
+                name_size = len;
+                ext = len;
+            }
+        }
+        if (name_size > 0 && strncmp(object_name, name, name_size) == 0) {
+            ofile->member_offset = after_hdr + ext;
+            ofile->member_addr = ar + after_hdr + ext;
+            // An extended name longer than the member leaves no contents.
+            ofile->member_size = ext <= member_size ? member_size - ext : 0;
+            if (ext > member_size)
+                ofile->member_addr = ar + after_hdr + member_size;
+            ofile->member_ar_hdr_store = hdr;
+            ofile->member_ar_hdr = &ofile->member_ar_hdr_store;
+            ofile->member_name = name;
+            ofile->member_name_size = name_size;
+            ofile->member_type = OFILE_UNKNOWN;
+            const uint64_t left = size - (ofile->member_addr - ar);
+            return classify_member(ofile, left);
+        }
+        off = after_hdr + member_size + (member_size & 1);
+    }
+    archive_error(ofile, "does not contain a member named: %s", object_name);
+    clear_selection(ofile);
+    return 0;
+}
+
+int check_fat_object_in_archive(ofile* ofile)
+{
+    if (ofile->file_type != OFILE_ARCHIVE) {
+        error("internal error. check_fat_object_in_archive() called and file type of: %s is not OFILE_ARCHIVE\n",
+              ofile->file_name);
+        return 0;
+    }
+    const uint32_t n = ofile->fat_header->nfat_arch;
+    const fat_arch* archs = ofile->fat_archs;
+    if (n == 0) {
+        archive_member_error(ofile, "fat file malformed (contains zero architecture types)");
+        return 0;
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        const fat_arch& a = archs[i];
+        const int32_t sub = subtype_model(a.cpusubtype);
+        if (uint64_t(a.offset) + a.size > ofile->member_size) {
+            archive_member_error(ofile, "fat file truncated or malformed (offset plus size of cputype (%d) "
+                                        "cpusubtype (%d) extends past the end of the file)",
+                                 a.cputype, sub);
+            return 0;
+        }
+        if (a.align > 15) {
+            archive_member_error(ofile, "fat file's align (2^%u) too large for cputype (%d) cpusubtype (%d) "
+                                        "(maximum 2^%d)",
+                                 a.align, a.cputype, sub, 15);
+            return 0;
+        }
+        if (a.offset % (1u << a.align) != 0) {
+            archive_member_error(ofile, "fat file's offset: %u for cputype (%d) cpusubtype (%d) not aligned on "
+                                        "it's alignment (2^%u)",
+                                 a.offset, a.cputype, sub, a.align);
+            return 0;
+        }
+        if (a.size < sizeof(mach_header)) {
+            archive_member_error(ofile, "fat file for cputype (%d) cpusubtype (%d) is not an object file (size "
+                                        "too small to be an object file)",
+                                 a.cputype, sub);
+            return 0;
+        }
+        uint32_t magic;
+        memcpy(&magic, ofile->member_addr + a.offset, sizeof magic);
+        if (magic != MH_MAGIC && magic != MH_CIGAM && magic != MH_MAGIC_64 && magic != MH_CIGAM_64) {
+            archive_member_error(ofile, "fat file for cputype (%d) cpusubtype (%d) is not an object file (bad "
+                                        "magic number)",
+                                 a.cputype, sub);
+            return 0;
+        }
+    }
+    for (uint32_t i = 0; i < n; ++i)
+        for (uint32_t j = i + 1; j < n; ++j)
+            if (archs[i].cputype == archs[j].cputype
+                && subtype_model(archs[i].cpusubtype) == subtype_model(archs[j].cpusubtype)) {
+                archive_member_error(ofile, "fat file contains two of the same architecture (cputype (%d) "
+                                            "cpusubtype (%d))",
+                                     archs[i].cputype, subtype_model(archs[i].cpusubtype));
+                return 0;
+            }
+    return 1;
+}
+
+} // namespace macho

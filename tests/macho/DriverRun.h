@@ -1,0 +1,30 @@
+// Runs the scanner driver in a child process, one per case, and returns what
+// it answered and what it wrote on each standard stream.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace machotest {
+
+struct DriverResult {
+    int status = -1;     // exit status, or 128 + signal
+    std::string answers; // the driver's answers file
+    std::string out;     // its standard output
+    std::string err;     // its standard error
+};
+
+/// The folder the fixture generator wrote into.
+std::string fixtureDir();
+/// The path of fixture `name`.
+std::string fixture(const std::string& name);
+/// Runs `macho_scan_driver mode path answers extra...`.
+DriverResult runDriver(const std::string& mode, const std::string& path,
+                       const std::vector<std::string>& extra = {});
+/// Runs a program with arguments, returning its standard output.
+std::string runProgram(const std::vector<std::string>& argv, int* status = nullptr);
+/// Replaces every "PATH" in `text` by `path`.
+std::string withPath(std::string text, const std::string& path);
+std::string readFile(const std::string& path);
+
+} // namespace machotest

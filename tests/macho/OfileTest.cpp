@@ -1,0 +1,262 @@
+// Reading and classifying files, selecting slices, and the driver over a
+// record, in process.
+#include "DriverRun.h"
+
+#include "macho/libstuff/arch.h"
+#include "macho/libstuff/ofile.h"
+#include "macho/options.h"
+#include "macho/processor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <unistd.h>
+
+using namespace macho;
+using machotest::fixture;
+using machotest::readFile;
+
+namespace {
+
+template <typename F>
+std::string stderrOf(F f)
+{
+    testing::internal::CaptureStderr();
+    f();
+    return testing::internal::GetCapturedStderr();
+}
+
+std::string copyToTemp(const std::string& from)
+{
+    std::string path = testing::TempDir() + "macho-ofile-XXXXXX";
+    const int fd = mkstemp(&path[0]);
+    close(fd);
+    std::ofstream(path, std::ios::binary) << readFile(from);
+    return path;
+}
+
+std::vector<std::string> names(const dependant_libraries& libs)
+{
+    std::vector<std::string> v;
+    for (int32_t i = 0; i < libs.count; ++i)
+        v.push_back(libs.names[i]);
+    return v;
+}
+
+void release(dependant_libraries* libs)
+{
+    for (int32_t i = 0; i < libs->count; ++i)
+        free(libs->names[i]);
+    free(libs->names);
+    *libs = {0, nullptr};
+}
+
+char* heapCopy(const std::string& bytes)
+{
+    char* p = static_cast<char*>(malloc(bytes.size()));
+    memcpy(p, bytes.data(), bytes.size());
+    return p;
+}
+
+std::string be32(uint32_t v)
+{
+    const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return std::string(b, 4);
+}
+
+// A universal file of one slice (cputype, cpusubtype) holding `object`.
+std::string universal(int32_t cputype, int32_t cpusubtype, const std::string& object)
+{
+    std::string s = be32(0xcafebabe) + be32(1) + be32(cputype) + be32(cpusubtype) + be32(32) +
+                    be32(static_cast<uint32_t>(object.size())) + be32(2);
+    s.resize(32, '\0');
+    return s + object;
+}
+
+TEST(Ofile, FileTruncatedAfterReadingIsExaminedAsRead)
+{
+    const std::string path = copyToTemp(fixture("fat_ppc_i386"));
+    ofile of;
+    ASSERT_EQ(1, ofile_map(path.c_str(), nullptr, nullptr, &of, 0));
+    ASSERT_EQ(0, truncate(path.c_str(), 0));
+    ASSERT_EQ(1, ofile_first_arch(&of));
+    dependant_libraries libs{0, nullptr};
+    processor(&of, nullptr, &libs, PROCESSOR_COLLECT);
+    EXPECT_EQ((std::vector<std::string>{"/usr/lib/libSystem.B.dylib", "/usr/lib/libobjc.A.dylib"}), names(libs));
+    ASSERT_NE(nullptr, of.mh);
+    EXPECT_EQ(MH_EXECUTE, of.mh->filetype);
+    release(&libs);
+    ofile_unmap(&of);
+    unlink(path.c_str());
+}
+
+TEST(Ofile, UniversalHeaderInHostOrderFileUntouched)
+{
+    const std::string path = fixture("fat_ppc_i386");
+    const std::string before = readFile(path);
+    ofile of;
+    ASSERT_EQ(1, ofile_map(path.c_str(), nullptr, nullptr, &of, 0));
+    EXPECT_EQ(OFILE_FAT, of.file_type);
+    ASSERT_NE(nullptr, of.fat_header);
+    EXPECT_EQ(0xcafebabeu, of.fat_header->magic);
+    EXPECT_EQ(2u, of.fat_header->nfat_arch);
+    EXPECT_EQ(18, of.fat_archs[0].cputype);
+    EXPECT_EQ(7, of.fat_archs[1].cputype);
+    EXPECT_EQ(4096u, of.fat_archs[0].offset);
+    // The record's buffer keeps the file's bytes; so does the file.
+    EXPECT_EQ(0, memcmp(of.file_addr, before.data(), before.size()));
+
+    ASSERT_EQ(1, ofile_specific_arch(&of, 1));
+    EXPECT_STREQ("i386", of.arch_flag.name);
+    EXPECT_EQ(OFILE_Mach_O, of.arch_type);
+    EXPECT_EQ(LITTLE_ENDIAN_BYTE_SEX, of.object_byte_sex);
+    ASSERT_EQ(1, ofile_specific_arch(&of, 0));
+    EXPECT_STREQ("ppc", of.arch_flag.name);
+    EXPECT_EQ(BIG_ENDIAN_BYTE_SEX, of.object_byte_sex);
+    EXPECT_EQ(0, ofile_specific_arch(&of, 2));
+    ofile_unmap(&of);
+    ofile_unmap(&of); // a released record releases again harmlessly
+    EXPECT_EQ(before, readFile(path));
+}
+
+TEST(Ofile, FirstArchOfThinFile)
+{
+    const std::string path = fixture("i386_exe");
+    ofile of;
+    ASSERT_EQ(1, ofile_map(path.c_str(), nullptr, nullptr, &of, 0));
+    EXPECT_EQ("(null): ofile_first_arch() called and file type of: " + path + " is not a fat file\n\n",
+              stderrOf([&] { EXPECT_EQ(0, ofile_first_arch(&of)); }));
+    ofile_unmap(&of);
+}
+
+TEST(Ofile, RequestedArchitecture)
+{
+    struct Case {
+        const char* name;
+        const char* file;
+        arch_flag want;
+        int result;
+        std::string err; // "PATH" stands for the path
+        int32_t cputype; // of the selected object
+    };
+    char ppc[] = "ppc", ppc750[] = "ppc750", i386[] = "i386";
+    const Case cases[] = {
+        {"universal_exact", "fat_ppc_i386", {ppc, 18, 0}, 1, "", 18},
+        {"universal_second", "fat_ppc_i386", {i386, 7, 3}, 1, "", 7},
+        {"universal_missing", "fat_ppc_i386", {ppc750, 18, 9}, 0,
+         "(null): fat file: PATH does not contain architecture ppc750\n", 0},
+        {"thin_match", "ppc_exe", {ppc, 18, 0}, 1, "", 18},
+        {"thin_mismatch", "ppc_exe", {i386, 7, 3}, 0,
+         "(null): object file: PATH does not match specified arch_flag: i386 passed to ofile_map()\n", 0},
+        {"unknown_file", "script", {i386, 7, 3}, 0,
+         "(null): file: PATH is unknown type (arch_flag to ofile_map() can't be specified to be other than NULL)\n",
+         0},
+        {"archive_of_i386", "lld_lib_i386.a", {i386, 7, 3}, 1, "", 0},
+        {"archive_of_i386_for_ppc", "lld_lib_i386.a", {ppc, 18, 0}, 0,
+         "(null): archive file: PATH objects do not match specified arch_flag: ppc passed to ofile_map()\n", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = fixture(c.file);
+        ofile of;
+        int r = -1;
+        const std::string err = stderrOf([&] { r = ofile_map(path.c_str(), &c.want, nullptr, &of, 0); });
+        EXPECT_EQ(c.result, r);
+        EXPECT_EQ(machotest::withPath(c.err, path), err);
+        if (r == 1 && c.cputype != 0) {
+            EXPECT_EQ(c.cputype, of.mh_cputype);
+        }
+        if (r == 0) {
+            EXPECT_EQ(nullptr, of.file_name); // released
+        }
+        ofile_unmap(&of);
+    }
+}
+
+TEST(Ofile, FamilyFallbackTakesTheSlicesSubtype)
+{
+    const std::string exe = readFile(fixture("i386_exe"));
+    std::string object = exe;
+    object[8] = 5; // cpusubtype 5: a pentium object
+    const std::string bytes = universal(7, 5, object);
+    char i386[] = "i386";
+    const arch_flag want{i386, 7, 3};
+    ofile of;
+    ASSERT_EQ(1, ofile_map_from_memory(heapCopy(bytes), bytes.size(), "mem", &want, nullptr, &of, 0));
+    EXPECT_EQ(0, of.narch);
+    EXPECT_EQ(5, of.arch_flag.cpusubtype);
+    EXPECT_STREQ("i386", of.arch_flag.name);
+    EXPECT_EQ(OFILE_Mach_O, of.arch_type);
+    ofile_unmap(&of);
+}
+
+int unknownHost(int32_t*, int32_t*)
+{
+    return 0;
+}
+
+TEST(Ofile, MemberOfUniversalWithoutKnownHost)
+{
+    set_host_query(&unknownHost);
+    const std::string path = fixture("fat_archive_slice");
+    ofile of;
+    const std::string err = stderrOf([&] { EXPECT_EQ(0, ofile_map(path.c_str(), nullptr, "hello.txt", &of, 0)); });
+    set_host_query(nullptr);
+    EXPECT_EQ("(null): can't determine the host architecture (specify an arch_flag or fix get_arch_from_host() )\n",
+              err);
+    ofile_unmap(&of);
+}
+
+TEST(Ofile, UniversalMemberSlices)
+{
+    const std::string path = fixture("ar_fat_good");
+    ofile of;
+    ASSERT_EQ(1, ofile_map(path.c_str(), nullptr, "fat.o", &of, 0));
+    EXPECT_EQ(OFILE_FAT, of.member_type);
+    ASSERT_EQ(1, ofile_first_arch(&of));
+    EXPECT_STREQ("i386", of.arch_flag.name);
+    EXPECT_EQ(OFILE_Mach_O, of.arch_type);
+    ASSERT_EQ(1, ofile_specific_arch(&of, 1));
+    EXPECT_STREQ("ppc", of.arch_flag.name);
+    EXPECT_EQ(BIG_ENDIAN_BYTE_SEX, of.object_byte_sex);
+    dependant_libraries libs{0, nullptr};
+    processor(&of, nullptr, &libs, PROCESSOR_COLLECT);
+    ASSERT_NE(nullptr, of.mh);
+    EXPECT_EQ(MH_MAGIC, of.mh->magic); // normalised to host order
+    EXPECT_EQ(18, of.mh->cputype);
+    EXPECT_EQ(0, libs.count);
+    release(&libs);
+    ofile_unmap(&of);
+}
+
+TEST(Ofile, MisalignedNoteFollowsXflag)
+{
+    const std::string path = fixture("fat_slice_at_29");
+    ofile of;
+    ASSERT_EQ(1, ofile_map(path.c_str(), nullptr, nullptr, &of, 0));
+    ASSERT_EQ(1, ofile_first_arch(&of));
+    Xflag = 1;
+    testing::internal::CaptureStdout();
+    dependant_libraries libs{0, nullptr};
+    processor(&of, nullptr, &libs, PROCESSOR_HEADER_ONLY);
+    fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    Xflag = 0;
+    EXPECT_EQ("", out);
+    EXPECT_EQ(nullptr, libs.names);
+    ofile_unmap(&of);
+}
+
+TEST(Ofile, EmptyFileMapsWithNothing)
+{
+    ofile of;
+    ASSERT_EQ(1, ofile_map(fixture("empty").c_str(), nullptr, nullptr, &of, 0));
+    EXPECT_EQ(OFILE_UNKNOWN, of.file_type);
+    EXPECT_EQ(nullptr, of.file_addr);
+    EXPECT_EQ(0u, of.file_size);
+    ofile_unmap(&of);
+}
+
+} // namespace
