@@ -749,3 +749,56 @@ TEST_F(Pdc, LibraryInvariantAfterRandomEdits)
 }
 
 } // namespace
+
+namespace {
+
+// The real scanner on a clang/lld bundle.
+class PdcReal : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!DependentGenerator::haveRealScanner())
+            GTEST_SKIP() << "the Mach-O scanner is not built into librulebook";
+        const std::string d = dir.path();
+        pdctest::MachO m(d);
+        std::string x = m.object("x", "int x(void){return 1;}\n");
+        std::string a = m.object("a", "int main(void){return 0;}\n");
+        m.dylib(d + "/libX.dylib", d + "/libX.dylib", x);
+        const std::string macos = d + "/B.app/Contents/MacOS";
+        std::filesystem::create_directories(macos);
+        m.executable(macos + "/A", a + " " + d + "/libX.dylib");
+        std::filesystem::copy_file(macos + "/A", macos + "/A-copy");
+        testfiles::writeFile(macos + "/script.sh", "#!/bin/sh\n");
+        ASSERT_EQ(mkfifo((macos + "/fifo").c_str(), 0600), 0);
+        std::filesystem::copy_file(d + "/libX.dylib", macos + "/libcopy.dylib");
+        m.bundle(macos + "/plug.bundle", a);
+        std::filesystem::copy_file(x, macos + "/x.o");
+    }
+    testfiles::TempDir dir;
+};
+
+TEST_F(PdcReal, BundleGivesOneRecordWhoseLibraryReachesTheFile)
+{
+    const std::string d = dir.path();
+    const std::string path = d + "/profile";
+    std::string first;
+    for (const std::string& f : DirectoryEnumerator().enumerate(d + "/B.app", false, false))
+        if (first.empty() && (f.size() > 2 && (f.substr(f.size() - 2) == "/A" || f.substr(f.size() - 7) == "/A-copy")))
+            first = f;
+    Probe p;
+    p.loadProfile(path);
+    BasicAppRecord r = rule(d + "/B.app");
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(p.addAppToProfile(r), SUCCESS);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(p.paths(), Names{first});
+    p.drainPendingDeps();
+    p.persistProfile(path);
+    const std::string library = d + "/libX.dylib";
+    std::string text = testfiles::run("iconv -f UCS-4BE -t UTF-8 " + path);
+    std::string want = std::to_string(library.size()) + " " + library + " 32 " + pdctest::md5sum(library) + " 1 1 " +
+                       std::to_string(first.size()) + " " + first;
+    EXPECT_NE(text.find(want), std::string::npos) << text;
+}
+
+} // namespace
