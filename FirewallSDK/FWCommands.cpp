@@ -306,11 +306,13 @@ void FWCommands::endUpdate(bool write)
 void FWCommands::repairRuleFile()
 {
     acquireFileLock();
+    bool held = true; // until endUpdate, which releases on every way out
     try {
         // Another process may have repaired or replaced it meanwhile.
         bool missing = false;
         if (readRuleFile(missing)) {
             m_dirty = false;
+            held = false;
             endUpdate(false);
             return;
         }
@@ -324,13 +326,14 @@ void FWCommands::repairRuleFile()
         }
         m_dirty = true; // the file is rewritten from the table
         if (m_ruleStore->count(DEFAULT_RULE_NO) == 0) {
-            m_readRuleFile = false;
+            m_readRuleFile = false; // the nested update trusts the table
             loadDefaultRules();
         }
+        held = false;
         endUpdate(true);
     } catch (...) {
         m_readRuleFile = true;
-        if (m_lockHolds > 0)
+        if (held)
             releaseFileLock();
         throw;
     }
