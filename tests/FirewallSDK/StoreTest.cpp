@@ -213,6 +213,24 @@ TEST_F(StoreTest, PersistOntoAFullFolderFailsAndLeavesTheOldFile)
     ::umount(kVar.c_str());
 }
 
+TEST_F(StoreTest, ALockThatCannotBeTakenStopsTheUpdateBeforeIpfw)
+{
+    shell("mkdir -p '" + kLockFile + "'"); // a folder cannot be opened for writing
+    std::vector<FWExtDetailedData> results;
+    EXPECT_EQ(codeOf([&] { store().addRule(paneRule(), results, 0x10000000u); }), FirewallSDK::FW_UNKNOWN_ERROR);
+    EXPECT_EQ(codeOf([&] { store().persistRuleTable(); }), FirewallSDK::FW_UNKNOWN_ERROR);
+    EXPECT_TRUE(ScriptedIpfw::calls().empty());
+    EXPECT_FALSE(exists(kRuleFile));
+    ::rmdir(kLockFile.c_str());
+    // Persisting twice in a row is harmless; the lock is free afterwards.
+    EXPECT_EQ(store().persistRuleTable(), 1);
+    EXPECT_EQ(store().persistRuleTable(), 1);
+    EXPECT_TRUE(readTable().empty());
+    EXPECT_EQ(shell("python3 -c 'import fcntl; fcntl.lockf(open(\"" + kLockFile +
+                    "\", \"r+\"), fcntl.LOCK_EX | fcntl.LOCK_NB); print(\"locked\")'"),
+              "locked\n");
+}
+
 // ---- numbering --------------------------------------------------------------------
 
 struct NumberCase {
