@@ -28,6 +28,22 @@ void ApplicationStore::updateApp(DetailedAppRecord& record)
         byPath.replace(it, record);
 }
 
+bool ApplicationStore::modifyApp(const std::string& path,
+                                 const std::function<void(DetailedAppRecord&)>& change)
+{
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::modifyApp - Acquired Lock\n");
+    auto& byPath = m_applications.get<appPathTag>();
+    auto it = byPath.find(path);
+    if (it == byPath.end())
+        return false;
+    DetailedAppRecord changed(*it);
+    change(changed);
+    changed.setAppPath(path);
+    byPath.replace(it, changed);
+    return true;
+}
+
 void ApplicationStore::deleteApp(DetailedAppRecord& record)
 {
     std::lock_guard<std::mutex> lock(m_storeMutex);

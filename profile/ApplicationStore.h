@@ -2,6 +2,7 @@
 // indexed by path (unique), group and fingerprint.
 #pragma once
 
+#include <functional>
 #include <list>
 #include <mutex>
 #include <string>
@@ -46,6 +47,11 @@ public:
     /// Replaces the record stored under `record.getAppPath()`; nothing when
     /// absent.
     void updateApp(DetailedAppRecord& record);
+    /// Applies `change` to the record stored at `path`, under the mutex, so
+    /// that fields the change leaves alone keep concurrent edits. False when
+    /// the path is not stored. `change` must not touch the store, and a path
+    /// it sets is ignored.
+    bool modifyApp(const std::string& path, const std::function<void(DetailedAppRecord&)>& change);
     /// Erases the record stored under the record's path; nothing when absent.
     void deleteApp(DetailedAppRecord& record);
     /// False leaves `out` as it was.

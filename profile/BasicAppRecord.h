@@ -64,6 +64,15 @@ public:
     void print(std::ostream& out) const;
     void print() const;
 
+    /// Payload order (command payloads, the generator's temporary profile);
+    /// not the profile file's. The caller includes boost's string, vector
+    /// and list serializers.
+    template <class Archive> void serialize(Archive& ar, const unsigned int)
+    {
+        ar & appPath & applicationHash & appGroup & execAllowed & nwRules & appModified & changedDeps & enabled
+            & nwAction;
+    }
+
 protected:
     std::string appPath;
     std::string applicationHash; ///< 32 lower-case hex digits

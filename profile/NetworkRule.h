@@ -62,6 +62,13 @@ public:
     void print(std::ostream& out) const;
     void print() const;
 
+    /// The rule's order wherever it is serialised, payloads included.
+    template <class Archive> void serialize(Archive& ar, const unsigned int)
+    {
+        ar & order & ipAddress & ipRange & portRangeStart & portRangeEnd & subnetBits & protocol & action
+            & direction & portRange;
+    }
+
 private:
     friend class ProfileRecordIO;
 

@@ -10,7 +10,7 @@
 #include <boost/serialization/split_member.hpp>
 #include <boost/serialization/string.hpp>
 
-#include "AppProtTypesCompat.h"
+#include "AppProtTypes.h"
 
 namespace AppProtection {
 

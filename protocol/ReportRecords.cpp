@@ -65,6 +65,9 @@ std::unique_ptr<char[]> ReporterData::copyText(const std::string& text)
 
 void ReporterData::setCustomText(const std::wstring& text)
 {
+    // A zero character would cut the converted text short without an error.
+    if (text.find(L'\0') != std::wstring::npos)
+        throw std::runtime_error("ReporterData: alert text holds a zero character");
     size_t n = text.size();
     std::vector<char> buf(n * 6 + 1);
     int capacity = static_cast<int>(buf.size());

@@ -418,9 +418,6 @@ std::shared_ptr<Connection> HVOCommBroker::openConnection()
         close(fd);
         throw HVOException(msg);
     }
-    // A write that stalls this long gives up and closes the connection.
-    timeval tv{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     auto c = std::make_shared<Connection>();
     c->fd = fd;
     Connection* raw = c.get();
@@ -437,7 +434,7 @@ void HVOCommBroker::writeFrame(Connection& c, const std::vector<uint8_t>& frame)
         throw HVOException("connection to hvod lost");
     size_t off = 0;
     while (off < frame.size()) {
-        ssize_t n = send(c.fd, frame.data() + off, frame.size() - off, MSG_NOSIGNAL);
+        ssize_t n = send(c.fd, frame.data() + off, frame.size() - off, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             off += static_cast<size_t>(n);
             continue;
@@ -445,6 +442,14 @@ void HVOCommBroker::writeFrame(Connection& c, const std::vector<uint8_t>& frame)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Five seconds without progress: the hub is stuck.
+            pollfd p{c.fd, POLLOUT, 0};
+            int r;
+            do
+                r = poll(&p, 1, 5000);
+            while (r < 0 && errno == EINTR);
+            if (r > 0)
+                continue;
             shutdown(c.fd, SHUT_RDWR);
             throw HVOException("write to hvod stalled for 5 s; connection closed");
         }

@@ -185,6 +185,25 @@ TEST(Envelope, BadCustomTextsThrowKeepingFieldsRead)
     EXPECT_EQ(OUTGOING_CONNECTION, partial.getOperation());
     EXPECT_EQ(-5, partial.getCookie());
 
+    // Custom text that is not UTF-8 is refused by the converter, not read.
+    HVO::CommandResult latin;
+    PayloadAccess::setInput(latin, L"22 serialization::archive 18 0 0 3 32 5 caf\x00e9!");
+    ReporterData badText;
+    latin.getCustomData(badText);
+    EXPECT_THROW(badText.getAlertCustomData(partial), std::runtime_error);
+
+    // A text the converter would cut short is refused; the old text stays.
+    AppProtAlert good;
+    good.setCookie(5);
+    ReporterData keeps;
+    keeps.setAlertCustomData(good);
+    AppProtAlert withZero;
+    withZero.setAppName(std::string("/tmp/a\0b", 8));
+    EXPECT_THROW(keeps.setAlertCustomData(withZero), std::runtime_error);
+    AppProtAlert back;
+    keeps.getAlertCustomData(back);
+    EXPECT_EQ(5, back.getCookie());
+
     // The empty text a new ReporterData holds throws like any bad text.
     ReporterData empty;
     EXPECT_ANY_THROW(empty.getAlertCustomData(partial));

@@ -4,9 +4,14 @@
 #include <clocale>
 #include <cstring>
 #include <map>
+#include <condition_variable>
 #include <mutex>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <vector>
+
+#include "AppRecordPayload.h"
 
 #include <boost/serialization/map.hpp>
 #include <boost/serialization/string.hpp>
@@ -37,13 +42,34 @@ struct Recorder : HVO::CommandInterface {
         std::thread::id thread;
     };
     std::mutex m;
+    std::condition_variable cv;
     std::vector<Seen> seen;
+    int blockCommand = -1;    // replies to it wait until unblocked
+    int releaseCommand = -1;  // replies to it try releaseInstance
+    int releaseThrew = 0;
     bool handleCommand(HVO::CommandData&) override { return false; }
     void handleCommandResponse(HVO::CommandResult& r) override
     {
+        int id = r.getBasicCommandData().getCommandId();
+        std::unique_lock<std::mutex> lock(m);
+        seen.push_back({id, r.getCommandStatus(), r.getCommandCompleted(), std::this_thread::get_id()});
+        cv.notify_all();
+        cv.wait(lock, [&] { return id != blockCommand; });
+        if (id == releaseCommand) {
+            lock.unlock();
+            try {
+                HVO::HVOCommBroker::releaseInstance();
+            } catch (const HVO::HVOException&) {
+                std::lock_guard<std::mutex> again(m);
+                ++releaseThrew;
+            }
+        }
+    }
+    void setBlock(int id)
+    {
         std::lock_guard<std::mutex> lock(m);
-        seen.push_back({r.getBasicCommandData().getCommandId(), r.getCommandStatus(), r.getCommandCompleted(),
-                        std::this_thread::get_id()});
+        blockCommand = id;
+        cv.notify_all();
     }
     std::vector<Seen> of(int commandId)
     {
@@ -78,9 +104,9 @@ bool registered(int id)
     return m.find("\n" + std::to_string(id) + " ") != std::string::npos;
 }
 
-void startHub()
+void startHub(const char* healthInterval = "0")
 {
-    g_hub = std::make_unique<Child>(std::vector<std::string>{HVOD_PATH, "--log", kLog, "--health-interval", "0"});
+    g_hub = std::make_unique<Child>(std::vector<std::string>{HVOD_PATH, "--log", kLog, "--health-interval", healthInterval});
     int rc = -1;
     proc::run({HVOCTL_PATH, "ping", "--wait", "5"}, &rc);
     ASSERT_EQ(0, rc);
@@ -219,6 +245,26 @@ TEST(Hub, EveryPayloadTypeReadsBackEqual)
     about.setAboutBoxDisplayContents({{L"Application_Protection_Version", L"5.0 \x00e9 (12)"}});
     EXPECT_EQ(about.getAboutBoxDisplayContents(), echo(about).getAboutBoxDisplayContents());
 
+    BasicAppRecord rec;
+    rec.setAppPath("/bin/\xc3\xa9");
+    rec.setAppGroup("/bin");
+    rec.setExecAllowed(true);
+    NetworkRule rule;
+    rule.setOrder(2);
+    rule.setIpRange("10.1.2.0/24");
+    rule.setPortRange("22");
+    rec.setNwRules({rule});
+    rec.setNwAction(BasicAppRecord::NW_ACTION_CUSTOM);
+    auto recs = echo(std::vector<BasicAppRecord>{rec, BasicAppRecord()});
+    ASSERT_EQ(2u, recs.size());
+    EXPECT_TRUE(recs[0] == rec);
+    EXPECT_EQ(rec.getAppPath(), recs[0].getAppPath());
+    EXPECT_EQ("22", recs[0].getNwRules().front().getPortRange());
+    auto recList = echo(std::list<BasicAppRecord>{BasicAppRecord(), rec});
+    ASSERT_EQ(2u, recList.size());
+    EXPECT_TRUE(recList.back() == rec);
+    EXPECT_EQ("/bin", recList.back().getAppGroup());
+
     // The firewall pane's standard types.
     EXPECT_EQ(static_cast<signed char>(-3), echo(static_cast<signed char>(-3)));
     EXPECT_EQ(13052, echo(13052));
@@ -270,7 +316,58 @@ TEST(Hub, ReplyWithoutPayloadLeavesValueUntouched)
     EXPECT_TRUE(enabled);
 }
 
+TEST(Hub, SocketRules)
+{
+    struct stat st;
+    ASSERT_EQ(0, stat(kSocket.c_str(), &st));
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(0666u, st.st_mode & 0777) << "the panes run as the user";
+    Child second({HVOD_PATH, "--log", g_dir + "/second.jsonl"});
+    EXPECT_EQ(1, second.wait(2)) << "another hub answers";
+    EXPECT_TRUE(registered(3));
+}
+
 // --- timing and threads ---
+
+TEST(Hub, WaitingReplyBypassesBusyDispatchers)
+{
+    // Four replies hold all four dispatchers; a waiting send still gets its
+    // reply, straight from the socket thread.
+    g_recorder.clear();
+    g_recorder.setBlock(peercmd::ECHO);
+    for (int i = 0; i < 4; ++i) {
+        HVO::CommandData c(peercmd::ECHO, APP_PROTECTION_HVK_ID, false);
+        broker()->sendCommand(c, nullptr, false, 2);
+    }
+    ASSERT_TRUE(proc::waitFor([] { return g_recorder.of(peercmd::ECHO).size() == 4; }, 2));
+    HVO::CommandData c(20004, APP_PROTECTION_HVK_ID, false);
+    HVO::CommandResult r;
+    auto t0 = std::chrono::steady_clock::now();
+    broker()->sendCommand(c, &r, true, 2);
+    EXPECT_LT(proc::secondsSince(t0), 0.5);
+    EXPECT_TRUE(r.getCommandStatus());
+    g_recorder.setBlock(-1);
+
+    // And release refuses to run on a dispatcher.
+    {
+        std::lock_guard<std::mutex> lock(g_recorder.m);
+        g_recorder.releaseCommand = 20004;
+    }
+    HVO::CommandData a(20004, APP_PROTECTION_HVK_ID, false);
+    broker()->sendCommand(a, nullptr, false, 2);
+    EXPECT_TRUE(proc::waitFor(
+        [] {
+            std::lock_guard<std::mutex> lock(g_recorder.m);
+            return g_recorder.releaseThrew == 1;
+        },
+        2));
+    {
+        std::lock_guard<std::mutex> lock(g_recorder.m);
+        g_recorder.releaseCommand = -1;
+    }
+    EXPECT_EQ(3, echo(3));
+}
+
 
 TEST(Hub, SendWithoutResultReturnsAtOnceAndTheLateReplyComesOnce)
 {
@@ -376,6 +473,35 @@ TEST(Failures, LateReplyToTimedOutSendIsDropped)
     std::this_thread::sleep_for(1000ms);
     EXPECT_TRUE(g_recorder.of(peercmd::LATE_1500MS).empty());
     EXPECT_EQ(7, echo(7));
+}
+
+TEST(Failures, StalledWriteClosesTheConnectionAndThrows)
+{
+    echo(1);
+    g_hub->signal(SIGSTOP);
+    HVO::CommandData big(peercmd::SILENT, APP_PROTECTION_HVK_ID, false);
+    PayloadAccess::setOutputText(big, std::wstring(4 * 1024 * 1024, L'x'));
+    auto t0 = std::chrono::steady_clock::now();
+    std::string message;
+    try {
+        broker()->sendCommand(big, nullptr, false, 1);
+    } catch (const HVO::HVOException& e) {
+        message = e.getExceptionMsg();
+    }
+    double took = proc::secondsSince(t0);
+    g_hub->signal(SIGCONT);
+    EXPECT_EQ("write to hvod stalled for 5 s; connection closed", message);
+    EXPECT_GE(took, 4.5);
+    EXPECT_LT(took, 7.0);
+    // The next send opens a new connection.
+    EXPECT_EQ(4, echo(4));
+}
+
+TEST(Failures, OutstandingRequestsAreBounded)
+{
+    EXPECT_EQ("open\n", proc::run({"/usr/bin/python3", HOSTILE_PY, "flood"}));
+    EXPECT_TRUE(proc::waitFor([] { return eventsContaining("outstanding request dropped: command 60000 seq 1") == 1; }, 2));
+    EXPECT_EQ(1u, eventsContaining("outstanding request dropped"));
 }
 
 TEST(Failures, SecondAndUnroutedRepliesAreDroppedAndLogged)
@@ -535,6 +661,14 @@ TEST(Lifecycle, AlertToReporterAndItsAnswer)
     size_t at = rec.find("alert sent in ");
     ASSERT_NE(std::string::npos, at);
     EXPECT_LT(std::stoi(rec.substr(at + 14)), 500);
+    HVO::LogRequest history(3, HVO::LOG_TYPE_HISTORY_EVENT, HVO::HVK_LOG_LEVEL_1);
+    history.setMessage(L"history \x00e9");
+    history.setDetailMessage(L"detail");
+    broker()->sendLog(history);
+    const std::string logLine =
+        "{\"log\":{\"sender\":3,\"type\":3,\"level\":1,\"message\":\"history \\u00e9\",\"detail\":\"detail\"}}";
+    EXPECT_TRUE(proc::waitFor([&] { return proc::readFile(served).find(logLine) != std::string::npos; }, 2))
+        << proc::readFile(served);
     std::string line = proc::readFile(served);
     EXPECT_NE(std::string::npos, line.find("\"reporter\":{\"hvkId\":3,\"alertType\":32}")) << line;
     EXPECT_NE(std::string::npos, line.find("\"appName\":\"/opt/x/\\u00e9\"")) << line;
@@ -552,7 +686,8 @@ TEST(Lifecycle, ReceiverExitsBeforeAnswering)
     HVO::CommandResult r;
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_THROW(broker()->sendCommand(c, &r, true, 2), HVO::HVOException);
-    EXPECT_LT(proc::secondsSince(t0), 1.0);
+    // Well before the 2 s time-out (ThreadSanitizer alone adds 1 s to exit).
+    EXPECT_LT(proc::secondsSince(t0), 1.5);
     EXPECT_EQ(0, g_peer->wait(2));
     startPeer();
 
@@ -598,10 +733,61 @@ TEST(Lifecycle, HubDownThenRestarted)
         EXPECT_THROW(s.second(), HVO::HVOException);
         EXPECT_LT(proc::secondsSince(t0), 1.0);
     }
-    startHub();
+    // A stale socket is removed; this time the hub pokes every second.
+    {
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strcpy(addr.sun_path, kSocket.c_str());
+        ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+        close(fd);
+    }
+    startHub("1");
     // The peer re-registers within its one-second retry.
     EXPECT_TRUE(proc::waitFor([] { return registered(3); }, 3));
     EXPECT_EQ(11, echo(11));
+    size_t before = proc::countOf(proc::readFile(g_peerRecord), "health main=0");
+    std::this_thread::sleep_for(2500ms);
+    size_t pokes = proc::countOf(proc::readFile(g_peerRecord), "health main=0") - before;
+    EXPECT_GE(pokes, 2u);
+    EXPECT_LE(pokes, 3u);
+}
+
+TEST(Hvoctl, SendAndExitCodes)
+{
+    std::string payload = g_dir + "/payload.txt";
+    // Archive text in UTF-8: the narrow bytes C3 A9 are the characters
+    // U+00C3 U+00A9, written "\xc3\x83\xc2\xa9".
+    std::ofstream(payload) << "22 serialization::archive 18 0 0 1 0 4 \xc3\x83\xc2\xa9/x\n";
+    struct Case {
+        const char* name;
+        std::vector<std::string> argv;
+        int rc;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"echo with payload", {HVOCTL_PATH, "send", "--to", "3", "--cmd", "1", "--payload-text", payload, "--timeout", "2"},
+         0, "4 \xc3\x83\xc2\xa9/x"},
+        {"no wait", {HVOCTL_PATH, "send", "--to", "3", "--cmd", "1", "--no-wait", "--timeout", "2"}, 0,
+         "status true completed true"},
+        {"refused", {HVOCTL_PATH, "send", "--to", "3", "--cmd", "4", "--timeout", "2"}, 1, "status false"},
+        {"no such module", {HVOCTL_PATH, "send", "--to", "77", "--cmd", "1", "--timeout", "2"}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        int rc = -1;
+        std::string out = proc::run(c.argv, &rc);
+        EXPECT_EQ(c.rc, rc);
+        EXPECT_NE(std::string::npos, out.find(c.out)) << out;
+    }
+    // What the peer received: the narrow text holds the bytes C3 A9.
+    HVO::CommandData c(peercmd::ECHO, 3, false);
+    PayloadAccess::setOutputText(c, L"22 serialization::archive 18 0 0 1 0 4 \x00c3\x00a9/x");
+    HVO::CommandResult r;
+    broker()->sendCommand(c, &r, true, 2);
+    std::vector<std::string> v;
+    r.getCustomData(v);
+    EXPECT_EQ(std::vector<std::string>{"\xc3\xa9/x"}, v);
 }
 
 // --- hostile frames ---

@@ -40,6 +40,26 @@ CASES = {
 }
 
 
+def flood(s):
+    """4,097 commands to itself that it never answers: the hub keeps 4,096."""
+    s.sendall(b"".join(frame(COMMAND, header(cmd=60000, w1=i + 1, dest=102) + b"\0\0" + text(""))
+                       for i in range(4097)))
+    s.settimeout(1.0)
+    got = 0
+    want = 4097 * (4 + 1 + 21 + 2 + 4)
+    try:
+        while got < want:
+            data = s.recv(65536)
+            if not data:
+                print("closed")
+                return 0
+            got += len(data)
+    except socket.timeout:
+        pass
+    print("open" if got == want else "got %d of %d bytes" % (got, want))
+    return 0
+
+
 def main():
     case = sys.argv[1]
     s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
@@ -49,6 +69,8 @@ def main():
     if len(answer) < 6 or answer[4] != CONTROL or answer[5] != HELLO_OK:
         print("not registered")
         return 1
+    if case == "flood":
+        return flood(s)
     s.sendall(CASES[case])
     if case == "truncated":
         s.shutdown(socket.SHUT_WR)
