@@ -18,7 +18,13 @@ PortParse parsePort(const char* text, long& value, char& bad)
     char* end = nullptr;
     errno = 0;
     value = std::strtol(text, &end, 0);
-    // long is 64-bit here; the original's was 32-bit.
+    // No digits: the text itself is what follows the (absent) number; an
+    // empty text converts nothing and is refused as a failed conversion.
+    if (end == text && *text != '\0') {
+        bad = *text;
+        return PortParse::Trailing;
+    }
+    // long is 64-bit here; port texts are read as a 32-bit long holds them.
     if (end == text || errno == ERANGE || value > INT32_MAX || value < INT32_MIN)
         return PortParse::Overflow;
     if (*end != '\0') {

@@ -10,9 +10,9 @@ namespace detail {
 enum class PortParse { Ok, Overflow, Trailing, Range };
 
 /// One port number as the port validator reads it: strtol with automatic
-/// base; a value outside the 32-bit long range or no digits at all is an
-/// overflow; characters after the number are refused (bad holds the first);
-/// then 0 to 65535.
+/// base; a value outside the 32-bit long range or an empty text is an
+/// overflow; characters after the number, or instead of one, are refused
+/// (bad holds the first); then 0 to 65535.
 PortParse parsePort(const char* text, long& value, char& bad);
 
 /// Number of leading one bits of a host-order mask, -1 when not contiguous.

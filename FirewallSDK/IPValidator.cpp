@@ -55,7 +55,7 @@ int IPValidator::isValidMaskWidth(const char* text)
     char* end = nullptr;
     errno = 0;
     long width = std::strtol(text, &end, 10);
-    // No digits, overflow of the original's 32-bit long, or trailing text.
+    // No digits, overflow of a 32-bit long (long is 64-bit here), or trailing text.
     if (end == text || errno == ERANGE || width > INT32_MAX || width < INT32_MIN || *end != '\0') {
         IPV_TRACE(2, L"%s - Invalid mask width ( %s )\n", "isValidMaskWidth", text);
         return 4;

@@ -941,10 +941,15 @@ void ProfileDataController::joinValidationLocked()
 void ProfileDataController::validateProfileHashes()
 {
     PDC_TRACE(1, L"ProfileDataController::validateProfileHashes - Entry\n");
-    std::lock_guard<std::mutex> lock(m_validationMutex);
-    joinValidationLocked();
+    {
+        std::lock_guard<std::mutex> lock(m_validationMutex);
+        joinValidationLocked();
+    }
+    // Not under m_validationMutex: a changed application is scanned here.
     validateAppHashes();
     PDC_TRACE(1, L"ProfileDataController::validateProfileHashes - Starting dependency validation\n");
+    std::lock_guard<std::mutex> lock(m_validationMutex);
+    joinValidationLocked(); // one started by another caller meanwhile
     m_depValidationThread = std::make_unique<std::thread>([this] {
         try {
             validateDepHashes();

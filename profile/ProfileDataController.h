@@ -25,10 +25,10 @@
 
 namespace AppProtection {
 
-/// Lock order: m_validationMutex, then m_depWorkMutex, then
-/// m_pendingDepsMutex, then a store's mutex (inside the store call). The
-/// dependency generator's mutex is never taken while a controller mutex is
-/// held.
+/// Lock order: m_depWorkMutex, then m_pendingDepsMutex, then a store's
+/// mutex (inside the store call); m_validationMutex is held only to join or
+/// start the validation thread. The dependency generator's mutex is never
+/// taken while a controller mutex is held.
 class ProfileDataController {
 public:
     /// The five answers of the decisions. Reported to the daemon's peers:

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "Utf8.h"
+
 extern FILE* logFilePtr;
 extern int traceInited;
 
@@ -37,50 +39,12 @@ inline void setLevel(int& v, int value) { __atomic_store_n(&v, value, __ATOMIC_R
 /// valid sequence becomes the four characters "\xNN".
 inline std::wstring decodeEscaped(const char* s, size_t n)
 {
-    std::wstring out;
-    out.reserve(n);
-    size_t i = 0;
-    while (i < n) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        uint32_t cp = 0;
-        size_t len = 0;
-        if (b < 0x80) {
-            cp = b;
-            len = 1;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            cp = b & 0x1F;
-            len = 2;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            cp = b & 0x0F;
-            len = 3;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            cp = b & 0x07;
-            len = 4;
-        }
-        bool ok = len != 0 && i + len <= n;
-        for (size_t k = 1; ok && k < len; ++k) {
-            unsigned char c = static_cast<unsigned char>(s[i + k]);
-            if ((c & 0xC0) != 0x80)
-                ok = false;
-            else
-                cp = (cp << 6) | (c & 0x3F);
-        }
-        if (ok && len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)))
-            ok = false;
-        if (ok && len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
-            ok = false;
-        if (ok) {
-            out.push_back(static_cast<wchar_t>(cp));
-            i += len;
-        } else {
-            static const char hex[] = "0123456789abcdef";
-            out += L"\\x";
-            out.push_back(static_cast<wchar_t>(hex[b >> 4]));
-            out.push_back(static_cast<wchar_t>(hex[b & 0xF]));
-            ++i;
-        }
-    }
-    return out;
+    return wardutf8::decode(s, n, [](std::wstring& out, unsigned char b) {
+        static const char hex[] = "0123456789abcdef";
+        out += L"\\x";
+        out.push_back(static_cast<wchar_t>(hex[b >> 4]));
+        out.push_back(static_cast<wchar_t>(hex[b & 0xF]));
+    });
 }
 
 /// Formats a whole line: the wide format is narrowed (formats are ASCII),

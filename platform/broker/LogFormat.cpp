@@ -6,53 +6,17 @@
 #include <cwchar>
 
 #include "HVOCommBroker.h"
+#include "Utf8.h"
 
 namespace HVO {
 namespace detail {
 
 std::wstring decodeUtf8Escaped(const std::string& s)
 {
-    std::wstring out;
-    size_t i = 0, n = s.size();
-    while (i < n) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        uint32_t cp = 0;
-        size_t len = 0;
-        if (b < 0x80) {
-            cp = b;
-            len = 1;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            cp = b & 0x1F;
-            len = 2;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            cp = b & 0x0F;
-            len = 3;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            cp = b & 0x07;
-            len = 4;
-        }
-        bool ok = len != 0 && i + len <= n;
-        for (size_t k = 1; ok && k < len; ++k) {
-            unsigned char c = static_cast<unsigned char>(s[i + k]);
-            if ((c & 0xC0) != 0x80)
-                ok = false;
-            else
-                cp = (cp << 6) | (c & 0x3F);
-        }
-        if (ok && len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)))
-            ok = false;
-        if (ok && len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
-            ok = false;
-        if (ok) {
-            out.push_back(static_cast<wchar_t>(cp));
-            i += len;
-        } else {
-            // Bytes 0x80-0xFF land on U+DC80-U+DCFF, as python's surrogateescape.
-            out.push_back(static_cast<wchar_t>(0xDC00 + b));
-            ++i;
-        }
-    }
-    return out;
+    // Bytes 0x80-0xFF land on U+DC80-U+DCFF, as python's surrogateescape.
+    return wardutf8::decode(s.data(), s.size(), [](std::wstring& out, unsigned char b) {
+        out.push_back(static_cast<wchar_t>(0xDC00 + b));
+    });
 }
 
 namespace {

@@ -46,18 +46,6 @@ size_t decode(const std::string& s, size_t i, uint32_t& cp)
 }
 } // namespace
 
-bool isValidUtf8(const std::string& s)
-{
-    for (size_t i = 0; i < s.size();) {
-        uint32_t cp;
-        size_t n = decode(s, i, cp);
-        if (n == 0)
-            return false;
-        i += n;
-    }
-    return true;
-}
-
 // What an XML 1.0 document can carry.
 static bool storable(const std::string& s)
 {

@@ -84,8 +84,3 @@ public:
 private:
     std::string m_xml;
 };
-
-namespace settingstore {
-/// Strict UTF-8 (no overlongs, surrogates or code points above U+10FFFF).
-bool isValidUtf8(const std::string& s);
-} // namespace settingstore

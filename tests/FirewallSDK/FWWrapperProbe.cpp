@@ -2,6 +2,8 @@
 // (another user, strace). Prints one line: "ok N" or "code C MESSAGE".
 #include <cstdio>
 #include <cstring>
+#include <grp.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,19 @@ int main(int argc, char** argv)
     std::string mode = argc > 1 ? argv[1] : "";
     try {
         FWWrapper w;
+        if (mode == "check") {
+            std::printf("ok\n");
+            return 0;
+        }
+        if (mode == "rules-as-nobody") {
+            // Drop to 65534 in-process: leaving uid 0 clears every capability.
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                ::setresuid(65534, 65534, 65534) != 0) {
+                std::perror("drop privileges");
+                return 2;
+            }
+            mode = "rules";
+        }
         if (mode == "rules") {
             // The default rule alone, without touching any state folder.
             std::vector<uint8_t> list = ipfw::defaultRuleRecord();
@@ -45,7 +60,7 @@ int main(int argc, char** argv)
             std::vector<std::string> lines;
             std::printf("ok %d\n", w.execCommand(r, lines));
         } else {
-            std::fprintf(stderr, "usage: %s rules|add|unreach\n", argv[0]);
+            std::fprintf(stderr, "usage: %s check|rules|rules-as-nobody|add|unreach\n", argv[0]);
             return 2;
         }
     } catch (const FirewallException& e) {

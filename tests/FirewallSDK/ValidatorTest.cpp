@@ -258,6 +258,33 @@ TEST(ValidatorTraceTest, PortLinesAtLevelThree)
     }
 }
 
+TEST(ValidatorTraceTest, SinglePortRefusalLines)
+{
+    fwtest::LevelGuard levels;
+    portValidatorFlowvalue = 3;
+    struct Case {
+        const char* text;
+        const char* trace;
+    };
+    // A text without digits is refused for its first character, as one with
+    // characters after the number is; only an empty text converts nothing.
+    const Case cases[] = {
+        {"abc", "validatePort - Invalid port # with char ( a )\n"},
+        {"-", "validatePort - Invalid port # with char ( - )\n"},
+        {"80a", "validatePort - Invalid port # with char ( a )\n"},
+        {"", "validatePort - Conversion Error, Port number to out of acceptable range.\n"},
+        {"4294967376", "validatePort - Conversion Error, Port number to out of acceptable range.\n"},
+        {"65536", "validatePort - Port number to out of acceptable range.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        fwtest::TraceCapture trace;
+        PortValidator v;
+        EXPECT_FALSE(v.validatePort(c.text));
+        EXPECT_EQ(trace.text(), c.trace);
+    }
+}
+
 TEST(ValidatorTraceTest, FlowLinesAtInitialLevels)
 {
     fwtest::LevelGuard levels;

@@ -719,7 +719,13 @@ TEST_F(Pdc, LibraryInvariantAfterRandomEdits)
             case 3: p.deleteAppFromProfile(r); break;
             case 4: p.breakdownAppGroupofApp(g + "/a"); break;
             case 5: {
-                // Relink an executable of the group.
+                // Relink an executable of the group, or rebuild a library.
+                if (rng() % 3 == 0) {
+                    const std::string& l = libs[rng() % libs.size()];
+                    testfiles::writeFile(l, "build " + std::to_string(step) + l);
+                    p.processFileChange(l);
+                    break;
+                }
                 std::string e = g + (rng() % 2 ? "/a" : "/b");
                 testfiles::writeFile(e, "build " + std::to_string(step) + e);
                 scanner.setLibraries(e, someLibs());
