@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include <boost/archive/archive_exception.hpp>
-#include <boost/archive/text_iarchive.hpp>
+#include "BoundedIArchive.h"
 #include <boost/archive/text_oarchive.hpp>
 #include <boost/serialization/map.hpp>
 
@@ -239,7 +239,11 @@ bool FWCommands::readRuleFile(bool& missing)
         return false;
     }
     try {
-        boost::archive::text_iarchive archive(in, 0);
+        // Read whole, so that the archive checks counts against its length.
+        std::ostringstream whole;
+        whole << in.rdbuf();
+        std::istringstream text(whole.str());
+        HVO::bounded_iarchive archive(text, 0);
         readRecord(archive, *m_ruleStore); // whole or not at all
         return true;
     } catch (const boost::archive::archive_exception&) {

@@ -77,7 +77,7 @@ void PayloadAccess::setInput(SerializedData& d, const std::wstring& text)
 {
     d.inArchive.reset();
     d.inStream = newWideStream(text, std::ios::in | std::ios::out);
-    d.inArchive = std::make_unique<boost::archive::text_wiarchive>(*d.inStream);
+    d.inArchive = std::make_unique<bounded_wiarchive>(*d.inStream);
 }
 
 } // namespace HVO

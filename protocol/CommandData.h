@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include <boost/archive/text_wiarchive.hpp>
+#include "BoundedWIArchive.h"
 #include <boost/archive/text_woarchive.hpp>
 
 /// Module ids on the command broker.
@@ -85,7 +85,7 @@ private:
     std::unique_ptr<std::wstringstream> outStream;
     std::unique_ptr<std::wstringstream> inStream;
     std::unique_ptr<boost::archive::text_woarchive> outArchive;
-    std::unique_ptr<boost::archive::text_wiarchive> inArchive;
+    std::unique_ptr<bounded_wiarchive> inArchive;
     bool hasData = false;
 };
 

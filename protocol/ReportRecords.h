@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include <boost/archive/text_wiarchive.hpp>
+#include "BoundedWIArchive.h"
 #include <boost/archive/text_woarchive.hpp>
 #include <boost/serialization/map.hpp>
 #include <boost/serialization/split_member.hpp>
@@ -174,7 +174,7 @@ public:
         if (!customData)
             return;
         auto stream = HVO::newWideStream(customText(), std::ios::in | std::ios::out);
-        boost::archive::text_wiarchive ar(*stream);
+        HVO::bounded_wiarchive ar(*stream);
         ar >> alert;
     }
 
