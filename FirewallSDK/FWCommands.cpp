@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -239,10 +240,17 @@ bool FWCommands::readRuleFile(bool& missing)
         return false;
     }
     try {
-        // Read whole, so that the archive checks counts against its length.
-        std::ostringstream whole;
-        whole << in.rdbuf();
-        std::istringstream text(whole.str());
+        // Read whole, at its size and without copies, so that the archive
+        // checks counts against its length.
+        in.seekg(0, std::ios::end);
+        const std::streamoff size = in.tellg();
+        in.seekg(0, std::ios::beg);
+        if (size < 0 || !in)
+            throw std::runtime_error("rule file size");
+        std::string whole(static_cast<size_t>(size), '\0');
+        in.read(&whole[0], size);
+        whole.resize(static_cast<size_t>(in.gcount()));
+        HVO::bounded::view_istream<char> text(whole.data(), whole.size());
         HVO::bounded_iarchive archive(text, 0);
         readRecord(archive, *m_ruleStore); // whole or not at all
         return true;

@@ -1,63 +1,37 @@
 // The rule file's reader refuses collection counts and string lengths
 // larger than the file, before allocating from them; the store keeps such a
 // file aside as corrupt. Runs in tests/ns-run.sh with the scripted ipfw.
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <fstream>
-#include <new>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "BoundedIArchive.h"
 #include "FWSerialize.h"
+#include "LimitedChild.h"
 #include "StoreTestSupport.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define BOUNDED_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define BOUNDED_TEST_ASAN 1
-#endif
-#endif
 
 using namespace fwstore;
 
 namespace {
 
-enum Outcome { Refused = 0, Read = 1, OutOfMemory = 2, OtherError = 3, Crashed = 4 };
+enum Outcome { Refused = 0, Read = 1 };
 
 /// Reads `text` as a rule table in a child limited to 256 MiB of address
 /// space (no limit under AddressSanitizer).
-Outcome readInLimitedChild(const std::string& text)
+wardtest::ChildRun readInLimitedChild(const std::string& text)
 {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-#ifndef BOUNDED_TEST_ASAN
-        const rlimit lim{256u << 20, 256u << 20};
-        ::setrlimit(RLIMIT_AS, &lim);
-#endif
-        int code = OtherError;
-        try {
-            std::istringstream in(text);
-            HVO::bounded_iarchive ar(in, 0);
-            Table table;
-            FirewallSDK::readRecord(ar, table);
-            code = Read;
-        } catch (const boost::archive::archive_exception&) {
-            code = Refused;
-        } catch (const std::bad_alloc&) {
-            code = OutOfMemory;
-        } catch (...) {
-        }
-        ::_exit(code);
-    }
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return Crashed;
-    return static_cast<Outcome>(WEXITSTATUS(status));
+    return wardtest::runLimited([&] {
+               try {
+                   std::istringstream in(text);
+                   HVO::bounded_iarchive ar(in, 0);
+                   Table table;
+                   FirewallSDK::readRecord(ar, table);
+                   return int(Read);
+               } catch (const boost::archive::archive_exception&) {
+                   return int(Refused);
+               }
+           });
 }
 
 /// The text of a table holding rule 5122 named "MARK".
@@ -78,7 +52,7 @@ enum Field { ProtocolCount, NameLength };
 struct Case {
     const char* what;
     Field field;
-    std::string value; // empty: one more than the characters left after it
+    std::string value; // "=": the characters left after it; empty: one more
 };
 
 const Case kCases[] = {
@@ -92,8 +66,9 @@ const Case kCases[] = {
 
 /// The honest text with the field replaced: the rule name's length, or the
 /// protocol count (after the name, action, direction, category and the
-/// list's class information "0 0").
-std::string tampered(const Case& c)
+/// list's class information "0 0"). With `bytes`, blanks after the field
+/// make the text that long.
+std::string tampered(const Case& c, size_t bytes = 0)
 {
     const std::string text = honestText();
     size_t begin = text.find(" 4 MARK ");
@@ -104,10 +79,13 @@ std::string tampered(const Case& c)
         for (int skip = 0; skip < 8; ++skip)
             begin = text.find(' ', begin) + 1;
     const size_t end = text.find(' ', begin);
+    const std::string rest = text.substr(end);
+    const size_t digits = std::to_string(bytes).size();
+    const size_t pad = bytes > begin + digits + rest.size() ? bytes - begin - digits - rest.size() : 0;
     // after a count: the rest; after a length: the rest but its space
-    const size_t left = text.size() - end - (c.field == NameLength ? 1 : 0);
-    const std::string value = c.value.empty() ? std::to_string(left + 1) : c.value;
-    return text.substr(0, begin) + value + text.substr(end);
+    const size_t left = pad + rest.size() - (c.field == NameLength ? 1 : 0);
+    const std::string value = c.value.empty() ? std::to_string(left + 1) : c.value == "=" ? std::to_string(left) : c.value;
+    return text.substr(0, begin) + value + std::string(pad, ' ') + rest;
 }
 
 TEST(BoundedRuleFile, HonestTableReadsBack)
@@ -126,8 +104,23 @@ TEST(BoundedRuleFile, HostileCountsAndLengthsAreRefusedWithoutAllocating)
         SCOPED_TRACE(c.what);
         const std::string text = tampered(c);
         ASSERT_FALSE(text.empty());
-        EXPECT_EQ(readInLimitedChild(text), Refused);
+        EXPECT_EQ(readInLimitedChild(text).code, Refused);
     }
+}
+
+constexpr size_t kLargeBytes = 16u << 20;
+constexpr long kSlackKiB = 8 << 10;
+
+TEST(BoundedRuleFile, CountThatFitsCostsOnlyWhatIsRead)
+{
+    // 16 MB whose protocol count equals the characters left passes the
+    // count check; reading it may cost twice the text and 8 MiB.
+    const std::string text = tampered({"protocol count left", ProtocolCount, "="}, kLargeBytes);
+    ASSERT_EQ(kLargeBytes, text.size());
+    const wardtest::ChildRun run = readInLimitedChild(text);
+    EXPECT_EQ(Refused, run.code) << "100: out of memory";
+    if (!wardtest::kAddressSanitizer && run.peakGrowthKiB >= 0)
+        EXPECT_LE(run.peakGrowthKiB, long(2 * kLargeBytes / 1024) + kSlackKiB);
 }
 
 class BoundedRuleFileStore : public ::testing::Test {
@@ -152,6 +145,28 @@ TEST_F(BoundedRuleFileStore, FileWithAHugeCountIsKeptAsideAsCorrupt)
         EXPECT_EQ(keysOf(readTable()), std::vector<int>{5002});
         EXPECT_EQ(numbersOf(rules), std::vector<int>{5002});
     }
+}
+
+TEST_F(BoundedRuleFileStore, LargeFileCostsNoMoreThanItsBytes)
+{
+    // The store reads the file at its size, without copies of it.
+    const std::string text = tampered({"protocol count left", ProtocolCount, "="}, kLargeBytes);
+    std::vector<FWExtDetailedData> rules;
+    FWCommands::getInstance()->getStoredRules(rules); // 5002 added and stored
+    FWCommands::releaseInstance();
+    ASSERT_TRUE(std::ofstream(kRuleFile, std::ios::binary | std::ios::trunc) << text);
+    const std::string before = md5(kRuleFile);
+
+    const wardtest::ChildRun run = wardtest::runLimited([] {
+        std::vector<FWExtDetailedData> rules;
+        FWCommands::getInstance()->getStoredRules(rules);
+        FWCommands::releaseInstance();
+        return numbersOf(rules) == std::vector<int>{5002} ? 0 : 1;
+    });
+    EXPECT_EQ(0, run.code);
+    if (!wardtest::kAddressSanitizer && run.peakGrowthKiB >= 0)
+        EXPECT_LE(run.peakGrowthKiB, long(2 * kLargeBytes / 1024) + kSlackKiB);
+    EXPECT_EQ(md5(kCorruptFile), before);
 }
 
 } // namespace

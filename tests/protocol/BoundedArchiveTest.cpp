@@ -2,10 +2,6 @@
 // the rest of the input, before allocating from them. Each hostile text is
 // read in a child limited to 256 MiB of address space (no limit under
 // AddressSanitizer, which reserves far more itself).
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <new>
 #include <string>
 #include <vector>
@@ -16,46 +12,26 @@
 
 #include "BoundedIArchive.h"
 #include "CommandData.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define BOUNDED_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define BOUNDED_TEST_ASAN 1
-#endif
-#endif
+#include "LimitedChild.h"
 
 namespace {
 
 using HVO::PayloadAccess;
 
-enum Outcome { Refused = 0, Read = 1, OutOfMemory = 2, OtherError = 3, Crashed = 4 };
+enum Outcome { Refused = 0, Read = 1 };
 
-/// Runs `fn` in a child with a 256 MiB address-space limit.
-template <class Fn> Outcome inLimitedChild(Fn fn)
+/// Runs `fn` in a child with a 256 MiB address-space limit: Refused when it
+/// throws archive_exception, Read when it returns.
+template <class Fn> int inLimitedChild(Fn fn)
 {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-#ifndef BOUNDED_TEST_ASAN
-        const rlimit lim{256u << 20, 256u << 20};
-        ::setrlimit(RLIMIT_AS, &lim);
-#endif
-        int code = OtherError;
-        try {
-            fn();
-            code = Read;
-        } catch (const boost::archive::archive_exception&) {
-            code = Refused;
-        } catch (const std::bad_alloc&) {
-            code = OutOfMemory;
-        } catch (...) {
-        }
-        ::_exit(code);
-    }
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return Crashed;
-    return static_cast<Outcome>(WEXITSTATUS(status));
+    return wardtest::runLimited([&] {
+               try {
+                   fn();
+                   return int(Read);
+               } catch (const boost::archive::archive_exception&) {
+                   return int(Refused);
+               }
+           }).code;
 }
 
 // Payload texts: a vector<int> {1,2,3}, then (wide only) the wide string
