@@ -36,20 +36,23 @@ template <class IStream> std::size_t charsLeft(IStream& is)
     return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
-/// An input stream over characters it does not own, so that a whole
-/// input can be read without a copy of it; in_avail() is what is left.
-template <class CharT> class view_istream : public std::basic_istream<CharT> {
-public:
-    view_istream(const CharT* data, std::size_t size) : std::basic_istream<CharT>(&buf)
+template <class CharT> struct view_buf : std::basic_streambuf<CharT> {
+    view_buf(const CharT* b, const CharT* e)
     {
-        CharT* p = const_cast<CharT*>(data); // the buffer only reads
-        buf.setView(p, p + size);
+        // The buffer only reads.
+        this->setg(const_cast<CharT*>(b), const_cast<CharT*>(b), const_cast<CharT*>(e));
     }
+};
 
-private:
-    struct Buf : std::basic_streambuf<CharT> {
-        void setView(CharT* b, CharT* e) { this->setg(b, b, e); }
-    } buf;
+/// An input stream over characters it does not own (they must outlive it),
+/// so that a whole input is read without a copy; in_avail() is what is left.
+template <class CharT> class view_istream : private view_buf<CharT>, public std::basic_istream<CharT> {
+public:
+    view_istream(const CharT* data, std::size_t size)
+        : view_buf<CharT>(data, data + size), std::basic_istream<CharT>(static_cast<view_buf<CharT>*>(this))
+    {
+    }
+    using std::basic_istream<CharT>::imbue;
 };
 
 /// Throws when `count` units of `unit` characters each do not fit in what is left.

@@ -31,6 +31,7 @@ void SerializedData::releasePayload()
     inArchive.reset();
     outStream.reset();
     inStream.reset();
+    inText = std::wstring();
 }
 
 CommandData::CommandData(int commandId, int destinationId, bool flag)
@@ -61,7 +62,7 @@ std::wstring PayloadAccess::outputText(const SerializedData& d)
 
 std::wstring PayloadAccess::inputText(const SerializedData& d)
 {
-    return d.inStream ? d.inStream->str() : std::wstring();
+    return d.inStream ? d.inText : std::wstring();
 }
 
 void PayloadAccess::setOutputText(SerializedData& d, const std::wstring& text)
@@ -73,10 +74,13 @@ void PayloadAccess::setOutputText(SerializedData& d, const std::wstring& text)
     d.hasData = true;
 }
 
-void PayloadAccess::setInput(SerializedData& d, const std::wstring& text)
+void PayloadAccess::setInput(SerializedData& d, std::wstring text)
 {
     d.inArchive.reset();
-    d.inStream = newWideStream(text, std::ios::in | std::ios::out);
+    d.inStream.reset();
+    d.inText = std::move(text);
+    d.inStream = std::make_unique<bounded::view_istream<wchar_t>>(d.inText.data(), d.inText.size());
+    d.inStream->imbue(byteWiseLocale());
     d.inArchive = std::make_unique<bounded_wiarchive>(*d.inStream);
 }
 

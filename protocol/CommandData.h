@@ -83,7 +83,8 @@ protected:
 private:
     friend class PayloadAccess;
     std::unique_ptr<std::wstringstream> outStream;
-    std::unique_ptr<std::wstringstream> inStream;
+    std::wstring inText; // what inStream reads
+    std::unique_ptr<bounded::view_istream<wchar_t>> inStream;
     std::unique_ptr<boost::archive::text_woarchive> outArchive;
     std::unique_ptr<bounded_wiarchive> inArchive;
     bool hasData = false;
@@ -147,10 +148,11 @@ public:
     static bool hasInput(const SerializedData& d) { return d.inArchive != nullptr; }
     /// The text written so far (the archive stays open: no trailing newline).
     static std::wstring outputText(const SerializedData& d);
-    /// Gives `d` an input stream holding `text` and an input archive over it.
+    /// Gives `d` an input stream holding `text` (moved in when it can be,
+    /// so that a large payload is held once) and an input archive over it.
     /// Throws what the archive throws on a bad header; the stream then stays
     /// without an archive.
-    static void setInput(SerializedData& d, const std::wstring& text);
+    static void setInput(SerializedData& d, std::wstring text);
     /// The received text, whole (empty without an input stream).
     static std::wstring inputText(const SerializedData& d);
     /// Replaces what was written with `text` (a whole archive text) and

@@ -38,11 +38,11 @@ Writer& Writer::header(const Header& h)
     return *this;
 }
 
-std::vector<uint8_t> Writer::finish() const
+std::vector<uint8_t> Writer::finish(size_t tail) const
 {
     std::vector<uint8_t> out;
     out.reserve(body.size() + 4);
-    uint32_t n = static_cast<uint32_t>(body.size());
+    uint32_t n = static_cast<uint32_t>(body.size() + tail);
     for (int i = 0; i < 4; ++i)
         out.push_back(static_cast<uint8_t>(n >> (8 * i)));
     out.insert(out.end(), body.begin(), body.end());
@@ -91,6 +91,19 @@ std::wstring Reader::text()
     return t;
 }
 
+Span Reader::rawText()
+{
+    uint32_t count = u32();
+    if (!good || count > left / 4) {
+        good = false;
+        return {};
+    }
+    Span s{p, 4 * static_cast<size_t>(count)};
+    p += s.size;
+    left -= s.size;
+    return s;
+}
+
 Header Reader::header()
 {
     Header h;
@@ -103,8 +116,31 @@ Header Reader::header()
     return h;
 }
 
-Assembler::Result Assembler::next(std::vector<uint8_t>& body)
+void Assembler::append(const uint8_t* data, size_t n)
 {
+    compact();
+    buf.insert(buf.end(), data, data + n);
+}
+
+void Assembler::compact()
+{
+    if (start == buf.size()) {
+        // All consumed: a buffer grown for a large frame goes back.
+        start = 0;
+        if (buf.capacity() > kKeptCapacity)
+            std::vector<uint8_t>().swap(buf);
+        else
+            buf.clear();
+    } else if (start > 65536 && start * 2 > buf.size()) {
+        // Drop consumed bytes once they dominate the buffer.
+        buf.erase(buf.begin(), buf.begin() + static_cast<long>(start));
+        start = 0;
+    }
+}
+
+Assembler::Result Assembler::next(Span& body)
+{
+    compact();
     if (pending() < 4)
         return NEED_MORE;
     const uint8_t* b = buf.data() + start;
@@ -116,13 +152,8 @@ Assembler::Result Assembler::next(std::vector<uint8_t>& body)
     }
     if (pending() - 4 < n)
         return NEED_MORE;
-    body.assign(b + 4, b + 4 + n);
+    body = {b + 4, n};
     start += 4 + static_cast<size_t>(n);
-    // Drop consumed bytes once they dominate the buffer.
-    if (start > 65536 && start * 2 > buf.size()) {
-        buf.erase(buf.begin(), buf.begin() + static_cast<long>(start));
-        start = 0;
-    }
     return FRAME;
 }
 

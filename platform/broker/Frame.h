@@ -10,6 +10,9 @@
 namespace hvoframe {
 
 constexpr uint32_t kMaxFrame = 64u * 1024 * 1024;
+/// Buffers up to this size are kept for reuse; larger ones are given back
+/// once empty.
+constexpr size_t kKeptCapacity = 1u << 20;
 
 enum Kind : uint8_t {
     HELLO = 1,         // i32 module id, u8 interface flags
@@ -57,11 +60,18 @@ public:
     Writer& i32(int32_t v) { return u32(static_cast<uint32_t>(v)); }
     Writer& text(const std::wstring& t);
     Writer& header(const Header& h);
-    /// The whole frame, length first.
-    std::vector<uint8_t> finish() const;
+    /// The whole frame, length first. With `tail`, the length also counts
+    /// that many bytes that the caller sends right after the frame.
+    std::vector<uint8_t> finish(size_t tail = 0) const;
 
 private:
     std::vector<uint8_t> body;
+};
+
+/// Bytes held elsewhere.
+struct Span {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
 };
 
 /// Reads the fields of one frame body; every read is checked against the
@@ -74,6 +84,9 @@ public:
     uint32_t u32();
     int32_t i32() { return static_cast<int32_t>(u32()); }
     std::wstring text();
+    /// A text's characters as they stand in the frame, 4 bytes each, for
+    /// passing on without decoding; the same checks as text().
+    Span rawText();
     Header header();
     bool ok() const { return good; }
     bool atEnd() const { return left == 0; }
@@ -86,17 +99,20 @@ private:
 };
 
 /// Reads whole frames from a byte stream that arrives in pieces, growing its
-/// buffer only as bytes arrive (a length field alone allocates nothing).
+/// buffer only as bytes arrive (a length field alone allocates nothing), and
+/// giving a large buffer back once its frames are consumed.
 class Assembler {
 public:
     enum Result { NEED_MORE, FRAME, BAD_LENGTH };
-    void append(const uint8_t* data, size_t n) { buf.insert(buf.end(), data, data + n); }
-    /// On FRAME, `body` holds kind and fields of the next frame.
-    Result next(std::vector<uint8_t>& body);
+    void append(const uint8_t* data, size_t n);
+    /// On FRAME, `body` spans kind and fields of the next frame, in the
+    /// assembler's buffer: valid until the next append() or next().
+    Result next(Span& body);
     size_t pending() const { return buf.size() - start; }
     uint32_t badLength() const { return lastBad; }
 
 private:
+    void compact();
     std::vector<uint8_t> buf;
     size_t start = 0;
     uint32_t lastBad = 0;

@@ -103,7 +103,7 @@ std::string errnoText(const char* what)
 /// Fills `r` as the broker hands replies over; an unreadable payload leaves
 /// it without an input archive.
 bool fillResult(CommandResult& r, const hvoframe::Header& h, bool status, bool completed, bool hasData,
-                const std::wstring& text)
+                std::wstring text)
 {
     BasicCommandData header;
     fromFrame(header, h);
@@ -113,7 +113,7 @@ bool fillResult(CommandResult& r, const hvoframe::Header& h, bool status, bool c
     if (!hasData)
         return true;
     try {
-        PayloadAccess::setInput(r, text);
+        PayloadAccess::setInput(r, std::move(text));
         return true;
     } catch (const std::exception& e) {
         BROKER_TRACE(L"HVOCommBroker - unreadable reply payload for command %d: %s\n", h.commandId, e.what());
@@ -462,7 +462,7 @@ void HVOCommBroker::writeFrame(Connection& c, const std::vector<uint8_t>& frame)
 void HVOCommBroker::socketLoop(Connection* c)
 {
     hvoframe::Assembler frames;
-    std::vector<uint8_t> body;
+    hvoframe::Span body;
     uint8_t buf[65536];
     for (;;) {
         ssize_t n = recv(c->fd, buf, sizeof buf, 0);
@@ -513,7 +513,7 @@ void HVOCommBroker::connectionLost(Connection& c)
     for (auto& h : orphans) {
         Incoming in;
         in.header = toFrame(h);
-        c.queue.push_back([this, in] { deliverReply(in); });
+        c.queue.push_back([this, in]() mutable { deliverReply(in); });
     }
     c.closing = true;
     c.queueCv.notify_all();
@@ -535,9 +535,9 @@ void HVOCommBroker::dispatchLoop(Connection* c)
     }
 }
 
-void HVOCommBroker::handleFrame(Connection& c, const std::vector<uint8_t>& body)
+void HVOCommBroker::handleFrame(Connection& c, const hvoframe::Span& body)
 {
-    hvoframe::Reader r(body.data(), body.size());
+    hvoframe::Reader r(body.data, body.size);
     uint8_t kind = r.u8();
     auto post = [&c](std::function<void()> task) {
         std::lock_guard<std::mutex> lock(c.queueMutex);
@@ -588,7 +588,7 @@ void HVOCommBroker::handleFrame(Connection& c, const std::vector<uint8_t>& body)
                 }
             m_async.erase(in.header.word1);
         }
-        post([this, in] { deliverReply(in); });
+        post([this, in = std::move(in)]() mutable { deliverReply(in); });
         return;
     }
     case hvoframe::COMMAND: {
@@ -599,7 +599,7 @@ void HVOCommBroker::handleFrame(Connection& c, const std::vector<uint8_t>& body)
         in.text = r.text();
         if (!r.ok())
             return;
-        post([this, &c, in] { runCommand(c, in); });
+        post([this, &c, in = std::move(in)]() mutable { runCommand(c, in); });
         return;
     }
     case hvoframe::HEALTH_POKE: {
@@ -667,14 +667,14 @@ void HVOCommBroker::handleFrame(Connection& c, const std::vector<uint8_t>& body)
     }
 }
 
-void HVOCommBroker::runCommand(Connection& c, const Incoming& in)
+void HVOCommBroker::runCommand(Connection& c, Incoming& in)
 {
     const auto& h = in.header;
     CommandData command(h.commandId, h.destinationId, h.flag);
     fromFrame(command, h);
     if (in.hasData) {
         try {
-            PayloadAccess::setInput(command, in.text);
+            PayloadAccess::setInput(command, std::move(in.text));
         } catch (const std::exception& e) {
             BROKER_TRACE(L"HVOCommBroker - unreadable payload of command %d: %s\n", h.commandId, e.what());
         }
@@ -710,13 +710,13 @@ void HVOCommBroker::runCommand(Connection& c, const Incoming& in)
     }
 }
 
-void HVOCommBroker::deliverReply(const Incoming& in)
+void HVOCommBroker::deliverReply(Incoming& in)
 {
     CommandInterface* handler = m_commandHandler.load();
     if (handler == nullptr)
         return;
     CommandResult result;
-    fillResult(result, in.header, in.status, in.completed, in.hasData, in.text);
+    fillResult(result, in.header, in.status, in.completed, in.hasData, std::move(in.text));
     try {
         handler->handleCommandResponse(result);
     } catch (const std::exception& e) {
@@ -799,7 +799,7 @@ void HVOCommBroker::sendCommand(CommandData& command, CommandResult* result, boo
     lock.unlock();
     if (w.failed)
         throw HVOException(w.error);
-    if (!fillResult(*result, w.header, w.status, w.completed, w.hasData, w.text))
+    if (!fillResult(*result, w.header, w.status, w.completed, w.hasData, std::move(w.text)))
         throw HVOException("reply to command " + std::to_string(command.getCommandId()) + " has an unreadable payload");
 }
 

@@ -19,6 +19,10 @@
 #include "CommandData.h"
 #include "LogRequest.h"
 
+namespace hvoframe {
+struct Span;
+}
+
 namespace HVO {
 
 /// What every broker operation may throw.
@@ -118,9 +122,10 @@ private:
     void socketLoop(detail::Connection* c);
     void dispatchLoop(detail::Connection* c);
     void connectionLost(detail::Connection& c);
-    void handleFrame(detail::Connection& c, const std::vector<uint8_t>& body);
-    void runCommand(detail::Connection& c, const detail::Incoming& in);
-    void deliverReply(const detail::Incoming& in);
+    void handleFrame(detail::Connection& c, const hvoframe::Span& body);
+    /// Both take the payload text out of `in`.
+    void runCommand(detail::Connection& c, detail::Incoming& in);
+    void deliverReply(detail::Incoming& in);
     void keepRegistered(bool blocking);
     bool registerOn(const std::shared_ptr<detail::Connection>& c, bool blocking);
     void reapDeadConnections();

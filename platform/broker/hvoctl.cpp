@@ -76,12 +76,15 @@ bool writeAll(int fd, const std::vector<uint8_t>& frame)
 bool readControl(int fd, uint8_t want, std::vector<uint8_t>& body, int timeoutMs)
 {
     hvoframe::Assembler frames;
+    hvoframe::Span frame;
     uint8_t buf[65536];
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        while (frames.next(body) == hvoframe::Assembler::FRAME)
-            if (body.size() >= 2 && body[0] == hvoframe::CONTROL && body[1] == want)
+        while (frames.next(frame) == hvoframe::Assembler::FRAME)
+            if (frame.size >= 2 && frame.data[0] == hvoframe::CONTROL && frame.data[1] == want) {
+                body.assign(frame.data, frame.data + frame.size);
                 return true;
+            }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return false;

@@ -76,8 +76,9 @@ private:
     bool listenSocket();
     void acceptOne();
     void readFrom(Conn& c);
-    void handle(Conn& c, const std::vector<uint8_t>& body);
-    void send(Conn& c, const std::vector<uint8_t>& frame);
+    void handle(Conn& c, const hvoframe::Span& body);
+    /// Queues `frame` and, right after it, the `tail` its length counts.
+    void send(Conn& c, const std::vector<uint8_t>& frame, hvoframe::Span tail = {});
     void flush(Conn& c);
     void drop(Conn& c, const std::string& why);
     void closeConn(int id);
@@ -305,15 +306,16 @@ void Hub::closeConn(int id)
             send(*q, hvoframe::Writer(hvoframe::CONTROL).u8(hvoframe::HEALTH_RESULT).i32(c->module).u8(2).finish());
 }
 
-void Hub::send(Conn& c, const std::vector<uint8_t>& frame)
+void Hub::send(Conn& c, const std::vector<uint8_t>& frame, hvoframe::Span tail)
 {
     if (c.closing)
         return;
-    if (c.out.size() - c.outOff + frame.size() > kMaxQueuedOut) {
+    if (c.out.size() - c.outOff + frame.size() + tail.size > kMaxQueuedOut) {
         drop(c, "connection dropped: peer does not read");
         return;
     }
     c.out.insert(c.out.end(), frame.begin(), frame.end());
+    c.out.insert(c.out.end(), tail.data, tail.data + tail.size);
     flush(c);
 }
 
@@ -333,7 +335,11 @@ void Hub::flush(Conn& c)
         return;
     }
     if (c.outOff == c.out.size()) {
-        c.out.clear();
+        // A buffer grown for a large frame goes back once it is sent.
+        if (c.out.capacity() > hvoframe::kKeptCapacity)
+            std::vector<uint8_t>().swap(c.out);
+        else
+            c.out.clear();
         c.outOff = 0;
     }
 }
@@ -358,7 +364,7 @@ void Hub::readFrom(Conn& c)
             return;
         }
         c.in.append(buf, static_cast<size_t>(n));
-        std::vector<uint8_t> body;
+        hvoframe::Span body;
         hvoframe::Assembler::Result r = hvoframe::Assembler::NEED_MORE;
         while (!c.closing && (r = c.in.next(body)) == hvoframe::Assembler::FRAME)
             handle(c, body);
@@ -382,9 +388,9 @@ void Hub::poke(Conn& c)
     send(c, hvoframe::Writer(hvoframe::HEALTH_POKE).u32(c.pokeSeq).finish());
 }
 
-void Hub::handle(Conn& c, const std::vector<uint8_t>& body)
+void Hub::handle(Conn& c, const hvoframe::Span& body)
 {
-    hvoframe::Reader r(body.data(), body.size());
+    hvoframe::Reader r(body.data, body.size);
     uint8_t kind = r.u8();
     auto bad = [&](const char* what) { drop(c, std::string("bad frame: ") + what); };
     switch (kind) {
@@ -418,7 +424,7 @@ void Hub::handle(Conn& c, const std::vector<uint8_t>& body)
         hvoframe::Header h = r.header();
         uint8_t wait = r.u8();
         uint8_t hasData = r.u8();
-        std::wstring text = r.text();
+        const hvoframe::Span text = r.rawText(); // passed on as it came
         if (!r.ok() || !r.atEnd())
             return bad("command");
         h.word2 = c.module;
@@ -437,7 +443,9 @@ void Hub::handle(Conn& c, const std::vector<uint8_t>& body)
             to->outstanding.pop_front();
         }
         to->outstanding.push_back({c.id, h.word1, h});
-        send(*to, hvoframe::Writer(hvoframe::COMMAND).header(h).u8(wait).u8(hasData).text(text).finish());
+        send(*to,
+             hvoframe::Writer(hvoframe::COMMAND).header(h).u8(wait).u8(hasData).u32(text.size / 4).finish(text.size),
+             text);
         return;
     }
     case hvoframe::REPLY: {
@@ -445,7 +453,7 @@ void Hub::handle(Conn& c, const std::vector<uint8_t>& body)
         uint8_t status = r.u8();
         uint8_t completed = r.u8();
         uint8_t hasData = r.u8();
-        std::wstring text = r.text();
+        const hvoframe::Span text = r.rawText();
         if (!r.ok() || !r.atEnd())
             return bad("reply");
         // Only a reply to a request this receiver holds goes on, once.
@@ -464,13 +472,15 @@ void Hub::handle(Conn& c, const std::vector<uint8_t>& body)
             event(&c, "reply dropped: sender of command " + std::to_string(h.commandId) + " is gone");
             return;
         }
-        send(*to, hvoframe::Writer(hvoframe::REPLY)
-                      .header(h)
-                      .u8(status)
-                      .u8(completed)
-                      .u8(hasData)
-                      .text(text)
-                      .finish());
+        send(*to,
+             hvoframe::Writer(hvoframe::REPLY)
+                 .header(h)
+                 .u8(status)
+                 .u8(completed)
+                 .u8(hasData)
+                 .u32(text.size / 4)
+                 .finish(text.size),
+             text);
         return;
     }
     case hvoframe::LOG: {

@@ -1,5 +1,6 @@
 // Frames read back field for field; lengths and counts are bounded before
 // anything is allocated; log text escapes to ASCII JSON.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -24,14 +25,14 @@ TEST(Frame, FieldsRoundTrip)
     ASSERT_EQ(frame.size() - 4, frame[0] | frame[1] << 8 | frame[2] << 16 | frame[3] << 24);
     hvoframe::Assembler a;
     // Byte by byte: nothing until the last byte.
-    std::vector<uint8_t> body;
+    hvoframe::Span body;
     for (size_t i = 0; i + 1 < frame.size(); ++i) {
         a.append(&frame[i], 1);
         ASSERT_EQ(hvoframe::Assembler::NEED_MORE, a.next(body));
     }
     a.append(&frame.back(), 1);
     ASSERT_EQ(hvoframe::Assembler::FRAME, a.next(body));
-    hvoframe::Reader r(body.data(), body.size());
+    hvoframe::Reader r(body.data, body.size);
     EXPECT_EQ(hvoframe::REPLY, r.u8());
     hvoframe::Header back = r.header();
     EXPECT_EQ(60001, back.commandId);
@@ -46,6 +47,16 @@ TEST(Frame, FieldsRoundTrip)
     EXPECT_EQ(text, r.text());
     EXPECT_TRUE(r.ok());
     EXPECT_TRUE(r.atEnd());
+
+    // The same text passed on raw: its bytes as they stand in the frame.
+    hvoframe::Reader raw(body.data, body.size);
+    raw.u8();
+    raw.header();
+    raw.u8(), raw.u8(), raw.u8();
+    const hvoframe::Span span = raw.rawText();
+    EXPECT_TRUE(raw.ok() && raw.atEnd());
+    ASSERT_EQ(4 * text.size(), span.size);
+    EXPECT_EQ(0, std::memcmp(span.data, frame.data() + frame.size() - span.size, span.size));
 }
 
 TEST(Frame, BadLengthsAndCounts)
@@ -66,17 +77,21 @@ TEST(Frame, BadLengthsAndCounts)
         SCOPED_TRACE(c.name);
         hvoframe::Assembler a;
         a.append(c.bytes.data(), c.bytes.size());
-        std::vector<uint8_t> body;
+        hvoframe::Span body;
         EXPECT_EQ(c.want, a.next(body));
-        EXPECT_TRUE(body.empty());
+        EXPECT_EQ(0u, body.size);
     }
 
-    // A text count beyond the bytes left fails without allocating it.
+    // A text count beyond the bytes left fails without allocating it, read
+    // as text or passed on raw.
     std::vector<uint8_t> body = {0xFF, 0xFF, 0xFF, 0x3F, 'a', 0, 0, 0};
     hvoframe::Reader r(body.data(), body.size());
     EXPECT_TRUE(r.text().empty());
     EXPECT_FALSE(r.ok());
     EXPECT_EQ(0u, r.u32());
+    hvoframe::Reader raw(body.data(), body.size());
+    EXPECT_EQ(nullptr, raw.rawText().data);
+    EXPECT_FALSE(raw.ok());
 
     std::vector<uint8_t> three = {1, 2, 3};
     hvoframe::Reader s(three.data(), three.size());

@@ -13,5 +13,6 @@ enum : int {
     EXIT = 7,            // exits without answering
     TWICE = 8,           // answers twice
     SEND_ALERT = 9,      // sends 60001 to 102 without a result object, then answers
+    READ_STRINGS = 10,   // reads a vector of wide strings; answers status true if read, false if refused
 };
 }

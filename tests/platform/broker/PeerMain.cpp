@@ -17,6 +17,9 @@
 
 #include <clocale>
 
+#include <boost/serialization/string.hpp>
+#include <boost/serialization/vector.hpp>
+
 #include "AppProtRecords.h"
 #include "HVOCommBroker.h"
 #include "PeerCommands.h"
@@ -56,7 +59,6 @@ public:
     {
         int id = command.getCommandId();
         record("command " + std::to_string(id) + " from " + std::to_string(command.getBrokerWord2()));
-        std::wstring echo = HVO::PayloadAccess::inputText(command);
         switch (id) {
         case peercmd::GET_PREFS: {
             AppProtection::AppProtPrefsData p;
@@ -71,9 +73,11 @@ public:
             g_broker->sendCommandResponse(reply);
             return true;
         }
-        case peercmd::ECHO:
+        case peercmd::ECHO: {
+            const std::wstring echo = HVO::PayloadAccess::inputText(command);
             answerWith(command, HVO::PayloadAccess::hasInput(command) ? &echo : nullptr);
             return true;
+        }
         case peercmd::SILENT:
             return true;
         case peercmd::THROW:
@@ -115,6 +119,18 @@ public:
             auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before);
             record("alert sent in " + std::to_string(ms.count()) + " ms");
             answerWith(command, nullptr);
+            return true;
+        }
+        case peercmd::READ_STRINGS: {
+            std::vector<std::wstring> strings;
+            bool read = true;
+            try {
+                command.getCustomData(strings);
+            } catch (const boost::archive::archive_exception& e) {
+                record(std::string("refused ") + e.what());
+                read = false;
+            }
+            answerWith(command, nullptr, read);
             return true;
         }
         default:

@@ -792,14 +792,28 @@ TEST(Hvoctl, SendAndExitCodes)
 
 // --- hostile frames ---
 
-long hubHighWaterKb()
+/// A field of /proc/PID/status in KiB ("VmHWM:", "VmRSS:"), -1 if unreadable.
+long statusKb(const Child& c, const std::string& field)
 {
-    std::ifstream f("/proc/" + std::to_string(g_hub->pid()) + "/status");
+    std::ifstream f("/proc/" + std::to_string(c.pid()) + "/status");
     std::string line;
     while (std::getline(f, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
+        if (line.rfind(field, 0) == 0)
+            return std::stol(line.substr(field.size()));
     return -1;
+}
+
+long hubHighWaterKb()
+{
+    return statusKb(*g_hub, "VmHWM:");
+}
+
+/// Restarts the high-water mark of `c` at its current resident memory,
+/// which it returns (KiB).
+long resetHighWater(const Child& c)
+{
+    std::ofstream("/proc/" + std::to_string(c.pid()) + "/clear_refs") << "5";
+    return statusKb(c, "VmRSS:");
 }
 
 TEST(HostileFrames, HubClosesThatConnectionAndServesTheOthers)
@@ -818,6 +832,47 @@ TEST(HostileFrames, HubClosesThatConnectionAndServesTheOthers)
     long kb = hubHighWaterKb();
     EXPECT_GT(kb, 0);
     EXPECT_LT(kb, 100 * 1024) << "hvod allocated for a frame it never got";
+}
+
+TEST(HostileFrames, LargePayloadCostsHubAndModuleTwiceItsSize)
+{
+    // A 64 MB command whose collection count equals the characters left:
+    // hvod routes it, the module's reader refuses it, and neither process
+    // grows by more than twice the frame and 8 MiB.
+    std::vector<std::wstring> one{L"caf\x00e9"};
+    HVO::CommandData command(peercmd::READ_STRINGS, APP_PROTECTION_HVK_ID, false);
+    command.setCustomData(one);
+    std::wstring text = PayloadAccess::outputText(command);
+    size_t begin = 0;
+    for (int skip = 0; skip < 5; ++skip) // header and the vector's class information
+        begin = text.find(L' ', begin) + 1;
+    const size_t end = text.find(L' ', begin);
+    ASSERT_EQ(L"1", text.substr(begin, end - begin));
+    const size_t frameBytes = (64u << 20) - 4096;
+    const size_t chars = frameBytes / 4;
+    const std::wstring rest = text.substr(end);
+    const size_t pad = chars - begin - 8 - rest.size();
+    const std::wstring count = std::to_wstring(pad + rest.size());
+    ASSERT_EQ(8u, count.size());
+    PayloadAccess::setOutputText(command, text.substr(0, begin) + count + std::wstring(pad, L' ') + rest);
+    text.clear();
+    text.shrink_to_fit();
+
+    const long hubBase = resetHighWater(*g_hub);
+    const long peerBase = resetHighWater(*g_peer);
+    HVO::CommandResult r;
+    broker()->sendCommand(command, &r, true, 60);
+    EXPECT_TRUE(r.getCommandCompleted());
+    EXPECT_FALSE(r.getCommandStatus()) << "the module read it";
+    const long budget = long(2 * frameBytes / 1024) + (8 << 10);
+    EXPECT_LE(statusKb(*g_hub, "VmHWM:") - hubBase, budget);
+    EXPECT_LE(statusKb(*g_peer, "VmHWM:") - peerBase, budget);
+    EXPECT_NE(std::string::npos, proc::readFile(g_peerRecord).find("refused input stream error"));
+
+    int rc = -1;
+    proc::run({HVOCTL_PATH, "ping"}, &rc);
+    EXPECT_EQ(0, rc);
+    EXPECT_EQ(12, echo(12));
 }
 
 TEST(ZLast, SigtermEndsThePeer)
