@@ -51,9 +51,9 @@ struct ofile {
     uint64_t member_file_offset; // contents' offset in the file
     uint64_t member_size;
     struct ar_hdr* member_ar_hdr;
-    // The name up to its first NUL, terminated (a heap copy). The member
-    // header gives it `member_name_size` bytes; a selected name never has
-    // more than the name asked for before its NUL, so read it with "%.*s".
+    // The name up to its first NUL as a terminated heap copy, never longer
+    // than the name asked for, whatever length the header gives it
+    // (`member_name_size`): print it with "%.*s", which stops at the NUL.
     char* member_name;
     uint32_t member_name_size;
     ofile_type member_type;
