@@ -48,35 +48,33 @@ void drop_names(dependant_libraries* out, int32_t collected)
 }
 
 // What processor() shows when the record holds no complete Mach header.
-void note_truncated_object(const ofile* ofile)
+void note_truncated_object(ofile* ofile)
 {
-    const char* addr = nullptr;
+    uint64_t offset = 0;
     uint64_t size = 0;
     if (ofile->file_type == OFILE_FAT) {
         if (ofile->arch_type != OFILE_ARCHIVE && ofile->fat_header != nullptr && ofile->narch >= 0
             && static_cast<uint64_t>(ofile->narch) < ofile->fat_header->nfat_arch) {
             const fat_arch& fa = ofile->fat_archs[ofile->narch];
             if (fa.offset <= ofile->file_size) {
-                addr = ofile->file_addr + fa.offset;
+                offset = fa.offset;
                 size = fa.size;
                 if (size > ofile->file_size - fa.offset)
                     size = ofile->file_size - fa.offset;
             }
         }
     } else if (ofile->file_type != OFILE_ARCHIVE) {
-        addr = ofile->file_addr;
         size = ofile->file_size;
     }
     if (size <= 4)
         return;
-    uint32_t magic;
-    memcpy(&magic, addr, sizeof magic);
+    mach_header_64 partial;
+    read_bytes(&ofile->reader, offset, offset + size, &partial, sizeof partial);
+    const uint32_t magic = partial.magic;
     if (!is_mach_magic(magic))
         return;
     printf(" is a truncated object file\n");
     if (hflag) {
-        mach_header_64 partial{};
-        memcpy(&partial, addr, size < sizeof partial ? static_cast<size_t>(size) : sizeof partial);
         if (mach_magic_byte_sex(magic) != get_host_byte_sex())
             swap_mach_header_64(&partial, get_host_byte_sex());
         print_mach_header(partial.magic, partial.cputype, partial.cpusubtype, partial.filetype, partial.ncmds,
@@ -91,20 +89,22 @@ void processor(ofile* ofile, const char* arch_name, dependant_libraries* out, in
     const bool member = ofile->member_ar_hdr != nullptr;
     if (aflag && member)
         print_ar_hdr(ofile->member_ar_hdr, ofile->member_name, ofile->member_name_size, vflag);
-    if (member && ofile->member_name_size >= 9 && memcmp(ofile->member_name, SYMDEF, 9) == 0) {
+    // The name copy ends at its first NUL, so no more than it holds is read.
+    if (member && ofile->member_name_size >= 9 && strncmp(ofile->member_name, SYMDEF, 9) == 0) {
         if (Sflag) {
-            const char* lib = ofile->file_addr;
+            uint64_t lib = 0;
             uint64_t lib_size = ofile->file_size;
             if (ofile->file_type == OFILE_FAT && ofile->narch >= 0) {
                 const fat_arch& fa = ofile->fat_archs[ofile->narch];
-                lib += fa.offset;
+                lib = fa.offset;
                 lib_size = fa.size;
                 if (lib_size > ofile->file_size - fa.offset)
                     lib_size = ofile->file_size - fa.offset;
             }
-            print_library_toc(ofile->member_ar_hdr, ofile->member_name, ofile->member_name_size,
-                              ofile->member_addr, ofile->member_size, get_toc_byte_sex(lib, lib_size),
-                              ofile->file_name, lib, lib_size, arch_name, vflag);
+            print_library_toc(ofile, ofile->member_ar_hdr, ofile->member_name, ofile->member_name_size,
+                              ofile->member_file_offset, ofile->member_size,
+                              get_toc_byte_sex(&ofile->reader, lib, lib_size), ofile->file_name, lib, lib_size,
+                              arch_name, vflag);
         }
         return;
     }
@@ -112,9 +112,8 @@ void processor(ofile* ofile, const char* arch_name, dependant_libraries* out, in
         return;
 
     // The header copy in the record becomes host order. Its file offset
-    // decides the alignment note: the buffer itself is 8-byte aligned.
-    const bool misaligned =
-        ofile->object_addr != nullptr && (ofile->object_addr - ofile->file_addr) % sizeof(uint32_t) != 0;
+    // decides the alignment note.
+    const bool misaligned = ofile->object_offset % sizeof(uint32_t) != 0;
     uint32_t ncmds;
     uint32_t sizeofcmds;
     uint64_t header_size;
@@ -148,7 +147,7 @@ void processor(ofile* ofile, const char* arch_name, dependant_libraries* out, in
     }
 
     uint64_t object_size = ofile->object_size;
-    const uint64_t to_end = ofile->file_size - static_cast<uint64_t>(ofile->object_addr - ofile->file_addr);
+    const uint64_t to_end = ofile->file_size - ofile->object_offset;
     if (object_size > to_end)
         object_size = to_end;
     if (hflag) {
@@ -160,10 +159,11 @@ void processor(ofile* ofile, const char* arch_name, dependant_libraries* out, in
                               ofile->mh64->flags, vflag);
     }
 
-    // A view, not a zero-filled copy of sizeofcmds bytes: sizeofcmds comes
-    // from the file and may claim up to 4 GiB.
+    // A view read as it is walked, not a copy of sizeofcmds bytes:
+    // sizeofcmds comes from the file and may claim up to 4 GiB.
     load_commands_view lc;
-    lc.bytes = ofile->object_addr + header_size;
+    lc.reader = &ofile->reader;
+    lc.offset = ofile->object_offset + header_size;
     lc.sizeofcmds = sizeofcmds;
     lc.present = object_size > header_size ? object_size - header_size : 0;
     if (lc.present > sizeofcmds)

@@ -62,18 +62,53 @@ bool checked_extended_name(ofile* ofile, const ar_hdr& hdr, uint64_t name_start,
     return true;
 }
 
-// Looks at the selected member's contents (step 4 of the selection).
+// Whether strncmp(object_name, name, name_size) is 0 for the name at `name`
+// in the file: no byte past the end of `object_name` is read.
+bool name_matches(ofile* ofile, uint64_t name, uint64_t end, uint32_t name_size, const char* object_name)
+{
+    char chunk[64];
+    uint64_t i = 0;
+    while (i < name_size) {
+        const uint64_t n = name_size - i < sizeof chunk ? name_size - i : sizeof chunk;
+        read_bytes(&ofile->reader, name + i, end, chunk, n);
+        for (uint64_t j = 0; j < n; ++j, ++i) {
+            if (object_name[i] != chunk[j])
+                return false;
+            if (object_name[i] == '\0')
+                return true;
+        }
+    }
+    return true;
+}
+
+// The matched name up to its first NUL, as a terminated heap copy. It has no
+// more bytes before its NUL than `object_name` has: however long the header
+// says it is, nothing more is read or kept.
+char* copy_member_name(ofile* ofile, uint64_t name, uint64_t end, uint32_t name_size, const char* object_name)
+{
+    const uint64_t len = strlen(object_name);
+    const uint64_t n = name_size < len ? name_size : len;
+    char* copy = static_cast<char*>(allocate(n + 1));
+    read_bytes(&ofile->reader, name, end, copy, n);
+    copy[n] = '\0';
+    return copy;
+}
+
+// Looks at the selected member's contents (step 4 of the selection);
+// `archive_left` counts the bytes from them to the archive's end.
 int classify_member(ofile* ofile, uint64_t archive_left)
 {
-    char* contents = ofile->member_addr;
+    const uint64_t start = ofile->member_file_offset;
     const uint64_t size = ofile->member_size;
     if (size <= 4)
         return 1;
+    unsigned char magic_bytes[4];
+    read_bytes(&ofile->reader, start, start + size, magic_bytes, sizeof magic_bytes);
     static const unsigned char kFat[4] = {0xca, 0xfe, 0xba, 0xbe};
-    if (memcmp(contents, kFat, 4) == 0) {
+    if (memcmp(magic_bytes, kFat, 4) == 0) {
         ofile->member_type = OFILE_FAT;
-        fat_header fh{};
-        memcpy(&fh, contents, size < sizeof fh ? static_cast<size_t>(size) : sizeof fh);
+        fat_header fh;
+        read_bytes(&ofile->reader, start, start + size, &fh, sizeof fh);
         if (get_host_byte_sex() != BIG_ENDIAN_BYTE_SEX)
             swap_fat_header(&fh, get_host_byte_sex());
         const uint64_t table_end = sizeof(fat_header) + uint64_t(fh.nfat_arch) * sizeof(fat_arch);
@@ -83,15 +118,15 @@ int classify_member(ofile* ofile, uint64_t archive_left)
             clear_selection(ofile);
             return 0;
         }
-        char* block = static_cast<char*>(allocate(table_end));
-        memcpy(block, contents, table_end);
+        char* block = read_fat_table(ofile, start, start + size, fh.nfat_arch);
+        if (block == nullptr) {
+            // A table too large for memory: a failed read, silent.
+            clear_selection(ofile);
+            return 0;
+        }
         ofile->member_fat_store = block;
         ofile->fat_header = reinterpret_cast<fat_header*>(block);
         ofile->fat_archs = reinterpret_cast<fat_arch*>(block + sizeof(fat_header));
-        if (get_host_byte_sex() != BIG_ENDIAN_BYTE_SEX) {
-            swap_fat_header(ofile->fat_header, get_host_byte_sex());
-            swap_fat_arch(ofile->fat_archs, fh.nfat_arch, get_host_byte_sex());
-        }
         if (!check_fat_object_in_archive(ofile)) {
             clear_selection(ofile);
             return 0;
@@ -99,11 +134,12 @@ int classify_member(ofile* ofile, uint64_t archive_left)
         return 1;
     }
     uint32_t magic;
-    memcpy(&magic, contents, sizeof magic);
+    memcpy(&magic, magic_bytes, sizeof magic);
     if (((magic == MH_MAGIC || magic == MH_CIGAM) && archive_left >= sizeof(mach_header))
         || ((magic == MH_MAGIC_64 || magic == MH_CIGAM_64) && archive_left >= sizeof(mach_header_64))) {
         ofile->member_type = OFILE_Mach_O;
-        ofile_set_object(ofile, contents, size);
+        // The header may run past a short member, never past the archive.
+        ofile_set_object(ofile, start, size, start + archive_left);
         check_Mach_O(ofile);
     }
     return 1;
@@ -145,8 +181,10 @@ int ofile_specific_member(const char* object_name, ofile* ofile)
         error("ofile_specific_member() called and file type of %s is OFILE_UNKNOWN\n", ofile->file_name);
         return 0;
     }
-    char* ar = ofile->file_addr + base;
-    if (size < SARMAG || memcmp(ar, ARMAG, SARMAG) != 0) {
+    const uint64_t end = base + size;
+    char magic[SARMAG];
+    read_bytes(&ofile->reader, base, end, magic, sizeof magic);
+    if (size < SARMAG || memcmp(magic, ARMAG, SARMAG) != 0) {
         archive_error(ofile, "internal error. ofile_specific_member() called but file does not have an archive "
                              "magic string");
         return 0;
@@ -161,37 +199,34 @@ int ofile_specific_member(const char* object_name, ofile* ofile)
     // A header that does not fit before the archive's end ends the walk.
     while (off + sizeof(ar_hdr) <= size) {
         ar_hdr hdr;
-        memcpy(&hdr, ar + off, sizeof hdr);
+        read_bytes(&ofile->reader, base + off, end, &hdr, sizeof hdr);
         const uint64_t after_hdr = off + sizeof(ar_hdr);
         uint64_t member_size = ar_member_size(hdr);
         if (member_size > size - after_hdr)
             member_size = size - after_hdr; // clipped to the archive
 
-        char* name = ar + off; // the name field in the buffer
+        uint64_t name = base + off; // the name field, in the file
         uint32_t name_size = static_cast<uint32_t>(size_ar_name(&hdr));
         uint32_t ext = 0;
         if (memcmp(hdr.ar_name, AR_EFMT1, 3) == 0) {
             uint32_t len = 0;
             if (checked_extended_name(ofile, hdr, after_hdr, size, &len)) {
-                name = ar + after_hdr;
+                name = base + after_hdr;
                 name_size = len;
                 ext = len;
             }
         }
-        if (name_size > 0 && strncmp(object_name, name, name_size) == 0) {
+        if (name_size > 0 && name_matches(ofile, name, end, name_size, object_name)) {
             ofile->member_offset = after_hdr + ext;
-            ofile->member_addr = ar + after_hdr + ext;
             // An extended name longer than the member leaves no contents.
+            ofile->member_file_offset = base + after_hdr + (ext <= member_size ? ext : member_size);
             ofile->member_size = ext <= member_size ? member_size - ext : 0;
-            if (ext > member_size)
-                ofile->member_addr = ar + after_hdr + member_size;
             ofile->member_ar_hdr_store = hdr;
             ofile->member_ar_hdr = &ofile->member_ar_hdr_store;
-            ofile->member_name = name;
+            ofile->member_name = copy_member_name(ofile, name, end, name_size, object_name);
             ofile->member_name_size = name_size;
             ofile->member_type = OFILE_UNKNOWN;
-            const uint64_t left = size - (ofile->member_addr - ar);
-            return classify_member(ofile, left);
+            return classify_member(ofile, end - ofile->member_file_offset);
         }
         off = after_hdr + member_size + (member_size & 1);
     }
@@ -241,7 +276,8 @@ int check_fat_object_in_archive(ofile* ofile)
             return 0;
         }
         uint32_t magic;
-        memcpy(&magic, ofile->member_addr + a.offset, sizeof magic);
+        read_bytes(&ofile->reader, ofile->member_file_offset + a.offset,
+                   ofile->member_file_offset + ofile->member_size, &magic, sizeof magic);
         if (magic != MH_MAGIC && magic != MH_CIGAM && magic != MH_MAGIC_64 && magic != MH_CIGAM_64) {
             archive_member_error(ofile, "fat file for cputype (%d) cpusubtype (%d) is not an object file (bad "
                                         "magic number)",

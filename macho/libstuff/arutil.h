@@ -34,12 +34,10 @@ inline bool extended_name_length(const ar_hdr& hdr, uint64_t* len)
     return true;
 }
 
-/// The offset of the member after the one whose header is at `off` (the
-/// header must lie in the archive): contents padded to an even length.
-inline uint64_t next_member_offset(const char* archive, uint64_t off)
+/// The offset of the member after the one whose header `hdr` is at `off`:
+/// contents padded to an even length.
+inline uint64_t next_member_offset(const ar_hdr& hdr, uint64_t off)
 {
-    ar_hdr hdr;
-    memcpy(&hdr, archive + off, sizeof hdr);
     const uint64_t size = ar_member_size(hdr);
     return off + sizeof(ar_hdr) + size + (size & 1);
 }

@@ -831,33 +831,42 @@ void swap_dylib_table_of_contents(dylib_table_of_contents* p, uint32_t n, byte_s
     }
 }
 
-byte_sex get_toc_byte_sex(const char* addr, uint64_t size)
+byte_sex get_toc_byte_sex(byte_reader* reader, uint64_t offset, uint64_t size)
 {
     const byte_sex host = get_host_byte_sex();
     const byte_sex other = host == BIG_ENDIAN_BYTE_SEX ? LITTLE_ENDIAN_BYTE_SEX : BIG_ENDIAN_BYTE_SEX;
+    const uint64_t end = offset + size;
     // The first member is the table of contents: start after it.
     uint64_t off = SARMAG;
     if (off + sizeof(ar_hdr) > size)
         return UNKNOWN_BYTE_SEX;
-    off = next_member_offset(addr, off);
+    ar_hdr hdr;
+    read_bytes(reader, offset + off, end, &hdr, sizeof hdr);
+    off = next_member_offset(hdr, off);
     while (off + sizeof(ar_hdr) + sizeof(uint32_t) <= size) {
-        ar_hdr hdr;
-        memcpy(&hdr, addr + off, sizeof hdr);
+        read_bytes(reader, offset + off, end, &hdr, sizeof hdr);
         uint64_t contents = off + sizeof(ar_hdr);
         uint64_t namelen = 0;
         if (extended_name_length(hdr, &namelen))
             contents += namelen;
         if (contents + sizeof(uint32_t) <= size) {
             uint32_t magic;
-            memcpy(&magic, addr + contents, sizeof magic);
+            read_bytes(reader, offset + contents, end, &magic, sizeof magic);
             if (magic == MH_MAGIC || magic == MH_MAGIC_64)
                 return host;
             if (magic == MH_CIGAM || magic == MH_CIGAM_64)
                 return other;
         }
-        off = next_member_offset(addr, off);
+        off = next_member_offset(hdr, off);
     }
     return UNKNOWN_BYTE_SEX;
+}
+
+byte_sex get_toc_byte_sex(const char* addr, uint64_t size)
+{
+    byte_reader reader;
+    reader_open_memory(&reader, addr, size);
+    return get_toc_byte_sex(&reader, 0, size);
 }
 
 } // namespace macho

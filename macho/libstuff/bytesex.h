@@ -7,6 +7,7 @@
 // bytes and byte arrays kept; bit-field words are re-packed (bitfields.h).
 #pragma once
 
+#include "reader.h"
 #include "records.h"
 
 #include <cstdint>
@@ -106,8 +107,11 @@ void swap_dylib_module(dylib_module* p, uint32_t n, byte_sex target_byte_sex);
 void swap_dylib_module_64(dylib_module_64* p, uint32_t n, byte_sex target_byte_sex);
 void swap_dylib_table_of_contents(dylib_table_of_contents* p, uint32_t n, byte_sex target_byte_sex);
 
-/// The byte order of an archive's objects, from the first member after the
-/// table of contents that holds a Mach-O object; UNKNOWN_BYTE_SEX when none.
+/// The byte order of the objects of the archive of `size` bytes at `offset`,
+/// from the first member after the table of contents that holds a Mach-O
+/// object; UNKNOWN_BYTE_SEX when none.
+byte_sex get_toc_byte_sex(byte_reader* reader, uint64_t offset, uint64_t size);
+/// The same for an archive held in memory.
 byte_sex get_toc_byte_sex(const char* addr, uint64_t size);
 
 } // namespace macho

@@ -1,30 +1,40 @@
 // The load commands of one object as the scanner walks them: the bytes the
-// file holds, and zeros from there up to `sizeofcmds`. Nothing beyond the
-// bytes present is ever allocated, however large `sizeofcmds` claims to be.
+// file holds, read as they are walked, and zeros from there up to
+// `sizeofcmds`. Nothing is allocated for the area, however large
+// `sizeofcmds` claims to be.
 #pragma once
 
+#include "reader.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 namespace macho {
 
 struct load_commands_view {
-    const char* bytes; // the first load command (file byte order)
-    uint64_t present;  // bytes actually there, at most sizeofcmds
+    byte_reader* reader;
+    uint64_t offset;  // the first load command's offset in the file
+    uint64_t present; // bytes actually there, at most sizeofcmds
     uint32_t sizeofcmds;
 
-    /// Copies `n` bytes from offset `off` of the area, zeros where the file
-    /// holds none.
+    /// Copies `n` bytes from offset `off` of the area (file byte order),
+    /// zeros where the file holds none.
     void read(uint64_t off, void* dst, size_t n) const
     {
-        memset(dst, 0, n);
-        if (off >= present)
+        if (off >= present) {
+            memset(dst, 0, n);
             return;
-        const uint64_t avail = present - off;
-        memcpy(dst, bytes + off, n < avail ? n : static_cast<size_t>(avail));
+        }
+        read_bytes(reader, offset + off, offset + present, dst, n);
     }
     /// One byte of the area (0 past the bytes present).
-    char at(uint64_t off) const { return off < present ? bytes[off] : '\0'; }
+    char at(uint64_t off) const
+    {
+        char c;
+        read(off, &c, 1);
+        return c;
+    }
 };
 
 } // namespace macho

@@ -15,10 +15,12 @@ void print_fat_headers(const fat_header* header, const fat_arch* archs, uint32_t
                        uint64_t size, int verbose);
 /// An archive member's header (`aflag`).
 void print_ar_hdr(const ar_hdr* member_ar_hdr, const char* member_name, uint32_t member_name_size, int verbose);
-/// An archive's table of contents from its "__.SYMDEF" member (`Sflag`).
-void print_library_toc(const ar_hdr* toc_ar_hdr, const char* toc_name, uint32_t toc_name_size,
-                       const char* toc_addr, uint64_t toc_size, byte_sex toc_byte_sex, const char* library_name,
-                       const char* library_addr, uint64_t library_size, const char* arch_name, int verbose);
+/// An archive's table of contents from its "__.SYMDEF" member (`Sflag`):
+/// the member's contents and the archive (library) are given by their
+/// offsets in the file, read through the record's reader.
+void print_library_toc(ofile* ofile, const ar_hdr* toc_ar_hdr, const char* toc_name, uint32_t toc_name_size,
+                       uint64_t toc_offset, uint64_t toc_size, byte_sex toc_byte_sex, const char* library_name,
+                       uint64_t library_offset, uint64_t library_size, const char* arch_name, int verbose);
 /// The Mach header (`hflag`), host order fields.
 void print_mach_header(uint32_t magic, int32_t cputype, int32_t cpusubtype, uint32_t filetype, uint32_t ncmds,
                        uint32_t sizeofcmds, uint32_t flags, int verbose);

@@ -8,8 +8,8 @@ void print_fat_headers(const fat_header*, const fat_arch*, uint32_t, uint64_t, i
 
 void print_ar_hdr(const ar_hdr*, const char*, uint32_t, int) {}
 
-void print_library_toc(const ar_hdr*, const char*, uint32_t, const char*, uint64_t, byte_sex, const char*,
-                       const char*, uint64_t, const char*, int)
+void print_library_toc(ofile*, const ar_hdr*, const char*, uint32_t, uint64_t, uint64_t, byte_sex, const char*,
+                       uint64_t, uint64_t, const char*, int)
 {
 }
 

@@ -71,12 +71,15 @@ std::string fixture(const std::string& name)
     return fixtureDir() + "/" + name;
 }
 
-DriverResult runDriver(const std::string& mode, const std::string& path, const std::vector<std::string>& extra)
+DriverResult runDriver(const std::string& mode, const std::string& path, const std::vector<std::string>& extra,
+                       const std::vector<std::string>& wrapper)
 {
     const std::string answers = tempPath("answers");
     const std::string out = tempPath("out");
     const std::string err = tempPath("err");
-    std::vector<std::string> argv{MACHO_SCAN_DRIVER, mode, path, answers};
+    std::vector<std::string> argv = wrapper;
+    for (const char* a : {MACHO_SCAN_DRIVER, mode.c_str(), path.c_str(), answers.c_str()})
+        argv.push_back(a);
     argv.insert(argv.end(), extra.begin(), extra.end());
     DriverResult r;
     r.status = spawnWait(argv, out, err);

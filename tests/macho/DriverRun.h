@@ -18,9 +18,10 @@ struct DriverResult {
 std::string fixtureDir();
 /// The path of fixture `name`.
 std::string fixture(const std::string& name);
-/// Runs `macho_scan_driver mode path answers extra...`.
+/// Runs `macho_scan_driver mode path answers extra...`, under the command
+/// `wrapper` (a tracer, say) when one is given.
 DriverResult runDriver(const std::string& mode, const std::string& path,
-                       const std::vector<std::string>& extra = {});
+                       const std::vector<std::string>& extra = {}, const std::vector<std::string>& wrapper = {});
 /// Runs a program with arguments, returning its standard output.
 std::string runProgram(const std::vector<std::string>& argv, int* status = nullptr);
 /// Replaces every "PATH" in `text` by `path`.

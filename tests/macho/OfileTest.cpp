@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
 #include <unistd.h>
 
@@ -75,21 +76,58 @@ std::string universal(int32_t cputype, int32_t cpusubtype, const std::string& ob
     return s + object;
 }
 
-TEST(Ofile, FileTruncatedAfterReadingIsExaminedAsRead)
+// A file that shrinks while it is examined is examined as read: the ranges
+// read before it shrank keep their bytes, those read after find none.
+TEST(Ofile, FileTruncatedWhileExaminedIsExaminedAsRead)
 {
-    const std::string path = copyToTemp(fixture("fat_ppc_i386"));
-    ofile of;
-    ASSERT_EQ(1, ofile_map(path.c_str(), nullptr, nullptr, &of, 0));
-    ASSERT_EQ(0, truncate(path.c_str(), 0));
-    ASSERT_EQ(1, ofile_first_arch(&of));
-    dependant_libraries libs{0, nullptr};
-    processor(&of, nullptr, &libs, PROCESSOR_COLLECT);
-    EXPECT_EQ((std::vector<std::string>{"/usr/lib/libSystem.B.dylib", "/usr/lib/libobjc.A.dylib"}), names(libs));
-    ASSERT_NE(nullptr, of.mh);
-    EXPECT_EQ(MH_EXECUTE, of.mh->filetype);
-    release(&libs);
-    ofile_unmap(&of);
-    unlink(path.c_str());
+    struct Case {
+        const char* name;
+        const char* file;
+        bool afterSlice; // truncated after selecting slice 0, else after opening
+        off_t size;      // truncated to
+        std::vector<std::string> names;
+        std::string out;
+        bool header; // a Mach header selected
+    };
+    const std::vector<std::string> ppc{"/usr/lib/libSystem.B.dylib", "/usr/lib/libobjc.A.dylib"};
+    const Case cases[] = {
+        // The slice's header read brought its load commands along.
+        {"after_slice_header", "fat_ppc_i386", true, 0, ppc, "", true},
+        {"before_slice_header", "fat_ppc_i386", false, 0, {}, "", false},
+        // Opening read the header and the commands in the first window; the
+        // rest of the 12,000 bytes of commands are gone: command 84's name is
+        // cut at the window's end, command 85 reads as zeros.
+        {"within_load_commands", "loads_250", false, static_cast<off_t>(kReadWindow), {},
+         "load command 85 size zero (can't advance to other load commands)\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = copyToTemp(fixture(c.file));
+        ofile of;
+        ASSERT_EQ(1, ofile_map(path.c_str(), nullptr, nullptr, &of, 0));
+        if (!c.afterSlice) {
+            ASSERT_EQ(0, truncate(path.c_str(), c.size));
+        }
+        if (of.file_type == OFILE_FAT) {
+            ASSERT_EQ(1, ofile_first_arch(&of));
+        }
+        if (c.afterSlice) {
+            ASSERT_EQ(0, truncate(path.c_str(), c.size));
+        }
+        dependant_libraries libs{0, nullptr};
+        testing::internal::CaptureStdout();
+        processor(&of, nullptr, &libs, PROCESSOR_COLLECT);
+        fflush(stdout);
+        EXPECT_EQ(c.out, testing::internal::GetCapturedStdout());
+        EXPECT_EQ(c.names, names(libs));
+        EXPECT_EQ(c.header, of.mh != nullptr);
+        if (of.mh != nullptr) {
+            EXPECT_EQ(MH_EXECUTE, of.mh->filetype);
+        }
+        release(&libs);
+        ofile_unmap(&of);
+        unlink(path.c_str());
+    }
 }
 
 TEST(Ofile, UniversalHeaderInHostOrderFileUntouched)
@@ -105,8 +143,7 @@ TEST(Ofile, UniversalHeaderInHostOrderFileUntouched)
     EXPECT_EQ(18, of.fat_archs[0].cputype);
     EXPECT_EQ(7, of.fat_archs[1].cputype);
     EXPECT_EQ(4096u, of.fat_archs[0].offset);
-    // The record's buffer keeps the file's bytes; so does the file.
-    EXPECT_EQ(0, memcmp(of.file_addr, before.data(), before.size()));
+    EXPECT_EQ(before.size(), of.file_size);
 
     ASSERT_EQ(1, ofile_specific_arch(&of, 1));
     EXPECT_STREQ("i386", of.arch_flag.name);
@@ -254,9 +291,49 @@ TEST(Ofile, EmptyFileMapsWithNothing)
     ofile of;
     ASSERT_EQ(1, ofile_map(fixture("empty").c_str(), nullptr, nullptr, &of, 0));
     EXPECT_EQ(OFILE_UNKNOWN, of.file_type);
-    EXPECT_EQ(nullptr, of.file_addr);
+    EXPECT_EQ(nullptr, of.reader.window); // nothing was read
     EXPECT_EQ(0u, of.file_size);
     ofile_unmap(&of);
+}
+
+size_t openDescriptors()
+{
+    size_t n = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (readdir(dir) != nullptr)
+        ++n;
+    closedir(dir);
+    return n;
+}
+
+// A record holds its file open while it is examined, and no longer: every
+// fixture through both entry points and a member search, failures included.
+TEST(Ofile, NoDescriptorOutlivesARecord)
+{
+    std::vector<std::string> paths;
+    DIR* dir = opendir(machotest::fixtureDir().c_str());
+    ASSERT_NE(nullptr, dir);
+    while (const dirent* e = readdir(dir))
+        paths.push_back(fixture(e->d_name));
+    closedir(dir);
+    ASSERT_GT(paths.size(), 50u);
+
+    const size_t before = openDescriptors();
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    for (const std::string& path : paths) {
+        dependant_libraries libs{0, nullptr};
+        if (getDependantLibraries(path.c_str(), &libs) == 1)
+            release(&libs);
+        isFileMachOExecutable(path.c_str());
+        ofile of;
+        if (ofile_map(path.c_str(), nullptr, "foo.o", &of, 0) == 1)
+            ofile_unmap(&of);
+    }
+    fflush(stdout);
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(before, openDescriptors());
 }
 
 } // namespace

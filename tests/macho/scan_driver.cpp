@@ -92,10 +92,14 @@ int main(int argc, char** argv)
         out += "result=" + std::to_string(r) + "\n";
         if (r) {
             out += "member_type=" + std::to_string(of.member_type) + "\n";
-            out += "member_offset=" + std::to_string(of.member_addr - of.file_addr) + "\n";
+            out += "member_offset=" + std::to_string(of.member_file_offset) + "\n";
             out += "member_size=" + std::to_string(of.member_size) + "\n";
-            out += "member_name=" + std::string(of.member_name, of.member_name_size) + "\n";
-            out += std::string("object=") + (of.object_addr != nullptr ? "1" : "0") + "\n";
+            // The record keeps the name up to its first NUL; the header's
+            // length is padded out with NULs.
+            std::string member_name(of.member_name);
+            member_name.resize(of.member_name_size, '\0');
+            out += "member_name=" + member_name + "\n";
+            out += std::string("object=") + (of.mh != nullptr || of.mh64 != nullptr ? "1" : "0") + "\n";
         }
         macho::ofile_unmap(&of);
     } else {

@@ -1,0 +1,98 @@
+#include "reader.h"
+
+#include "errors.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace macho {
+
+namespace {
+
+// Reads up to `n` bytes at `offset`; stops early at the file's current end
+// (it may have shrunk since it was opened) or on an error, which it notes.
+uint64_t pread_some(byte_reader* reader, char* dst, uint64_t n, uint64_t offset)
+{
+    uint64_t got = 0;
+    while (got < n) {
+        const uint64_t left = n - got;
+        const size_t chunk = left < (1u << 30) ? static_cast<size_t>(left) : (1u << 30);
+        const ssize_t r = pread(reader->fd, dst + got, chunk, static_cast<off_t>(offset + got));
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            reader->failed = 1;
+            break;
+        }
+        if (r == 0)
+            break;
+        got += static_cast<uint64_t>(r);
+    }
+    return got;
+}
+
+} // namespace
+
+void reader_open_fd(byte_reader* reader, int fd, uint64_t size)
+{
+    memset(reader, 0, sizeof *reader);
+    reader->fd = fd;
+    reader->size = size;
+}
+
+void reader_open_memory(byte_reader* reader, const char* mem, uint64_t size)
+{
+    memset(reader, 0, sizeof *reader);
+    reader->fd = -1;
+    reader->mem = mem;
+    reader->size = size;
+}
+
+void reader_close(byte_reader* reader)
+{
+    if (reader->fd >= 0)
+        close(reader->fd);
+    free(reader->window);
+    memset(reader, 0, sizeof *reader);
+    reader->fd = -1;
+}
+
+uint64_t read_bytes(byte_reader* reader, uint64_t offset, uint64_t end, void* dst, uint64_t n)
+{
+    char* out = static_cast<char*>(dst);
+    memset(out, 0, n);
+    if (end > reader->size)
+        end = reader->size;
+    if (offset >= end)
+        return 0;
+    if (n > end - offset)
+        n = end - offset;
+    if (reader->mem != nullptr) {
+        memcpy(out, reader->mem + offset, n);
+        return n;
+    }
+    if (reader->fd < 0)
+        return 0;
+    if (n >= kReadWindow)
+        return pread_some(reader, out, n, offset);
+
+    const bool inside = reader->window_length != 0 && offset >= reader->window_offset
+                        && offset - reader->window_offset <= reader->window_length
+                        && n <= reader->window_length - (offset - reader->window_offset);
+    if (!inside) {
+        if (reader->window == nullptr)
+            reader->window = static_cast<char*>(allocate(kReadWindow));
+        // Read ahead no further than the structure the caller reads in.
+        const uint64_t fill = end - offset < kReadWindow ? end - offset : kReadWindow;
+        reader->window_offset = offset;
+        reader->window_length = pread_some(reader, reader->window, fill, offset);
+        if (n > reader->window_length)
+            n = reader->window_length;
+    }
+    memcpy(out, reader->window + (offset - reader->window_offset), n);
+    return n;
+}
+
+} // namespace macho

@@ -1,0 +1,48 @@
+// The one way the scanner reads a file's bytes: by range. Each range is
+// checked against the end of the structure it belongs to (a slice, an
+// archive, a load-command area) and against the file's size, in 64 bits,
+// and then copied into the caller's storage, as LLVM's getStructOrErr does.
+// Nothing is reached through a pointer into the file, so a header question
+// costs the header, not the file.
+//
+// Files are read with pread through a descriptor rather than mapped: a
+// mapping raises SIGBUS when the file is truncated while it is examined, a
+// read comes back short. A file that shrinks while it is read is examined as
+// read: the bytes a short read did not bring are zeros, like bytes past an
+// end.
+#pragma once
+
+#include <cstdint>
+
+namespace macho {
+
+/// Small reads (headers, commands, names) are served from one window of this
+/// many bytes read ahead from the first of them, so that a walk over small
+/// records makes one system call per window rather than one per record.
+constexpr uint64_t kReadWindow = 4096;
+
+struct byte_reader {
+    int fd;          // open on the file; -1 when the bytes are `mem`
+    const char* mem; // the bytes of a file given in memory (not owned)
+    uint64_t size;   // the file's size: no byte at or past it is read
+    int failed;      // 1 once a read failed (an error, not a short read)
+    // The window: heap, kReadWindow bytes, from the first small read on.
+    char* window;
+    uint64_t window_offset;
+    uint64_t window_length; // what it holds (less when the file shrank)
+};
+
+/// Reads `size` bytes of the file open on `fd`; the reader owns `fd`.
+void reader_open_fd(byte_reader* reader, int fd, uint64_t size);
+/// Reads `size` bytes at `mem`, which the caller keeps alive.
+void reader_open_memory(byte_reader* reader, const char* mem, uint64_t size);
+/// Closes the descriptor and frees the window; leaves the reader closed
+/// (fd -1), which is safe to close again.
+void reader_close(byte_reader* reader);
+
+/// Copies bytes [offset, offset + n) into `dst`, reading none at or past
+/// `end` (the end of what the bytes belong to) or the file's size. Bytes not
+/// read are zeros. Returns the count read: n when the range was all there.
+uint64_t read_bytes(byte_reader* reader, uint64_t offset, uint64_t end, void* dst, uint64_t n);
+
+} // namespace macho
