@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <sys/socket.h>
 #include <vector>
@@ -18,6 +20,22 @@
 namespace FirewallSDK {
 namespace IP_Validator {
 
+namespace {
+// Texts longer than this are never matched against a regular expression
+// (boost.regex throws when its stack or state count runs out); both
+// patterns below give their answer on them by plain scanning.
+const size_t LONGEST_MATCHED_TEXT = 1024;
+// Longer names never resolve (RFC 1035 limits a name to 255 octets).
+const size_t LONGEST_HOST_NAME = 255;
+// The longest dotted address: four groups of three digits.
+const size_t LONGEST_DOTTED_ADDRESS = 15;
+
+bool isLetterOrBlank(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == ' ';
+}
+} // namespace
+
 IPValidator::IPValidator()
 {
     IPV_TRACE(4, L"%s - Called\n", "IPValidator");
@@ -31,7 +49,10 @@ IPValidator::~IPValidator()
 int IPValidator::isAddrContainChar(const char* text)
 {
     static const boost::regex pattern(".*[a-z A-Z]+.*");
-    if (boost::regex_match(text, pattern)) {
+    const size_t length = std::strlen(text);
+    const bool contains = length <= LONGEST_MATCHED_TEXT ? boost::regex_match(text, pattern)
+                                                         : std::any_of(text, text + length, isLetterOrBlank);
+    if (contains) {
         IPV_TRACE(2, L"%s - Contains alphabet char\n", "isAddrContainChar");
         return 6;
     }
@@ -42,7 +63,7 @@ int IPValidator::isAddrContainChar(const char* text)
 int IPValidator::isValidDotedIPAddr(const char* text)
 {
     static const boost::regex pattern("[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}");
-    if (boost::regex_match(text, pattern)) {
+    if (std::strlen(text) <= LONGEST_DOTTED_ADDRESS && boost::regex_match(text, pattern)) {
         IPV_TRACE(4, L"%s - Valid dotted IP Address %s\n", "isValidDotedIPAddr", text);
         return 0;
     }
@@ -112,7 +133,7 @@ int IPValidator::validateAddr(std::string text, ADDR_TYPE& type)
         if (code == 6) {
             std::vector<uint32_t> addresses;
             std::string officialName;
-            if (!addr::resolveHost(text, addresses, officialName)) {
+            if (text.size() > LONGEST_HOST_NAME || !addr::resolveHost(text, addresses, officialName)) {
                 IPV_TRACE(2, L"%s - Unable to resolve host name\n", "validateAddr");
                 return 3;
             }

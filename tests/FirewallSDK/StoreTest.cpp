@@ -297,6 +297,13 @@ TEST_F(StoreTest, RefusedRulesRunNoIpfwAndLeaveTheFile)
     portBad.getDestPortByRef()[0].getPortNo() = "0";
     FWExtDetailedData srcPortBad = paneRule();
     srcPortBad.getSrcPortByRef()[0].getPortNo() = "80-";
+    // Texts longer than anything valid are refused with their codes too.
+    std::string manyPorts = "80";
+    for (int i = 1; i < 50000; ++i)
+        manyPorts += "," + std::to_string(1000 + i % 1000);
+    FWExtDetailedData manyPortsBad = paneRule();
+    manyPortsBad.getSrcPortByRef()[0].getPortNo() = manyPorts;
+    const FWExtDetailedData longHostBad = paneRule(5122, "any", std::string(1 << 20, 'a'));
     const Case cases[] = {
         {"stored explicit number", paneRule(5002), FirewallSDK::FW_INVALID_RULE_NUMBER},
         {"stored 65532", paneRule(65532), FirewallSDK::FW_INVALID_RULE_NUMBER},
@@ -307,6 +314,8 @@ TEST_F(StoreTest, RefusedRulesRunNoIpfwAndLeaveTheFile)
         {"invalid destination", destBad, FirewallSDK::FW_NO_SUCH_DESTINATION_HOST},
         {"invalid source port", srcPortBad, FirewallSDK::FW_INVALID_SOURCE_PORT},
         {"destination port 0", portBad, FirewallSDK::FW_INVALID_DESTINATION_PORT},
+        {"50,000 source ports", manyPortsBad, FirewallSDK::FW_INVALID_SOURCE_PORT},
+        {"destination of 1 MiB", longHostBad, FirewallSDK::FW_NO_SUCH_DESTINATION_HOST},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,6 +1,8 @@
 // Address and port validators, against glibc's inet_aton (through python's
 // socket module) and python's regular expressions as oracles.
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -44,6 +46,24 @@ std::string tempFile(const std::string& content)
     EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
     close(fd);
     return path;
+}
+
+/// "2,3,...": n ports.
+std::string portList(int n)
+{
+    std::string list;
+    for (int i = 1; i <= n; ++i)
+        list += (i > 1 ? "," : "") + std::to_string(i % 65535 + 1);
+    return list;
+}
+
+/// `unit` repeated to at least `bytes` characters.
+std::string repeated(const std::string& unit, size_t bytes)
+{
+    std::string text;
+    while (text.size() < bytes)
+        text += unit;
+    return text;
 }
 
 } // namespace
@@ -132,9 +152,15 @@ TEST(IPValidatorTest, DottedFormsAgreeWithGlibcInetAton)
 TEST(ValidatorPatternsTest, AgreeWithPythonRegularExpressions)
 {
     // boost's "." matches a newline by default; python's does with DOTALL.
+    // Long texts too: past a length, the validators answer without
+    // regular expressions, which must not change a single answer.
     const std::string texts[] = {"abc", "1.2.3.4", "1.2.3.4 ", " ", "\n", "1\nx", "x\n1", "10.1.2.3\n",
                                  "1.2.3", "1234.1.1.1", "1.2.3.4a", "80", "080", "80,", "80-", "1-2-3",
-                                 "80,010", "65535", "123456", "1,\n2", "9-09", ""};
+                                 "80,010", "65535", "123456", "1,\n2", "9-09", "",
+                                 portList(50000), portList(50000) + "x", portList(50000) + ",",
+                                 "0" + portList(200), portList(200) + ",,1", portList(200) + ",123456",
+                                 repeated("1-", 1 << 20) + "1", repeated("1", 1 << 20),
+                                 repeated("1.", 1 << 20) + "a", repeated("\n", 2000) + " "};
     // Each text on one line, newlines escaped for python.
     std::string list;
     for (const std::string& t : texts) {
@@ -197,12 +223,47 @@ TEST(PortValidatorTest, ValidatePortNos)
         {"80,010", 0}, {"65535", 0}, {"80,0x1", 1}, {"0", 1}, {"080", 1}, {"80,", 1}, {"80-", 1},
         {"70000", 1}, {"80,09", 1}, {"80,65536", 1}, {"", 1}, {" 80", 1}, {"1-2-3", 3}, {"80,1-2-3", 3},
         {thirty, 0}, {thirty + ",80", 4}, {thirty + ",70000", 4}, {"80,,443", 1},
+        // longer than any list that can pass
+        {portList(50000), 4}, {portList(50000) + "x", 1}, {repeated("1,", 1 << 20) + "1", 4},
+        {repeated("1-", 400) + "1", 3}, {"80,1-" + repeated("9", 400), 1}, {"80," + repeated("1-", 400) + "1", 3},
+        {"80,0" + repeated("-1", 400), 3}, {"80,09-" + repeated("1-", 400) + "1", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         PortValidator v;
         EXPECT_EQ(v.validatePortNos(c.text), c.code);
     }
+}
+
+TEST(ValidatorCostTest, LongTextsAreRefusedAtOnce)
+{
+    // Best of three runs, so that a busy machine does not fail it.
+    auto fastest = [](auto check) {
+        double best = 1e9;
+        for (int run = 0; run < 3; ++run) {
+            const auto t0 = std::chrono::steady_clock::now();
+            check();
+            best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        }
+        return best;
+    };
+    const std::string ports = portList(50000);
+    const std::string mebibyte = repeated("1,", 1 << 20);
+    const std::string host = repeated("a", 1 << 20);
+    int portsCode = -1, mebibyteCode = -1, hostCode = -1;
+    const double portsMs = fastest([&] { portsCode = PortValidator().validatePortNos(ports); });
+    const double mebibyteMs = fastest([&] { mebibyteCode = PortValidator().validatePortNos(mebibyte); });
+    const double hostMs = fastest([&] {
+        IPValidator v;
+        ADDR_TYPE type = static_cast<ADDR_TYPE>(NOT_SET);
+        hostCode = v.validateAddr(host, type);
+    });
+    EXPECT_EQ(4, portsCode);
+    EXPECT_EQ(1, mebibyteCode); // ends with a comma
+    EXPECT_EQ(3, hostCode);
+    EXPECT_LT(portsMs, 10.0);
+    EXPECT_LT(mebibyteMs, 10.0);
+    EXPECT_LT(hostMs, 10.0);
 }
 
 TEST(PortValidatorTest, ValidatePort)
