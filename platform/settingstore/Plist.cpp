@@ -71,6 +71,26 @@ bool parseInteger(const std::string& text, int64_t& out)
     return true;
 }
 
+/// Whether a node from `n` on (with its attributes and descendants) refers to
+/// an entity. A value kept unread is written back as it stands, references
+/// included, but without the declarations that give them a meaning: the file
+/// would no longer parse, so one that refers to entities is not read at all.
+bool refersToEntities(xmlNodePtr n)
+{
+    for (; n != nullptr; n = n->next) {
+        if (n->type == XML_ENTITY_REF_NODE)
+            return true;
+        if (n->type != XML_ELEMENT_NODE)
+            continue;
+        for (xmlAttrPtr a = n->properties; a != nullptr; a = a->next)
+            if (refersToEntities(a->children))
+                return true;
+        if (refersToEntities(n->children))
+            return true;
+    }
+    return false;
+}
+
 std::string dump(xmlDocPtr doc, xmlNodePtr n)
 {
     xmlBufferPtr buf = xmlBufferCreate();
@@ -142,8 +162,8 @@ bool parsePlist(const std::string& text, PrefEntries& out)
     bool ok = false;
     xmlNodePtr root = xmlDocGetRootElement(doc);
     std::vector<xmlNodePtr> top, pairs;
-    if (root && named(root, "plist") && elements(root, top) && top.size() == 1 && named(top[0], "dict") &&
-        elements(top[0], pairs) && pairs.size() % 2 == 0) {
+    if (root && named(root, "plist") && !refersToEntities(root) && elements(root, top) && top.size() == 1 &&
+        named(top[0], "dict") && elements(top[0], pairs) && pairs.size() % 2 == 0) {
         ok = true;
         std::set<std::string> seen;
         for (size_t i = 0; ok && i < pairs.size(); i += 2) {

@@ -187,6 +187,12 @@ TEST_F(Store, WrongTypesOutOfRangeAndUnparseableFiles)
         "<plist><dict><key>A</key><integer>1</integer><key>A</key><integer>2</integer></dict></plist>",
         "<plist><array/></plist>",
         "<plist><dict>text<key>A</key><true/></dict></plist>",
+        // Entities would be written back without their declarations.
+        "<!DOCTYPE plist [<!ENTITY e \"1.5\">]>\n"
+        "<plist><dict><key>Name</key><string>kept</string><key>R</key><real>&e;</real></dict></plist>",
+        "<!DOCTYPE plist [<!ENTITY e \"kept\">]>\n<plist><dict><key>Name</key><string>&e;</string></dict></plist>",
+        "<!DOCTYPE plist [<!ENTITY e \"1\">]>\n<plist><dict><key>R</key><data a=\"&e;\"/></dict></plist>",
+        "<!DOCTYPE plist SYSTEM \"plist.dtd\">\n<plist><dict><key>R</key><real>&e;</real></dict></plist>",
     };
     for (const auto& text : bad) {
         SCOPED_TRACE(text);
