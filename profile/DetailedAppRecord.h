@@ -32,6 +32,27 @@ public:
             assignDetailed(other);
         return *this;
     }
+    /// The same value as a copy (the rules sorted and one per order), with
+    /// the texts, lists and rules taken over instead of copied.
+    DetailedAppRecord(DetailedAppRecord&& other) noexcept
+        : BasicAppRecord(std::move(other)), m_appPath(std::move(other.m_appPath)),
+          m_applicationHash(std::move(other.m_applicationHash)), m_appGroup(std::move(other.m_appGroup)),
+          m_dependencies(std::move(other.m_dependencies))
+    {
+        setNwRules(std::move(nwRules));
+    }
+    DetailedAppRecord& operator=(DetailedAppRecord&& other) noexcept
+    {
+        if (this != &other) {
+            BasicAppRecord::operator=(std::move(other));
+            m_appPath = std::move(other.m_appPath);
+            m_applicationHash = std::move(other.m_applicationHash);
+            m_appGroup = std::move(other.m_appGroup);
+            m_dependencies = std::move(other.m_dependencies);
+            setNwRules(std::move(nwRules));
+        }
+        return *this;
+    }
     ~DetailedAppRecord() override = default;
 
     void setAppPath(std::string path) override
