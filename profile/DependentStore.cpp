@@ -159,22 +159,24 @@ std::vector<std::string> DependentStore::validateHashes()
 
 void DependentStore::save(ProfileOArchive& ar, unsigned int) const
 {
-    std::vector<DependentRecord> records;
-    {
-        std::lock_guard<std::mutex> lock(m_storeMutex);
-        for (const DependentRecord& r : m_dependents.get<fileNameTag>())
-            records.push_back(r);
-    }
-    ProfileRecordIO::saveVector(ar, records);
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ProfileRecordIO::saveAll(ar, ProfileClass::DependentVector, m_dependents.get<fileNameTag>());
 }
 
 void DependentStore::load(ProfileIArchive& ar, unsigned int)
 {
-    std::vector<DependentRecord> records = ProfileRecordIO::loadDependentVector(ar);
-    std::lock_guard<std::mutex> lock(m_storeMutex);
-    m_dependents.clear();
-    for (const DependentRecord& r : records)
-        m_dependents.insert(r); // a repeated file name keeps the first
+    DependentSet loaded;
+    auto& byName = loaded.get<fileNameTag>();
+    ProfileRecordIO::loadAll<DependentRecord>(ar, ProfileClass::DependentVector, [&](DependentRecord&& r) {
+        // In ascending file-name order in the file; a repeated name keeps
+        // the first.
+        byName.insert(byName.end(), std::move(r));
+    });
+    {
+        std::lock_guard<std::mutex> lock(m_storeMutex);
+        m_dependents.swap(loaded);
+    }
+    // The previous content is freed here, outside the mutex.
 }
 
 } // namespace AppProtection

@@ -72,6 +72,8 @@ public:
     }
 
     std::vector<std::string> getDependencies() const { return m_dependencies; }
+    /// Without copying the list.
+    bool hasDependencies() const { return !m_dependencies.empty(); }
     void setDependencies(std::vector<std::string> deps) { m_dependencies = std::move(deps); }
 
     /// Walks the rules in order; the first that matches writes its action and
