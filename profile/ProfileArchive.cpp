@@ -7,6 +7,7 @@
 #include <limits>
 #include <system_error>
 
+#include <endian.h>
 #include <unistd.h>
 
 #include <boost/archive/archive_exception.hpp>
@@ -293,12 +294,17 @@ std::string ProfileIArchive::readText()
         if (m_end - m_cur < 4 && !refill())
             refuse();
         size_t chunk = std::min(text.size() - done, static_cast<size_t>(m_end - m_cur) / 4);
-        const unsigned char* in = reinterpret_cast<const unsigned char*>(m_cur);
-        for (size_t i = 0; i < chunk; ++i, in += 4) {
-            if ((in[0] | in[1] | in[2]) != 0)
-                refuse(); // above 0xFF: never written by a byte-wise writer
-            text[done + i] = static_cast<char>(in[3]);
+        char* out = &text[done];
+        uint32_t high = 0;
+        for (size_t i = 0; i < chunk; ++i) {
+            uint32_t ch;
+            std::memcpy(&ch, m_cur + 4 * i, 4);
+            ch = be32toh(ch);
+            high |= ch >> 8;
+            out[i] = static_cast<char>(ch);
         }
+        if (high != 0)
+            refuse(); // a character above 0xFF: never written by a byte-wise writer
         m_cur += 4 * chunk;
         done += chunk;
     }
