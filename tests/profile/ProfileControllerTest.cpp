@@ -17,8 +17,8 @@
 #include "HashGenerator.h"
 #include "PdcSupport.h"
 #include "ProfileFile.h"
-#include "RulebookTrace.h"
 #include "ScriptedScanner.h"
+#include "TraceCapture.h"
 
 using namespace AppProtection;
 using pdctest::Probe;

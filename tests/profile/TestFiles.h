@@ -1,26 +1,18 @@
-// Scratch folders, files, child processes and a trace-file capture for the
-// librulebook tests.
+// Scratch folders, files and child processes for the librulebook tests.
 #pragma once
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <initializer_list>
 #include <sstream>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include <grp.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern FILE* logFilePtr;
-extern int traceInited;
 
 namespace testfiles {
 
@@ -116,49 +108,5 @@ inline std::string ucs4be(const std::string& text)
     }
     return out;
 }
-
-/// Points the process's trace file at a scratch file while it lives and
-/// sets the given trace levels, restoring them and closing the file at the
-/// end.
-class TraceCapture {
-public:
-    TraceCapture(std::initializer_list<std::pair<int*, int>> levels)
-    {
-        char tmpl[] = "/tmp/ward-trace.XXXXXX";
-        int fd = mkstemp(tmpl);
-        path_ = tmpl;
-        file_ = fd >= 0 ? fdopen(fd, "a+") : nullptr;
-        for (const auto& l : levels) {
-            saved_.emplace_back(l.first, *l.first);
-            *l.first = l.second;
-        }
-        logFilePtr = file_;
-        traceInited = 1;
-    }
-    ~TraceCapture()
-    {
-        logFilePtr = nullptr;
-        traceInited = 0;
-        for (const auto& l : saved_)
-            *l.first = l.second;
-        if (file_)
-            std::fclose(file_);
-        unlink(path_.c_str());
-    }
-    /// Everything written so far; the next call gives only what came after.
-    std::string take()
-    {
-        std::string all = readFile(path_);
-        std::string fresh = all.substr(std::min(seen_, all.size()));
-        seen_ = all.size();
-        return fresh;
-    }
-
-private:
-    FILE* file_ = nullptr;
-    std::string path_;
-    size_t seen_ = 0;
-    std::vector<std::pair<int*, int>> saved_;
-};
 
 } // namespace testfiles
