@@ -172,13 +172,7 @@ void ApplicationStore::save(ProfileOArchive& ar, unsigned int) const
 
 void ApplicationStore::load(ProfileIArchive& ar, unsigned int)
 {
-    ApplicationSet loaded;
-    auto& byPath = loaded.get<appPathTag>();
-    ProfileRecordIO::loadAll<DetailedAppRecord>(ar, ProfileClass::AppRecordVector, [&](DetailedAppRecord&& r) {
-        // The file lists paths in ascending order, so the end is where each
-        // goes; a repeated path keeps the first.
-        byPath.insert(byPath.end(), std::move(r));
-    });
+    ApplicationSet loaded = ProfileRecordIO::loadSet<ApplicationSet>(ar, ProfileClass::AppRecordVector);
     {
         std::lock_guard<std::mutex> lock(m_storeMutex);
         m_applications.swap(loaded);

@@ -165,13 +165,7 @@ void DependentStore::save(ProfileOArchive& ar, unsigned int) const
 
 void DependentStore::load(ProfileIArchive& ar, unsigned int)
 {
-    DependentSet loaded;
-    auto& byName = loaded.get<fileNameTag>();
-    ProfileRecordIO::loadAll<DependentRecord>(ar, ProfileClass::DependentVector, [&](DependentRecord&& r) {
-        // In ascending file-name order in the file; a repeated name keeps
-        // the first.
-        byName.insert(byName.end(), std::move(r));
-    });
+    DependentSet loaded = ProfileRecordIO::loadSet<DependentSet>(ar, ProfileClass::DependentVector);
     {
         std::lock_guard<std::mutex> lock(m_storeMutex);
         m_dependents.swap(loaded);

@@ -40,6 +40,18 @@ public:
         for (const auto& r : records)
             save(ar, r);
     }
+    /// Reads such a collection into a new index set: each record is moved
+    /// in as soon as it is read, through the first index with its end as
+    /// the hint (a store writes its records in that index's order). A record
+    /// whose unique key repeats one already read is dropped.
+    template <class Set, class Record = typename Set::value_type>
+    static Set loadSet(ProfileIArchive& ar, const char* className)
+    {
+        Set loaded;
+        auto& first = loaded.template get<0>();
+        loadAll<Record>(ar, className, [&](Record&& r) { first.insert(first.end(), std::move(r)); });
+        return loaded;
+    }
     /// Reads such a collection, handing each record to `take` as soon as it
     /// is read (by rvalue: it may be moved away).
     template <class Record, class Take> static void loadAll(ProfileIArchive& ar, const char* className, Take&& take)

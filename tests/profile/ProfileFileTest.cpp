@@ -256,6 +256,22 @@ TEST(ProfileRead, RepeatedPathKeepsTheFirst)
     EXPECT_EQ(apps.getAllProfileRules().size(), 1u);
 }
 
+TEST(ProfileRead, RecordsOutOfPathOrderAllLoad)
+{
+    std::string text = "22 serialization::archive 3 0 0 0 0 2 0 0 2 /b 1 h 1 g 0 0 0 0 0 1 0 0 0 1 1 "
+                       "2 /a 1 i 1 k 0 0 0 0 0 1 2 0 0 0 0 0";
+    ApplicationStore apps;
+    DependentStore deps;
+    read(ucs4be(text), apps, deps);
+    DetailedAppRecord a, b;
+    ASSERT_TRUE(apps.findAppByName("/a", a));
+    ASSERT_TRUE(apps.findAppByName("/b", b));
+    EXPECT_EQ(a.getAppGroup(), "k");
+    EXPECT_EQ(b.getAppGroup(), "g");
+    EXPECT_EQ(written(apps, deps), ucs4be("22 serialization::archive 3 0 0 0 0 2 0 0 2 /a 1 i 1 k 0 0 0 0 0 0 0 0 0 1 2 "
+                                          "2 /b 1 h 1 g 0 0 0 1 0 1 1 0 0 0 0 0"));
+}
+
 TEST(ProfileRead, RuleListIsTakenAsRead)
 {
     // One record with rules of orders 2, 1, 2 read straight from the file.
@@ -481,22 +497,6 @@ TEST(ProfileOracle, BoostReadsRecordsWithRules)
     ASSERT_EQ(d.deps.size(), 1u);
     EXPECT_EQ(d.deps[0].numApps, 3u);
     EXPECT_EQ(d.deps[0].apps, (Paths{"/a", "/b", "/a"}));
-}
-
-TEST(ProfileRead, RecordsOutOfPathOrderAllLoad)
-{
-    std::string text = "22 serialization::archive 3 0 0 0 0 2 0 0 2 /b 1 h 1 g 0 0 0 0 0 1 0 0 0 1 1 "
-                       "2 /a 1 i 1 k 0 0 0 0 0 1 2 0 0 0 0 0";
-    ApplicationStore apps;
-    DependentStore deps;
-    read(ucs4be(text), apps, deps);
-    DetailedAppRecord a, b;
-    ASSERT_TRUE(apps.findAppByName("/a", a));
-    ASSERT_TRUE(apps.findAppByName("/b", b));
-    EXPECT_EQ(a.getAppGroup(), "k");
-    EXPECT_EQ(b.getAppGroup(), "g");
-    EXPECT_EQ(written(apps, deps), ucs4be("22 serialization::archive 3 0 0 0 0 2 0 0 2 /a 1 i 1 k 0 0 0 0 0 0 0 0 0 1 2 "
-                                          "2 /b 1 h 1 g 0 0 0 1 0 1 1 0 0 0 0 0"));
 }
 
 // ------------------------------------------------------------ blocks
