@@ -180,8 +180,8 @@ void ProfileDataController::requeueAppsWithoutDependencies()
 void ProfileDataController::persistProfile(const std::string& path)
 {
     PDC_TRACE(1, L"ProfileDataController::persistProfile - Entry %s\n", path.c_str());
-    // Cleared before the snapshot: an edit made from here on sets it again
-    // and reaches the next persist.
+    // Cleared before the stores are written: an edit made from here on sets
+    // it again and reaches the next persist.
     if (!m_profileChanged.exchange(false)) {
         PDC_TRACE(1, L"ProfileDataController::persistProfile - Profile not changed. Returning\n");
         return;
