@@ -345,6 +345,10 @@ void ProfileDataController::handlePendingDeps()
             m_workerBusy = false;
             m_drainCondition.notify_all();
             while (m_pendingDeps.empty()) {
+                // Also before the first wait: the flag may have been set, and
+                // its one wake sent, after the test at the loop's top.
+                if (m_stopThreads)
+                    return;
                 m_pendingDepsCondition.wait_for(lock, std::chrono::seconds(2));
                 if (m_stopThreads)
                     return;
