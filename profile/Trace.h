@@ -123,7 +123,7 @@ inline void writeLine(const wchar_t* fmt, ...)
 #define WARD_TRACING(levelVar, threshold) (::wardtrace::level(levelVar) > (threshold) && ::wardtrace::fileOpen())
 
 /// WARD_TRACE(levelVariable, threshold, L"Class::method - text %s\n", args...)
-/// The arguments are evaluated only when the line is written.
+/// The arguments are evaluated only for a line that is to be written.
 #define WARD_TRACE(levelVar, threshold, ...)                          \
     do {                                                              \
         if (WARD_TRACING(levelVar, threshold))                        \
