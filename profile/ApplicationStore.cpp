@@ -53,13 +53,19 @@ void ApplicationStore::deleteApp(DetailedAppRecord& record)
 
 bool ApplicationStore::findAppByName(const std::string& path, DetailedAppRecord& out)
 {
+    return readAppByName(path, [&](const DetailedAppRecord& r) { out = r; });
+}
+
+bool ApplicationStore::readAppByName(const std::string& path,
+                                     const std::function<void(const DetailedAppRecord&)>& read)
+{
     std::lock_guard<std::mutex> lock(m_storeMutex);
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByName - Acquired Lock\n");
-    auto& byPath = m_applications.get<appPathTag>();
+    auto& byPath = m_applications.get<appPathLookupTag>();
     auto it = byPath.find(path);
     bool found = it != byPath.end();
     if (found)
-        out = *it;
+        read(*it);
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByName - %s found %s\n", path.c_str(),
                found ? "True" : "False");
     return found;
@@ -84,6 +90,12 @@ bool ApplicationStore::findAppByGroup(std::string group, std::vector<DetailedApp
 
 bool ApplicationStore::findAppByHash(std::string hash, std::vector<DetailedAppRecord>& out)
 {
+    return readAppsByHash(hash, [&](const DetailedAppRecord& r) { out.push_back(r); });
+}
+
+bool ApplicationStore::readAppsByHash(const std::string& hash,
+                                      const std::function<void(const DetailedAppRecord&)>& read)
+{
     std::lock_guard<std::mutex> lock(m_storeMutex);
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByHash - Acquired Lock\n");
     auto range = m_applications.get<appHashTag>().equal_range(hash);
@@ -91,12 +103,19 @@ bool ApplicationStore::findAppByHash(std::string hash, std::vector<DetailedAppRe
     for (auto it = range.first; it != range.second; ++it) {
         WARD_TRACE(appStoreFlowvalue, 2, L"ApplicationStore::findAppByHash - comparing %s\n",
                    it->getAppPath().c_str());
-        out.push_back(*it);
+        read(*it);
         ++count;
     }
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByHash - %s found %d records %s\n", hash.c_str(),
                count, count > 0 ? "True" : "False");
     return count > 0;
+}
+
+void ApplicationStore::readAllApps(const std::function<void(const DetailedAppRecord&)>& read) const
+{
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    for (const DetailedAppRecord& r : m_applications.get<appPathTag>())
+        read(r);
 }
 
 std::list<BasicAppRecord> ApplicationStore::getAllProfileRules()
@@ -147,22 +166,18 @@ void ApplicationStore::clear()
 
 void ApplicationStore::save(ProfileOArchive& ar, unsigned int) const
 {
-    std::vector<DetailedAppRecord> records;
-    {
-        std::lock_guard<std::mutex> lock(m_storeMutex);
-        for (const DetailedAppRecord& r : m_applications.get<appPathTag>())
-            records.push_back(r);
-    }
-    ProfileRecordIO::saveVector(ar, records);
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ProfileRecordIO::saveAll(ar, ProfileClass::AppRecordVector, m_applications.get<appPathTag>());
 }
 
 void ApplicationStore::load(ProfileIArchive& ar, unsigned int)
 {
-    std::vector<DetailedAppRecord> records = ProfileRecordIO::loadAppVector(ar);
-    std::lock_guard<std::mutex> lock(m_storeMutex);
-    m_applications.clear();
-    for (const DetailedAppRecord& r : records)
-        m_applications.insert(r); // a repeated path keeps the first
+    ApplicationSet loaded = ProfileRecordIO::loadSet<ApplicationSet>(ar, ProfileClass::AppRecordVector);
+    {
+        std::lock_guard<std::mutex> lock(m_storeMutex);
+        m_applications.swap(loaded);
+    }
+    // The previous content is freed here, outside the mutex.
 }
 
 } // namespace AppProtection

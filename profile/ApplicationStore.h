@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <boost/multi_index/hashed_index.hpp>
 #include <boost/multi_index/ordered_index.hpp>
 #include <boost/multi_index/tag.hpp>
 #include <boost/multi_index_container.hpp>
@@ -23,15 +24,20 @@ class ProfileIArchive;
 struct appPathTag {};
 struct appGroupTag {};
 struct appHashTag {};
+struct appPathLookupTag {};
 
 /// Keys compare as byte strings; records with equal group or fingerprint
-/// keep the order in which they entered that index.
+/// keep the order in which they entered that index. The fourth index finds a
+/// path without walking the ordered one: a decision looks a path up in a
+/// profile of any size with a few memory reads.
 using ApplicationSet = boost::multi_index_container<
     DetailedAppRecord,
     boost::multi_index::indexed_by<
         boost::multi_index::ordered_unique<boost::multi_index::tag<appPathTag>, DetailedAppRecord::PathKey>,
         boost::multi_index::ordered_non_unique<boost::multi_index::tag<appGroupTag>, DetailedAppRecord::GroupKey>,
-        boost::multi_index::ordered_non_unique<boost::multi_index::tag<appHashTag>, DetailedAppRecord::HashKey>>>;
+        boost::multi_index::ordered_non_unique<boost::multi_index::tag<appHashTag>, DetailedAppRecord::HashKey>,
+        boost::multi_index::hashed_unique<boost::multi_index::tag<appPathLookupTag>, DetailedAppRecord::PathKey,
+                                           std::hash<std::string>>>>;
 
 /// Thread-safe: every operation holds the store's mutex for its whole
 /// duration and records go in and out by value.
@@ -56,11 +62,22 @@ public:
     void deleteApp(DetailedAppRecord& record);
     /// False leaves `out` as it was.
     bool findAppByName(const std::string& path, DetailedAppRecord& out);
+    /// Hands the record stored at `path` to `read` in place, under the
+    /// mutex, instead of copying it out; the same trace lines as
+    /// findAppByName. `read` must not call the store. False when not stored.
+    bool readAppByName(const std::string& path, const std::function<void(const DetailedAppRecord&)>& read);
     /// Appends every record of the group (group-index order) to `out`, which
     /// is not cleared; true when at least one was appended.
     bool findAppByGroup(std::string group, std::vector<DetailedAppRecord>& out);
     /// The same for a fingerprint.
     bool findAppByHash(std::string hash, std::vector<DetailedAppRecord>& out);
+    /// Hands every record with the fingerprint to `read` in place, in index
+    /// order, under the mutex; the same trace lines as findAppByHash. `read`
+    /// must not call the store.
+    bool readAppsByHash(const std::string& hash, const std::function<void(const DetailedAppRecord&)>& read);
+    /// Hands every record to `read` in place, in ascending path order, under
+    /// the mutex. `read` must not call the store.
+    void readAllApps(const std::function<void(const DetailedAppRecord&)>& read) const;
     /// The base part of every record, in ascending path order.
     std::list<BasicAppRecord> getAllProfileRules();
     /// Re-fingerprints every executable under the mutex; a changed one is
@@ -70,11 +87,13 @@ public:
     void clear();
 
     /// The store's part of the profile file (after its class preamble):
-    /// every record in ascending path order.
+    /// every record in ascending path order, encoded in place under the
+    /// mutex (nothing is copied, and the file gets one state of the store).
     void save(ProfileOArchive& ar, unsigned int version) const;
-    /// Reads the records and, once all are read, replaces the whole content;
-    /// a repeated path keeps the first record. Throws the archive's error and
-    /// leaves the store as it was when the input is refused.
+    /// Reads the records, moving each into a new index set, and once all are
+    /// read puts that set in place of the whole content; a repeated path
+    /// keeps the first record. Throws the archive's error and leaves the
+    /// store as it was when the input is refused.
     void load(ProfileIArchive& ar, unsigned int version);
 
 protected:

@@ -6,8 +6,10 @@ namespace AppProtection {
 
 void BasicAppRecord::setNwRules(std::list<NetworkRule> rules)
 {
-    rules.sort([](const NetworkRule& a, const NetworkRule& b) { return NetworkRule::sortOrder(a, b); });
-    rules.unique([](const NetworkRule& a, const NetworkRule& b) { return NetworkRule::uniqueOrder(a, b); });
+    // The same tests as sortOrder and uniqueOrder, without copying each rule
+    // for every comparison; nothing here allocates or throws.
+    rules.sort([](const NetworkRule& a, const NetworkRule& b) { return a.getOrder() < b.getOrder(); });
+    rules.unique([](const NetworkRule& a, const NetworkRule& b) { return a.getOrder() == b.getOrder(); });
     nwRules = std::move(rules);
 }
 

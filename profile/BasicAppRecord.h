@@ -24,6 +24,8 @@ public:
     BasicAppRecord() = default;
     BasicAppRecord(const BasicAppRecord&) = default;
     BasicAppRecord& operator=(const BasicAppRecord&) = default;
+    BasicAppRecord(BasicAppRecord&&) = default;
+    BasicAppRecord& operator=(BasicAppRecord&&) = default;
     virtual ~BasicAppRecord() = default;
 
     virtual void setAppPath(std::string path) { appPath = std::move(path); }

@@ -13,6 +13,8 @@ public:
     DependentRecord() = default;
     DependentRecord(const DependentRecord&) = default;
     DependentRecord& operator=(const DependentRecord&) = default;
+    DependentRecord(DependentRecord&&) = default;
+    DependentRecord& operator=(DependentRecord&&) = default;
     virtual ~DependentRecord() = default;
 
     std::string getFileName() const { return m_fileName; }

@@ -159,22 +159,18 @@ std::vector<std::string> DependentStore::validateHashes()
 
 void DependentStore::save(ProfileOArchive& ar, unsigned int) const
 {
-    std::vector<DependentRecord> records;
-    {
-        std::lock_guard<std::mutex> lock(m_storeMutex);
-        for (const DependentRecord& r : m_dependents.get<fileNameTag>())
-            records.push_back(r);
-    }
-    ProfileRecordIO::saveVector(ar, records);
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ProfileRecordIO::saveAll(ar, ProfileClass::DependentVector, m_dependents.get<fileNameTag>());
 }
 
 void DependentStore::load(ProfileIArchive& ar, unsigned int)
 {
-    std::vector<DependentRecord> records = ProfileRecordIO::loadDependentVector(ar);
-    std::lock_guard<std::mutex> lock(m_storeMutex);
-    m_dependents.clear();
-    for (const DependentRecord& r : records)
-        m_dependents.insert(r); // a repeated file name keeps the first
+    DependentSet loaded = ProfileRecordIO::loadSet<DependentSet>(ar, ProfileClass::DependentVector);
+    {
+        std::lock_guard<std::mutex> lock(m_storeMutex);
+        m_dependents.swap(loaded);
+    }
+    // The previous content is freed here, outside the mutex.
 }
 
 } // namespace AppProtection

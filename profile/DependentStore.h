@@ -65,11 +65,13 @@ public:
     std::vector<std::string> validateHashes();
 
     /// The store's part of the profile file (after its class preamble):
-    /// every record in ascending file-name order.
+    /// every record in ascending file-name order, encoded in place under the
+    /// mutex.
     void save(ProfileOArchive& ar, unsigned int version) const;
-    /// Reads the records and, once all are read, replaces the whole content;
-    /// a repeated file name keeps the first record. Throws the archive's
-    /// error and leaves the store as it was when the input is refused.
+    /// Reads the records, moving each into a new index set, and once all are
+    /// read puts that set in place of the whole content; a repeated file name
+    /// keeps the first record. Throws the archive's error and leaves the
+    /// store as it was when the input is refused.
     void load(ProfileIArchive& ar, unsigned int version);
 
 protected:

@@ -32,6 +32,27 @@ public:
             assignDetailed(other);
         return *this;
     }
+    /// The same value as a copy (the rules sorted and one per order), with
+    /// the texts, lists and rules taken over instead of copied.
+    DetailedAppRecord(DetailedAppRecord&& other) noexcept
+        : BasicAppRecord(std::move(other)), m_appPath(std::move(other.m_appPath)),
+          m_applicationHash(std::move(other.m_applicationHash)), m_appGroup(std::move(other.m_appGroup)),
+          m_dependencies(std::move(other.m_dependencies))
+    {
+        setNwRules(std::move(nwRules));
+    }
+    DetailedAppRecord& operator=(DetailedAppRecord&& other) noexcept
+    {
+        if (this != &other) {
+            BasicAppRecord::operator=(std::move(other));
+            m_appPath = std::move(other.m_appPath);
+            m_applicationHash = std::move(other.m_applicationHash);
+            m_appGroup = std::move(other.m_appGroup);
+            m_dependencies = std::move(other.m_dependencies);
+            setNwRules(std::move(nwRules));
+        }
+        return *this;
+    }
     ~DetailedAppRecord() override = default;
 
     void setAppPath(std::string path) override
@@ -51,6 +72,8 @@ public:
     }
 
     std::vector<std::string> getDependencies() const { return m_dependencies; }
+    /// Without copying the list.
+    bool hasDependencies() const { return !m_dependencies.empty(); }
     void setDependencies(std::vector<std::string> deps) { m_dependencies = std::move(deps); }
 
     /// Walks the rules in order; the first that matches writes its action and

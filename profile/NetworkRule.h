@@ -19,6 +19,8 @@ public:
     NetworkRule() = default;
     NetworkRule(const NetworkRule&) = default;
     NetworkRule& operator=(const NetworkRule&) = default;
+    NetworkRule(NetworkRule&&) = default;
+    NetworkRule& operator=(NetworkRule&&) = default;
     virtual ~NetworkRule() = default;
 
     int getOrder() const { return order; }

@@ -1,6 +1,14 @@
 #include "ProfileArchive.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
 #include <limits>
+#include <system_error>
+
+#include <endian.h>
+#include <unistd.h>
 
 #include <boost/archive/archive_exception.hpp>
 
@@ -10,6 +18,9 @@ namespace {
 
 const char kSignature[] = "serialization::archive";
 const unsigned kLibraryVersion = 3;
+/// Large enough that a write or read costs little per byte, small enough to
+/// stay out of the way: the file is never held whole.
+const size_t kBlockSize = size_t(1) << 20;
 
 using boost::archive::archive_exception;
 
@@ -18,50 +29,122 @@ using boost::archive::archive_exception;
     throw archive_exception(code);
 }
 
+[[noreturn]] void systemFailure(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+
 bool isBlank(uint32_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 } // namespace
 
+bool ProfileClassesSeen::firstTime(std::string_view className)
+{
+    for (const std::string& name : m_names)
+        if (name == className)
+            return false;
+    m_names.emplace_back(className);
+    return true;
+}
+
 // ---------------------------------------------------------------- writer
 
-ProfileOArchive::ProfileOArchive(std::ostream& out) : m_out(out)
+ProfileOArchive::ProfileOArchive(std::ostream& out) : m_out(&out), m_block(new char[kBlockSize])
 {
     writeText(kSignature);
     writeUnsigned(kLibraryVersion);
 }
 
-void ProfileOArchive::put(uint32_t ch)
+ProfileOArchive::ProfileOArchive(int fd) : m_fd(fd), m_block(new char[kBlockSize])
 {
-    const char bytes[4] = {static_cast<char>(ch >> 24), static_cast<char>(ch >> 16), static_cast<char>(ch >> 8),
-                           static_cast<char>(ch)};
-    m_out.write(bytes, 4);
+    writeText(kSignature);
+    writeUnsigned(kLibraryVersion);
 }
 
-void ProfileOArchive::token(const std::string& digits)
+ProfileOArchive::~ProfileOArchive()
+{
+    // A stream gets every token written, as if each went straight to it;
+    // finish() is what reports a failure. A file gets only what finish()
+    // wrote: an abandoned one is removed by its writer.
+    if (m_out && m_used > 0)
+        m_out->write(m_block.get(), static_cast<std::streamsize>(m_used));
+}
+
+void ProfileOArchive::flush()
+{
+    if (m_out) {
+        m_out->write(m_block.get(), static_cast<std::streamsize>(m_used));
+        if (!*m_out)
+            refuse(archive_exception::output_stream_error);
+    } else {
+        size_t done = 0;
+        while (done < m_used) {
+            ssize_t n = ::write(m_fd, m_block.get() + done, m_used - done);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                systemFailure("write");
+            }
+            done += static_cast<size_t>(n);
+        }
+    }
+    m_used = 0;
+}
+
+void ProfileOArchive::put(char byte) { putBytes(&byte, 1); }
+
+void ProfileOArchive::putBytes(const char* bytes, size_t n)
+{
+    while (n > 0) {
+        if (m_used == kBlockSize)
+            flush();
+        size_t chunk = std::min(n, (kBlockSize - m_used) / 4);
+        unsigned char* out = reinterpret_cast<unsigned char*>(m_block.get() + m_used);
+        const unsigned char* in = reinterpret_cast<const unsigned char*>(bytes);
+        // Each byte is the character of the same value, 0x80..0xFF included.
+        for (size_t i = 0; i < chunk; ++i) {
+            out[4 * i] = 0;
+            out[4 * i + 1] = 0;
+            out[4 * i + 2] = 0;
+            out[4 * i + 3] = in[i];
+        }
+        m_used += 4 * chunk;
+        bytes += chunk;
+        n -= chunk;
+    }
+}
+
+void ProfileOArchive::token(const char* digits, size_t n)
 {
     if (!m_first)
         put(' ');
     m_first = false;
-    for (char c : digits)
-        put(static_cast<unsigned char>(c));
+    putBytes(digits, n);
 }
 
-void ProfileOArchive::writeInt(int64_t value) { token(std::to_string(value)); }
+void ProfileOArchive::writeInt(int64_t value)
+{
+    char digits[24];
+    auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    token(digits, static_cast<size_t>(end - digits));
+}
 
-void ProfileOArchive::writeUnsigned(uint64_t value) { token(std::to_string(value)); }
+void ProfileOArchive::writeUnsigned(uint64_t value)
+{
+    char digits[24];
+    auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    token(digits, static_cast<size_t>(end - digits));
+}
 
 void ProfileOArchive::writeText(const std::string& text)
 {
     writeUnsigned(text.size());
     put(' ');
-    // Each byte is the character of the same value, 0x80..0xFF included.
-    for (char c : text)
-        put(static_cast<unsigned char>(c));
+    putBytes(text.data(), text.size());
 }
 
-void ProfileOArchive::beginClass(const std::string& className)
+void ProfileOArchive::beginClass(const std::string& className) { beginClass(className.c_str()); }
+
+void ProfileOArchive::beginClass(const char* className)
 {
-    if (m_classesSeen.insert(className).second) {
+    if (m_classesSeen.firstTime(className)) {
         writeUnsigned(0); // not tracked
         writeUnsigned(0); // class version
     }
@@ -77,14 +160,17 @@ void ProfileOArchive::writeTextVector(const std::vector<std::string>& texts)
 
 void ProfileOArchive::finish()
 {
-    m_out.flush();
-    if (!m_out)
-        refuse(archive_exception::output_stream_error);
+    flush();
+    if (m_out) {
+        m_out->flush();
+        if (!*m_out)
+            refuse(archive_exception::output_stream_error);
+    }
 }
 
 // ---------------------------------------------------------------- reader
 
-ProfileIArchive::ProfileIArchive(std::istream& in) : m_in(in)
+ProfileIArchive::ProfileIArchive(std::istream& in) : m_in(&in)
 {
     std::streampos start = in.tellg();
     if (start == std::streampos(-1) || !in.seekg(0, std::ios::end))
@@ -92,7 +178,20 @@ ProfileIArchive::ProfileIArchive(std::istream& in) : m_in(in)
     std::streampos end = in.tellg();
     if (end == std::streampos(-1) || !in.seekg(start) || end < start)
         refuse();
-    m_bytesLeft = static_cast<uint64_t>(end - start);
+    this->start(static_cast<uint64_t>(end - start));
+}
+
+ProfileIArchive::ProfileIArchive(int fd, uint64_t size) : m_fd(fd) { start(size); }
+
+ProfileIArchive::~ProfileIArchive() = default;
+
+void ProfileIArchive::start(uint64_t size)
+{
+    m_unread = size;
+    m_blockSize = static_cast<size_t>(std::min<uint64_t>(size, kBlockSize));
+    if (m_blockSize > 0)
+        m_block.reset(new char[m_blockSize]);
+    m_cur = m_end = m_block.get();
 
     if (readText() != kSignature)
         refuse(archive_exception::invalid_signature);
@@ -102,23 +201,41 @@ ProfileIArchive::ProfileIArchive(std::istream& in) : m_in(in)
     m_libraryVersion = static_cast<unsigned>(version);
 }
 
-uint64_t ProfileIArchive::charsLeft() const { return m_bytesLeft / 4 + (m_havePeek ? 1 : 0); }
-
-bool ProfileIArchive::peekChar(uint32_t& ch)
+void ProfileIArchive::fetch(char* to, size_t n)
 {
-    if (!m_havePeek) {
-        if (m_bytesLeft == 0)
-            return false;
-        if (m_bytesLeft < 4)
-            refuse(); // a character cut short
-        unsigned char b[4];
-        if (m_in.rdbuf()->sgetn(reinterpret_cast<char*>(b), 4) != 4)
+    if (m_in) {
+        if (m_in->rdbuf()->sgetn(to, static_cast<std::streamsize>(n)) != static_cast<std::streamsize>(n))
             refuse();
-        m_bytesLeft -= 4;
-        m_peek = (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
-        m_havePeek = true;
+        return;
     }
-    ch = m_peek;
+    while (n > 0) {
+        ssize_t got = ::read(m_fd, to, n);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            systemFailure("read");
+        }
+        if (got == 0)
+            refuse(); // the file is shorter than it was
+        to += got;
+        n -= static_cast<size_t>(got);
+    }
+}
+
+bool ProfileIArchive::refill()
+{
+    size_t left = static_cast<size_t>(m_end - m_cur);
+    if (left + m_unread == 0)
+        return false;
+    if (left + m_unread < 4)
+        refuse(); // a character cut short
+    char* block = m_block.get();
+    std::memmove(block, m_cur, left);
+    size_t more = static_cast<size_t>(std::min<uint64_t>(m_blockSize - left, m_unread));
+    fetch(block + left, more);
+    m_unread -= more;
+    m_cur = block;
+    m_end = block + left + more;
     return true;
 }
 
@@ -127,7 +244,7 @@ uint32_t ProfileIArchive::getChar()
     uint32_t ch = 0;
     if (!peekChar(ch))
         refuse(); // ends early
-    m_havePeek = false;
+    m_cur += 4;
     return ch;
 }
 
@@ -135,7 +252,7 @@ void ProfileIArchive::skipBlanks()
 {
     uint32_t ch = 0;
     while (peekChar(ch) && isBlank(ch))
-        m_havePeek = false;
+        m_cur += 4;
 }
 
 int64_t ProfileIArchive::readNumber(int64_t min, int64_t max)
@@ -145,14 +262,14 @@ int64_t ProfileIArchive::readNumber(int64_t min, int64_t max)
     bool negative = false;
     if (peekChar(ch) && (ch == '-' || ch == '+')) {
         negative = ch == '-';
-        m_havePeek = false;
+        m_cur += 4;
     }
     // Range-checked digit by digit: no value wider than the target survives.
     const uint64_t limit = negative ? uint64_t(-min) : uint64_t(max);
     uint64_t value = 0;
     int digits = 0;
     while (peekChar(ch) && ch >= '0' && ch <= '9') {
-        m_havePeek = false;
+        m_cur += 4;
         value = value * 10 + (ch - '0');
         if (value > limit)
             refuse();
@@ -171,13 +288,25 @@ std::string ProfileIArchive::readText()
     getChar(); // the one separator after the length
     if (length > charsLeft())
         refuse();
-    std::string text;
-    text.reserve(static_cast<size_t>(length));
-    for (uint64_t i = 0; i < length; ++i) {
-        uint32_t ch = getChar();
-        if (ch > 0xFF)
-            refuse(); // never written by a byte-wise writer
-        text.push_back(static_cast<char>(ch));
+    std::string text(static_cast<size_t>(length), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        if (m_end - m_cur < 4 && !refill())
+            refuse();
+        size_t chunk = std::min(text.size() - done, static_cast<size_t>(m_end - m_cur) / 4);
+        char* out = &text[done];
+        uint32_t high = 0;
+        for (size_t i = 0; i < chunk; ++i) {
+            uint32_t ch;
+            std::memcpy(&ch, m_cur + 4 * i, 4);
+            ch = be32toh(ch);
+            high |= ch >> 8;
+            out[i] = static_cast<char>(ch);
+        }
+        if (high != 0)
+            refuse(); // a character above 0xFF: never written by a byte-wise writer
+        m_cur += 4 * chunk;
+        done += chunk;
     }
     return text;
 }
@@ -208,9 +337,13 @@ uint32_t ProfileIArchive::readCount()
     return count;
 }
 
-unsigned ProfileIArchive::beginClass(const std::string& className)
+unsigned ProfileIArchive::beginClass(const std::string& className) { return beginClassNamed(className); }
+
+unsigned ProfileIArchive::beginClass(const char* className) { return beginClassNamed(className); }
+
+unsigned ProfileIArchive::beginClassNamed(std::string_view className)
 {
-    if (!m_classesSeen.insert(className).second)
+    if (!m_classesSeen.firstTime(className))
         return 0;
     if (readNumber(0, 1) != 0)
         refuse(); // tracked objects never occur in a profile

@@ -6,13 +6,18 @@
 // bytes (each byte one character), a collection is its count and then its
 // elements, and the first object of each class type in the archive is
 // preceded by a preamble "0 0" (not tracked, class version 0).
+//
+// Both sides work through one block of bytes: the writer encodes into it and
+// hands it to the stream or file whenever it is full, the reader refills it
+// from the stream or file, so neither ever holds the whole file.
 #pragma once
 
 #include <cstdint>
 #include <istream>
+#include <memory>
 #include <ostream>
-#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace AppProtection {
@@ -30,10 +35,26 @@ constexpr const char* DependentVector = "std::vector<DependentRecord>";
 constexpr const char* DependentRecord = "DependentRecord";
 } // namespace ProfileClass
 
+/// The class names an archive has met; a profile has nine.
+class ProfileClassesSeen {
+public:
+    /// True, and remembered, the first time `className` is asked for.
+    bool firstTime(std::string_view className);
+
+private:
+    std::vector<std::string> m_names;
+};
+
 class ProfileOArchive {
 public:
-    /// Writes the header "22 serialization::archive 3".
+    /// Writes the header "22 serialization::archive 3" to `out`.
     explicit ProfileOArchive(std::ostream& out);
+    /// The same to an open file, in blocks of 1 MiB. A failed write throws
+    /// std::system_error with its errno.
+    explicit ProfileOArchive(int fd);
+    ProfileOArchive(const ProfileOArchive&) = delete;
+    ProfileOArchive& operator=(const ProfileOArchive&) = delete;
+    ~ProfileOArchive();
 
     void writeText(const std::string& text);
     void writeInt(int64_t value);
@@ -41,19 +62,27 @@ public:
     void writeBool(bool value) { writeInt(value ? 1 : 0); }
     /// Writes the preamble when `className` has not been met yet.
     void beginClass(const std::string& className);
+    void beginClass(const char* className);
     /// Preamble of the vector of texts, count, texts.
     void writeTextVector(const std::vector<std::string>& texts);
-    /// Flushes; throws boost::archive::archive_exception(output_stream_error)
-    /// when the stream failed.
+    /// Writes what is left in the block and flushes a stream. Throws
+    /// boost::archive::archive_exception(output_stream_error) when the stream
+    /// failed, std::system_error when a file write failed.
     void finish();
 
 private:
-    void put(uint32_t ch);
-    void token(const std::string& digits);
+    void put(char byte);
+    /// Each byte one character.
+    void putBytes(const char* bytes, size_t n);
+    void token(const char* digits, size_t n);
+    void flush();
 
-    std::ostream& m_out;
+    std::ostream* m_out = nullptr;
+    int m_fd = -1;
+    std::unique_ptr<char[]> m_block;
+    size_t m_used = 0; ///< bytes of m_block filled, a multiple of 4
     bool m_first = true;
-    std::set<std::string> m_classesSeen;
+    ProfileClassesSeen m_classesSeen;
 };
 
 /// Every refusal throws boost::archive::archive_exception: a wrong
@@ -66,6 +95,14 @@ public:
     /// Reads and checks the header. The stream must be seekable (a file or a
     /// string stream): its size bounds every length and count.
     explicit ProfileIArchive(std::istream& in);
+    /// The same from the next `size` bytes of an open file, read in blocks of
+    /// 1 MiB; `size` bounds every length and count. A failed read throws
+    /// std::system_error with its errno; a file that ends before `size`
+    /// bytes is refused like a truncated one.
+    ProfileIArchive(int fd, uint64_t size);
+    ProfileIArchive(const ProfileIArchive&) = delete;
+    ProfileIArchive& operator=(const ProfileIArchive&) = delete;
+    ~ProfileIArchive();
 
     unsigned libraryVersion() const { return m_libraryVersion; }
 
@@ -79,22 +116,46 @@ public:
     /// Reads the preamble when `className` has not been met yet; returns the
     /// class version (always 0).
     unsigned beginClass(const std::string& className);
+    unsigned beginClass(const char* className);
     std::vector<std::string> readTextVector();
 
 private:
-    bool peekChar(uint32_t& ch);
+    void start(uint64_t size);
+    /// The next character, not consumed; false at the end of the input.
+    bool peekChar(uint32_t& ch)
+    {
+        if (m_end - m_cur < 4 && !refill())
+            return false;
+        ch = decode(m_cur);
+        return true;
+    }
     uint32_t getChar();
+    static uint32_t decode(const char* p)
+    {
+        const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
+        return (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+    }
+    /// Moves the part character left in the block to its start and reads on;
+    /// false when the input is used up, a refusal when it ends inside a
+    /// character.
+    bool refill();
+    /// Exactly `n` bytes of the input; a refusal when it has fewer.
+    void fetch(char* to, size_t n);
     void skipBlanks();
     /// An optionally signed decimal token within [min, max].
     int64_t readNumber(int64_t min, int64_t max);
-    uint64_t charsLeft() const;
+    uint64_t charsLeft() const { return (static_cast<uint64_t>(m_end - m_cur) + m_unread) / 4; }
+    unsigned beginClassNamed(std::string_view className);
 
-    std::istream& m_in;
-    uint64_t m_bytesLeft = 0;
-    bool m_havePeek = false;
-    uint32_t m_peek = 0;
+    std::istream* m_in = nullptr;
+    int m_fd = -1;
+    std::unique_ptr<char[]> m_block;
+    size_t m_blockSize = 0;
+    const char* m_cur = nullptr; ///< next byte of m_block
+    const char* m_end = nullptr; ///< end of the bytes read into m_block
+    uint64_t m_unread = 0;       ///< bytes of the input not yet in m_block
     unsigned m_libraryVersion = 0;
-    std::set<std::string> m_classesSeen;
+    ProfileClassesSeen m_classesSeen;
 };
 
 } // namespace AppProtection

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
-#include <sstream>
+#include <system_error>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -20,6 +20,7 @@
 
 // Trace levels: a line of level n is written when pdcFlowvalue >= n.
 #define PDC_TRACE(level, ...) WARD_TRACE(pdcFlowvalue, (level)-1, __VA_ARGS__)
+#define PDC_TRACING(level) WARD_TRACING(pdcFlowvalue, (level)-1)
 
 namespace AppProtection {
 
@@ -35,38 +36,6 @@ std::string directoryOf(const std::string& path)
     std::vector<char> buf(path.begin(), path.end());
     buf.push_back('\0');
     return ::dirname(buf.data());
-}
-
-bool writeAll(int fd, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// The whole content of an open regular file; false on a read error.
-bool readAll(int fd, std::string& out)
-{
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return true;
-        out.append(buf, static_cast<size_t>(n));
-    }
 }
 
 } // namespace
@@ -154,25 +123,32 @@ void ProfileDataController::load(const std::string& path, bool createMissing)
         return;
     }
     struct stat st;
-    std::string bytes;
-    bool readable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && readAll(fd, bytes);
-    ::close(fd);
-    if (!readable) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
         PDC_TRACE(1, L"ProfileDataController::loadProfile - %s is not a readable file. Clearing our store.\n",
                   path.c_str());
         clearStores();
         return;
     }
-    if (bytes.empty()) {
+    if (st.st_size == 0) {
+        ::close(fd);
         PDC_TRACE(1, L"ProfileDataController::loadProfile - Empty profile %s\n", path.c_str());
         clearStores();
         return;
     }
     try {
-        std::istringstream in(bytes, std::ios::in | std::ios::binary);
-        readProfile(in, m_appStore, m_depStore);
+        // Parsed as it is read, block by block: the file is never held whole.
+        readProfile(fd, static_cast<uint64_t>(st.st_size), m_appStore, m_depStore);
+        ::close(fd);
         PDC_TRACE(1, L"ProfileDataController::loadProfile - Loaded %s\n", path.c_str());
+    } catch (const std::system_error&) {
+        ::close(fd);
+        PDC_TRACE(1, L"ProfileDataController::loadProfile - %s is not a readable file. Clearing our store.\n",
+                  path.c_str());
+        clearStores();
+        return;
     } catch (...) {
+        ::close(fd);
         PDC_TRACE(1, L"ProfileDataController::loadProfile - Caught exception. Clearing our store and returning.\n");
         clearStores();
         // Kept aside, not overwritten by the next persist: the rules cannot
@@ -190,34 +166,29 @@ void ProfileDataController::load(const std::string& path, bool createMissing)
 
 void ProfileDataController::requeueAppsWithoutDependencies()
 {
-    for (const BasicAppRecord& rule : m_appStore.getAllProfileRules()) {
-        DetailedAppRecord record;
-        if (m_appStore.findAppByName(rule.getAppPath(), record) && record.getDependencies().empty())
-            queueForDependencies(record);
-    }
+    // Copies of those without libraries only, queued once the store's mutex
+    // is released (the queue's mutex comes first in the lock order).
+    std::vector<DetailedAppRecord> without;
+    m_appStore.readAllApps([&](const DetailedAppRecord& r) {
+        if (!r.hasDependencies())
+            without.push_back(r);
+    });
+    for (const DetailedAppRecord& record : without)
+        queueForDependencies(record);
 }
 
 void ProfileDataController::persistProfile(const std::string& path)
 {
     PDC_TRACE(1, L"ProfileDataController::persistProfile - Entry %s\n", path.c_str());
-    // Cleared before the snapshot: an edit made from here on sets it again
-    // and reaches the next persist.
+    // Cleared before the stores are written: an edit made from here on sets
+    // it again and reaches the next persist.
     if (!m_profileChanged.exchange(false)) {
         PDC_TRACE(1, L"ProfileDataController::persistProfile - Profile not changed. Returning\n");
         return;
     }
     bool written = false;
     try {
-        std::string bytes;
-        {
-            // Library lists and the library store change together under
-            // this mutex; the file gets them matching.
-            std::lock_guard<std::mutex> lock(m_depWorkMutex);
-            std::ostringstream out(std::ios::out | std::ios::binary);
-            writeProfile(out, m_appStore, m_depStore);
-            bytes = out.str();
-        }
-        written = writeProfileFile(path, bytes);
+        written = writeProfileFile(path);
     } catch (const std::exception& e) {
         PDC_TRACE(1, L"ProfileDataController::persistProfile - Received exception %s\n", e.what());
     } catch (...) {
@@ -231,7 +202,7 @@ void ProfileDataController::persistProfile(const std::string& path)
     PDC_TRACE(1, L"ProfileDataController::persistProfile - Returning\n");
 }
 
-bool ProfileDataController::writeProfileFile(const std::string& path, const std::string& bytes)
+bool ProfileDataController::writeProfileFile(const std::string& path)
 {
     std::string tmp = path + ".XXXXXX";
     std::vector<char> name(tmp.begin(), tmp.end());
@@ -252,8 +223,20 @@ bool ProfileDataController::writeProfileFile(const std::string& path, const std:
     };
     if (::fchmod(fd, 0660) != 0)
         return fail("fchmod");
-    if (!writeAll(fd, bytes))
+    try {
+        // Library lists and the library store change together under this
+        // mutex; the file gets them matching. Encoded straight into the
+        // temporary file: no copy of the stores or of the text is made.
+        std::lock_guard<std::mutex> lock(m_depWorkMutex);
+        writeProfile(fd, m_appStore, m_depStore);
+    } catch (const std::system_error& e) {
+        errno = e.code().value();
         return fail("write");
+    } catch (...) {
+        ::close(fd);
+        ::unlink(name.data());
+        throw;
+    }
     {
         std::function<void()> hook;
         {
@@ -362,6 +345,10 @@ void ProfileDataController::handlePendingDeps()
             m_workerBusy = false;
             m_drainCondition.notify_all();
             while (m_pendingDeps.empty()) {
+                // Also before the first wait: the flag may have been set, and
+                // its one wake sent, after the test at the loop's top.
+                if (m_stopThreads)
+                    return;
                 m_pendingDepsCondition.wait_for(lock, std::chrono::seconds(2));
                 if (m_stopThreads)
                     return;
@@ -459,14 +446,23 @@ void ProfileDataController::applyDependencies(const std::string& application,
 
 bool ProfileDataController::findRecord(std::string path, DetailedAppRecord& out)
 {
-    if (m_appStore.findAppByName(path, out))
+    return readRecord(path, [&](const DetailedAppRecord& r) { out = r; });
+}
+
+bool ProfileDataController::readRecord(const std::string& path,
+                                       const std::function<void(const DetailedAppRecord&)>& read)
+{
+    if (m_appStore.readAppByName(path, read))
         return true;
     std::string hash = HashGenerator::generateHash(path);
-    std::vector<DetailedAppRecord> found;
-    if (m_appStore.findAppByHash(hash, found) && !found.empty()) {
-        out = found.front();
+    bool found = false;
+    m_appStore.readAppsByHash(hash, [&](const DetailedAppRecord& r) {
+        if (!found)
+            read(r);
+        found = true;
+    });
+    if (found)
         return true;
-    }
     PDC_TRACE(1, L"ProfileDataController::findRecord - Unknown application. Returning false\n");
     return false;
 }
@@ -475,21 +471,26 @@ ProfileDataController::SearchReturnValue ProfileDataController::allowApplication
                                                                                        BasicAppRecord& record)
 {
     PDC_TRACE(1, L"ProfileDataController::allowApplicationLaunch - %s\n", path.c_str());
-    DetailedAppRecord found;
-    if (!findRecord(path, found)) {
+    bool enabled = false, modified = false, execAllowed = false;
+    bool found = readRecord(path, [&](const DetailedAppRecord& r) {
+        record = r; // the rule part only: keys and libraries stay behind
+        enabled = r.getEnabled();
+        modified = r.getAppModified();
+        execAllowed = r.getExecAllowed();
+    });
+    if (!found) {
         PDC_TRACE(1, L"ProfileDataController::allowApplicationLaunch - record not found. returning UNKNOWN_APP\n");
         return UNKNOWN_APP;
     }
-    record = static_cast<const BasicAppRecord&>(found);
-    if (!found.getEnabled()) {
+    if (!enabled) {
         PDC_TRACE(1, L"ProfileDataController::allowApplicationLaunch - Disabled Rule\n");
         return DISABLED_RULE;
     }
-    if (found.getAppModified()) {
+    if (modified) {
         PDC_TRACE(1, L"ProfileDataController::allowApplicationLaunch - Modified application. \n");
         return APP_MODIFIED;
     }
-    SearchReturnValue result = found.getExecAllowed() ? APP_ALLOWED : APP_DENIED;
+    SearchReturnValue result = execAllowed ? APP_ALLOWED : APP_DENIED;
     PDC_TRACE(1, L"ProfileDataController::allowApplicationLaunch - returning %d\n", static_cast<int>(result));
     return result;
 }
@@ -498,26 +499,39 @@ ProfileDataController::SearchReturnValue
 ProfileDataController::allowNetworkAccess(const std::string& path, sockaddr_in& peer, Operation operation,
                                           NWProtocol protocol, BasicAppRecord& record)
 {
-    char address[INET_ADDRSTRLEN] = "";
-    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
-    const char* protocolName = protocol == NW_TCP ? "TCP" : protocol == NW_UDP ? "UDP" : "BOTH";
-    PDC_TRACE(1, L"ProfileDataController::allowNetworkAccess - %s %s:%d %s %d\n", path.c_str(), address,
-              static_cast<int>(ntohs(peer.sin_port)), protocolName, static_cast<int>(operation));
-    DetailedAppRecord found;
-    if (!findRecord(path, found)) {
+    if (PDC_TRACING(1)) {
+        char address[INET_ADDRSTRLEN] = "";
+        ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+        const char* protocolName = protocol == NW_TCP ? "TCP" : protocol == NW_UDP ? "UDP" : "BOTH";
+        PDC_TRACE(1, L"ProfileDataController::allowNetworkAccess - %s %s:%d %s %d\n", path.c_str(), address,
+                  static_cast<int>(ntohs(peer.sin_port)), protocolName, static_cast<int>(operation));
+    }
+    bool enabled = false, modified = false, ruleMatched = false;
+    BasicAppRecord::NetworkAction nwAction = BasicAppRecord::NW_ACTION_BLOCK_ALL;
+    actions action = ACTION_BLOCK;
+    bool found = readRecord(path, [&](const DetailedAppRecord& r) {
+        record = r; // the rule part only: keys and libraries stay behind
+        enabled = r.getEnabled();
+        modified = r.getAppModified();
+        nwAction = r.getNwAction();
+        // Custom rules (also for an unexpected value) are walked where they
+        // are stored.
+        if (nwAction != BasicAppRecord::NW_ACTION_ALLOW_ALL && nwAction != BasicAppRecord::NW_ACTION_BLOCK_ALL)
+            ruleMatched = r.customRuleMatch(peer, operation, protocol, action);
+    });
+    if (!found) {
         PDC_TRACE(1, L"ProfileDataController::allowNetworkAccess - record not found. returning UNKNOWN_APP\n");
         return UNKNOWN_APP;
     }
-    record = static_cast<const BasicAppRecord&>(found);
-    if (!found.getEnabled()) {
+    if (!enabled) {
         PDC_TRACE(1, L"ProfileDataController::allowNetworkAccess - Disabled Rule\n");
         return DISABLED_RULE;
     }
-    if (found.getAppModified()) {
+    if (modified) {
         PDC_TRACE(1, L"ProfileDataController::allowNetworkAccess - Modified application. \n");
         return APP_MODIFIED;
     }
-    switch (found.getNwAction()) {
+    switch (nwAction) {
     case BasicAppRecord::NW_ACTION_ALLOW_ALL:
         PDC_TRACE(1, L"ProfileDataController::allowNetworkAccess - All network access allowed\n");
         return APP_ALLOWED;
@@ -527,9 +541,7 @@ ProfileDataController::allowNetworkAccess(const std::string& path, sockaddr_in& 
     case BasicAppRecord::NW_ACTION_CUSTOM:
         break;
     }
-    // Custom rules, also for an unexpected value.
-    actions action = ACTION_BLOCK;
-    if (found.customRuleMatch(peer, operation, protocol, action)) {
+    if (ruleMatched) {
         PDC_TRACE(1, L"ProfileDataController::allowNetworkAccess - Custom rule matched with action %d\n",
                   static_cast<int>(action));
         return action == ACTION_ALLOW ? APP_ALLOWED : APP_DENIED;

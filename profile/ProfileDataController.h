@@ -117,6 +117,9 @@ protected:
 
 private:
     void load(const std::string& path, bool createMissing);
+    /// Finds the record as findRecord does and hands it to `read` in place,
+    /// under the application store's mutex, instead of copying it out.
+    bool readRecord(const std::string& path, const std::function<void(const DetailedAppRecord&)>& read);
     void clearStores();
     void requeueAppsWithoutDependencies();
     void queueForDependencies(const DetailedAppRecord& record);
@@ -129,7 +132,9 @@ private:
     void prepareLibraries(const std::vector<std::string>& libraries);
     /// Takes the application off each of its libraries (m_depWorkMutex held).
     void releaseLibrariesLocked(const std::string& application, const std::vector<std::string>& libraries);
-    bool writeProfileFile(const std::string& path, const std::string& bytes);
+    /// Encodes both stores into a temporary file beside `path` and renames
+    /// it over `path`; false, with the temporary removed, on a failure.
+    bool writeProfileFile(const std::string& path);
 
     int m_profileFd = -1; ///< the locked descriptor; used by the locking caller only
 

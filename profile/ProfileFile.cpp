@@ -4,9 +4,10 @@
 
 namespace AppProtection {
 
-void writeProfile(std::ostream& out, const ApplicationStore& apps, const DependentStore& deps)
+namespace {
+
+void writeStores(ProfileOArchive& ar, const ApplicationStore& apps, const DependentStore& deps)
 {
-    ProfileOArchive ar(out);
     ar.beginClass(ProfileClass::ApplicationStore);
     apps.save(ar, 0);
     ar.beginClass(ProfileClass::DependentStore);
@@ -14,11 +15,36 @@ void writeProfile(std::ostream& out, const ApplicationStore& apps, const Depende
     ar.finish();
 }
 
+void readStores(ProfileIArchive& ar, ApplicationStore& apps, DependentStore& deps)
+{
+    apps.load(ar, ar.beginClass(ProfileClass::ApplicationStore));
+    deps.load(ar, ar.beginClass(ProfileClass::DependentStore));
+}
+
+} // namespace
+
+void writeProfile(std::ostream& out, const ApplicationStore& apps, const DependentStore& deps)
+{
+    ProfileOArchive ar(out);
+    writeStores(ar, apps, deps);
+}
+
+void writeProfile(int fd, const ApplicationStore& apps, const DependentStore& deps)
+{
+    ProfileOArchive ar(fd);
+    writeStores(ar, apps, deps);
+}
+
 void readProfile(std::istream& in, ApplicationStore& apps, DependentStore& deps)
 {
     ProfileIArchive ar(in);
-    apps.load(ar, ar.beginClass(ProfileClass::ApplicationStore));
-    deps.load(ar, ar.beginClass(ProfileClass::DependentStore));
+    readStores(ar, apps, deps);
+}
+
+void readProfile(int fd, uint64_t size, ApplicationStore& apps, DependentStore& deps)
+{
+    ProfileIArchive ar(fd, size);
+    readStores(ar, apps, deps);
 }
 
 } // namespace AppProtection

@@ -64,11 +64,8 @@ void ProfileRecordIO::load(ProfileIArchive& ar, DetailedAppRecord& r)
     ar.beginClass(ProfileClass::NetworkRuleList);
     uint32_t count = ar.readCount();
     std::list<NetworkRule> rules;
-    for (uint32_t i = 0; i < count; ++i) {
-        NetworkRule rule;
-        load(ar, rule);
-        rules.push_back(rule);
-    }
+    for (uint32_t i = 0; i < count; ++i)
+        load(ar, rules.emplace_back());
     r.nwRules = std::move(rules);
     r.enabled = ar.readBool();
     r.nwAction = static_cast<BasicAppRecord::NetworkAction>(ar.readInt32());
@@ -95,43 +92,27 @@ void ProfileRecordIO::load(ProfileIArchive& ar, DependentRecord& r)
 
 void ProfileRecordIO::saveVector(ProfileOArchive& ar, const std::vector<DetailedAppRecord>& records)
 {
-    ar.beginClass(ProfileClass::AppRecordVector);
-    ar.writeUnsigned(records.size());
-    for (const DetailedAppRecord& r : records)
-        save(ar, r);
+    saveAll(ar, ProfileClass::AppRecordVector, records);
 }
 
 std::vector<DetailedAppRecord> ProfileRecordIO::loadAppVector(ProfileIArchive& ar)
 {
-    ar.beginClass(ProfileClass::AppRecordVector);
-    uint32_t count = ar.readCount();
     std::vector<DetailedAppRecord> records;
-    for (uint32_t i = 0; i < count; ++i) {
-        DetailedAppRecord r;
-        load(ar, r);
-        records.push_back(r);
-    }
+    loadAll<DetailedAppRecord>(ar, ProfileClass::AppRecordVector,
+                               [&](DetailedAppRecord&& r) { records.push_back(std::move(r)); });
     return records;
 }
 
 void ProfileRecordIO::saveVector(ProfileOArchive& ar, const std::vector<DependentRecord>& records)
 {
-    ar.beginClass(ProfileClass::DependentVector);
-    ar.writeUnsigned(records.size());
-    for (const DependentRecord& r : records)
-        save(ar, r);
+    saveAll(ar, ProfileClass::DependentVector, records);
 }
 
 std::vector<DependentRecord> ProfileRecordIO::loadDependentVector(ProfileIArchive& ar)
 {
-    ar.beginClass(ProfileClass::DependentVector);
-    uint32_t count = ar.readCount();
     std::vector<DependentRecord> records;
-    for (uint32_t i = 0; i < count; ++i) {
-        DependentRecord r;
-        load(ar, r);
-        records.push_back(r);
-    }
+    loadAll<DependentRecord>(ar, ProfileClass::DependentVector,
+                             [&](DependentRecord&& r) { records.push_back(std::move(r)); });
     return records;
 }
 

@@ -1,6 +1,8 @@
 // The records' fields in the profile file, in their stored order.
 #pragma once
 
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "DependentRecord.h"
@@ -28,6 +30,40 @@ public:
     static std::vector<DetailedAppRecord> loadAppVector(ProfileIArchive& ar);
     static void saveVector(ProfileOArchive& ar, const std::vector<DependentRecord>& records);
     static std::vector<DependentRecord> loadDependentVector(ProfileIArchive& ar);
+
+    /// A collection of records: its preamble (as `className`), its count and
+    /// every record of `records` (any container with size()), in its order.
+    template <class Records> static void saveAll(ProfileOArchive& ar, const char* className, const Records& records)
+    {
+        ar.beginClass(className);
+        ar.writeUnsigned(records.size());
+        for (const auto& r : records)
+            save(ar, r);
+    }
+    /// Reads such a collection into a new index set: each record is moved
+    /// in as soon as it is read, through the first index with its end as
+    /// the hint (a store writes its records in that index's order). A record
+    /// whose unique key repeats one already read is dropped.
+    template <class Set, class Record = typename Set::value_type>
+    static Set loadSet(ProfileIArchive& ar, const char* className)
+    {
+        Set loaded;
+        auto& first = loaded.template get<0>();
+        loadAll<Record>(ar, className, [&](Record&& r) { first.insert(first.end(), std::move(r)); });
+        return loaded;
+    }
+    /// Reads such a collection, handing each record to `take` as soon as it
+    /// is read (by rvalue: it may be moved away).
+    template <class Record, class Take> static void loadAll(ProfileIArchive& ar, const char* className, Take&& take)
+    {
+        ar.beginClass(className);
+        uint32_t count = ar.readCount();
+        for (uint32_t i = 0; i < count; ++i) {
+            Record r;
+            load(ar, r);
+            take(std::move(r));
+        }
+    }
 };
 
 } // namespace AppProtection

@@ -3,7 +3,8 @@
 // The host program defines `logFilePtr` and `traceInited` and exports them
 // (link with -rdynamic); libraries only declare them. A line is written when
 // the component's level is above the line's threshold, `traceInited` is
-// non-zero and `logFilePtr` is set.
+// non-zero and `logFilePtr` is set. All three are checked before anything is
+// formatted, so a line that no file receives costs a few loads.
 #pragma once
 
 #include <cstdarg>
@@ -34,6 +35,15 @@ __attribute__((visibility("default"))) inline std::mutex& traceMutex()
 /// Levels are plain ints written by the loader while other threads trace.
 inline int level(const int& v) { return __atomic_load_n(&v, __ATOMIC_RELAXED); }
 inline void setLevel(int& v, int value) { __atomic_store_n(&v, value, __ATOMIC_RELAXED); }
+
+/// Tracing is set up and a file is open. Read without the lock: a line is
+/// formatted only when this holds, and written only when it still holds under
+/// the lock (a file closed in between receives nothing).
+inline bool fileOpen()
+{
+    return __atomic_load_n(&traceInited, __ATOMIC_RELAXED) != 0
+           && __atomic_load_n(&logFilePtr, __ATOMIC_RELAXED) != nullptr;
+}
 
 /// Decodes UTF-8 bytes into wide characters; a byte that does not start a
 /// valid sequence becomes the four characters "\xNN".
@@ -82,7 +92,7 @@ inline void closeLogFile()
     std::lock_guard<std::mutex> lock(traceMutex());
     if (logFilePtr != nullptr) {
         std::fclose(logFilePtr);
-        logFilePtr = nullptr;
+        __atomic_store_n(&logFilePtr, nullptr, __ATOMIC_RELAXED);
     }
 }
 
@@ -93,7 +103,7 @@ inline void openLogFile(const char* path)
     std::lock_guard<std::mutex> lock(traceMutex());
     if (logFilePtr != nullptr)
         std::fclose(logFilePtr);
-    logFilePtr = path ? std::fopen(path, "a+") : nullptr;
+    __atomic_store_n(&logFilePtr, path ? std::fopen(path, "a+") : nullptr, __ATOMIC_RELAXED);
     __atomic_store_n(&traceInited, 1, __ATOMIC_RELAXED);
 }
 
@@ -108,9 +118,14 @@ inline void writeLine(const wchar_t* fmt, ...)
 
 } // namespace wardtrace
 
+/// True when a line of `threshold` would be written now; for work done only
+/// to feed a trace line.
+#define WARD_TRACING(levelVar, threshold) (::wardtrace::level(levelVar) > (threshold) && ::wardtrace::fileOpen())
+
 /// WARD_TRACE(levelVariable, threshold, L"Class::method - text %s\n", args...)
+/// The arguments are evaluated only for a line that is to be written.
 #define WARD_TRACE(levelVar, threshold, ...)                          \
     do {                                                              \
-        if (::wardtrace::level(levelVar) > (threshold))               \
+        if (WARD_TRACING(levelVar, threshold))                        \
             ::wardtrace::writeLine(__VA_ARGS__);                      \
     } while (0)

@@ -3,6 +3,7 @@
 // invariant. Executables and libraries are real files; a scripted scanner
 // says which are executables and what they load.
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include <arpa/inet.h>
@@ -17,6 +18,7 @@
 #include "PdcSupport.h"
 #include "ProfileFile.h"
 #include "ScriptedScanner.h"
+#include "TraceCapture.h"
 
 using namespace AppProtection;
 using pdctest::Probe;
@@ -375,6 +377,89 @@ TEST_F(Pdc, UnknownProgramsAreMatchedByContent)
             EXPECT_EQ(e.getExceptionId(), FILE_NOT_FOUND);
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    }
+}
+
+TEST_F(Pdc, DecisionTraceLinesWithATraceFileOpen)
+{
+    std::string a = exe("A"), b = exe("B"), c = exe("C");
+    NetworkRule https;
+    https.setOrder(1);
+    https.setPortRange("443");
+    https.setNWProtocol(NW_TCP_UDP);
+    https.setDirection(INCOMING_OUTGOING_CONNECTION);
+    BasicAppRecord ra = rule(a, true, BasicAppRecord::NW_ACTION_CUSTOM);
+    ra.setNwRules({https});
+    BasicAppRecord rb = rule(b, false, BasicAppRecord::NW_ACTION_CUSTOM);
+    BasicAppRecord rc = rule(c);
+    rc.setEnabled(false);
+    Probe p;
+    for (BasicAppRecord* r : {&ra, &rb, &rc})
+        ASSERT_EQ(p.addAppToProfile(*r), SUCCESS);
+    p.drainPendingDeps();
+    std::string copy = dir / "copy", other = dir / "other";
+    std::filesystem::copy_file(a, copy);
+    testfiles::writeFile(other, "unknown content");
+    const std::string hashA = pdctest::md5sum(a), hashOther = pdctest::md5sum(other);
+
+    testfiles::TraceCapture trace({{&pdcFlowvalue, 2}, {&appStoreFlowvalue, 3}, {&hashGenFlagvalue, 0}});
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = htonl(0x0a010203);
+    peer.sin_port = 443;
+    auto launch = [&](const std::string& path) {
+        BasicAppRecord out;
+        return p.allowApplicationLaunch(path, out);
+    };
+    auto connect = [&](const std::string& path) {
+        BasicAppRecord out;
+        return p.allowNetworkAccess(path, peer, OUTGOING_CONNECTION, NW_TCP, out);
+    };
+    const std::string pdc = "ProfileDataController::", store = "ApplicationStore::";
+    struct Case {
+        const char* name;
+        std::function<ProfileDataController::SearchReturnValue()> decide;
+        ProfileDataController::SearchReturnValue want;
+        std::string lines;
+    } cases[] = {
+        {"stored, allowed", [&] { return launch(a); }, ProfileDataController::APP_ALLOWED,
+         pdc + "allowApplicationLaunch - " + a + "\n" + store + "findAppByName - Acquired Lock\n" + store
+             + "findAppByName - " + a + " found True\n" + pdc + "allowApplicationLaunch - returning 1\n"},
+        {"stored, denied", [&] { return launch(b); }, ProfileDataController::APP_DENIED,
+         pdc + "allowApplicationLaunch - " + b + "\n" + store + "findAppByName - Acquired Lock\n" + store
+             + "findAppByName - " + b + " found True\n" + pdc + "allowApplicationLaunch - returning 2\n"},
+        {"disabled", [&] { return launch(c); }, ProfileDataController::DISABLED_RULE,
+         pdc + "allowApplicationLaunch - " + c + "\n" + store + "findAppByName - Acquired Lock\n" + store
+             + "findAppByName - " + c + " found True\n" + pdc + "allowApplicationLaunch - Disabled Rule\n"},
+        {"found by content", [&] { return launch(copy); }, ProfileDataController::APP_ALLOWED,
+         pdc + "allowApplicationLaunch - " + copy + "\n" + store + "findAppByName - Acquired Lock\n" + store
+             + "findAppByName - " + copy + " found False\n" + store + "findAppByHash - Acquired Lock\n" + store
+             + "findAppByHash - comparing " + a + "\n" + store + "findAppByHash - " + hashA
+             + " found 1 records True\n" + pdc + "allowApplicationLaunch - returning 1\n"},
+        {"unknown", [&] { return launch(other); }, ProfileDataController::UNKNOWN_APP,
+         pdc + "allowApplicationLaunch - " + other + "\n" + store + "findAppByName - Acquired Lock\n" + store
+             + "findAppByName - " + other + " found False\n" + store + "findAppByHash - Acquired Lock\n" + store
+             + "findAppByHash - " + hashOther + " found 0 records False\n" + pdc
+             + "findRecord - Unknown application. Returning false\n" + pdc
+             + "allowApplicationLaunch - record not found. returning UNKNOWN_APP\n"},
+        {"custom rule matches", [&] { return connect(a); }, ProfileDataController::APP_ALLOWED,
+         pdc + "allowNetworkAccess - " + a + " 10.1.2.3:" + std::to_string(ntohs(443)) + " TCP 103\n" + store
+             + "findAppByName - Acquired Lock\n" + store + "findAppByName - " + a + " found True\n" + pdc
+             + "allowNetworkAccess - Custom rule matched with action 1\n"},
+        {"no custom rule, fallback", [&] { return connect(b); }, ProfileDataController::APP_DENIED,
+         pdc + "allowNetworkAccess - " + b + " 10.1.2.3:" + std::to_string(ntohs(443)) + " TCP 103\n" + store
+             + "findAppByName - Acquired Lock\n" + store + "findAppByName - " + b + " found True\n" + pdc
+             + "allowNetworkAccess - No custom rule matched. Fallback 2\n"},
+        {"disabled connection", [&] { return connect(c); }, ProfileDataController::DISABLED_RULE,
+         pdc + "allowNetworkAccess - " + c + " 10.1.2.3:" + std::to_string(ntohs(443)) + " TCP 103\n" + store
+             + "findAppByName - Acquired Lock\n" + store + "findAppByName - " + c + " found True\n" + pdc
+             + "allowNetworkAccess - Disabled Rule\n"},
+    };
+    trace.take();
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        EXPECT_EQ(k.decide(), k.want);
+        EXPECT_EQ(trace.take(), k.lines);
     }
 }
 

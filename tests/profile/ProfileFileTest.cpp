@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <boost/archive/archive_exception.hpp>
 #include <boost/archive/text_wiarchive.hpp>
 #include <boost/serialization/list.hpp>
@@ -253,6 +256,22 @@ TEST(ProfileRead, RepeatedPathKeepsTheFirst)
     EXPECT_EQ(apps.getAllProfileRules().size(), 1u);
 }
 
+TEST(ProfileRead, RecordsOutOfPathOrderAllLoad)
+{
+    std::string text = "22 serialization::archive 3 0 0 0 0 2 0 0 2 /b 1 h 1 g 0 0 0 0 0 1 0 0 0 1 1 "
+                       "2 /a 1 i 1 k 0 0 0 0 0 1 2 0 0 0 0 0";
+    ApplicationStore apps;
+    DependentStore deps;
+    read(ucs4be(text), apps, deps);
+    DetailedAppRecord a, b;
+    ASSERT_TRUE(apps.findAppByName("/a", a));
+    ASSERT_TRUE(apps.findAppByName("/b", b));
+    EXPECT_EQ(a.getAppGroup(), "k");
+    EXPECT_EQ(b.getAppGroup(), "g");
+    EXPECT_EQ(written(apps, deps), ucs4be("22 serialization::archive 3 0 0 0 0 2 0 0 2 /a 1 i 1 k 0 0 0 0 0 0 0 0 0 1 2 "
+                                          "2 /b 1 h 1 g 0 0 0 1 0 1 1 0 0 0 0 0"));
+}
+
 TEST(ProfileRead, RuleListIsTakenAsRead)
 {
     // One record with rules of orders 2, 1, 2 read straight from the file.
@@ -478,6 +497,92 @@ TEST(ProfileOracle, BoostReadsRecordsWithRules)
     ASSERT_EQ(d.deps.size(), 1u);
     EXPECT_EQ(d.deps[0].numApps, 3u);
     EXPECT_EQ(d.deps[0].apps, (Paths{"/a", "/b", "/a"}));
+}
+
+// ------------------------------------------------------------ blocks
+
+/// One application whose path and group are long enough that the 1 MiB
+/// block boundary (character 262144) falls near the path's end.
+std::string longRecordText(const std::string& path, const std::string& group)
+{
+    std::string text = "22 serialization::archive 3 0 0 0 0 1 0 0 " + std::to_string(path.size()) + " " + path + " 0  "
+                       + std::to_string(group.size()) + " " + group;
+    for (int i = 0; i < 9; ++i)
+        text += " 0";
+    text += " 1 1";
+    for (int i = 0; i < 5; ++i)
+        text += " 0";
+    return text;
+}
+
+TEST(ProfileBlocks, TokensAcrossTheBlockBoundaryWriteAndReadWhole)
+{
+    TempDir dir;
+    const std::string group(100000, 'g');
+    // The path starts at character 49: these lengths put the boundary inside
+    // the path, on the blanks and digits after it and inside the group's
+    // six-digit length.
+    for (size_t length = 262144 - 49 - 12; length <= 262144 - 49 + 6; ++length) {
+        SCOPED_TRACE(length);
+        std::string path(length, 'p');
+        path[0] = '/';
+        path[length - 1] = '\xe9';
+        ApplicationStore apps;
+        DependentStore deps;
+        DetailedAppRecord r;
+        r.setAppPath(path);
+        r.setAppGroup(group);
+        r.setEnabled(true);
+        ASSERT_TRUE(apps.addApp(r));
+        const std::string want = ucs4be(longRecordText(path, group));
+        ASSERT_GT(want.size(), 1u << 20);
+        EXPECT_EQ(written(apps, deps), want);
+
+        const std::string file = dir / "profile";
+        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        writeProfile(fd, apps, deps);
+        ::close(fd);
+        ASSERT_EQ(testfiles::readFile(file), want);
+
+        ApplicationStore apps2;
+        DependentStore deps2;
+        fd = ::open(file.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        readProfile(fd, want.size(), apps2, deps2);
+        ::close(fd);
+        DetailedAppRecord got;
+        ASSERT_TRUE(apps2.findAppByName(path, got));
+        EXPECT_EQ(got.getAppGroup(), group);
+        EXPECT_TRUE(got.getEnabled());
+    }
+    // Boost's own reader agrees across the boundary.
+    std::string path(262144 - 49 - 3, 'q');
+    ApplicationStore apps;
+    DependentStore deps;
+    DetailedAppRecord r;
+    r.setAppPath(path);
+    r.setAppGroup(group);
+    ASSERT_TRUE(apps.addApp(r));
+    AppStoreM a;
+    DepStoreM d;
+    readWithBoost(written(apps, deps), a, d);
+    ASSERT_EQ(a.apps.size(), 1u);
+    EXPECT_EQ(a.apps[0].path, path);
+    EXPECT_EQ(a.apps[0].group, group);
+}
+
+TEST(ProfileBlocks, FileShorterThanAnnouncedIsRefused)
+{
+    TempDir dir;
+    const std::string file = dir / "profile";
+    testfiles::writeFile(file, ucs4be(kExample));
+    int fd = ::open(file.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ApplicationStore apps;
+    DependentStore deps;
+    EXPECT_THROW(readProfile(fd, ucs4be(kExample).size() + 400, apps, deps), boost::archive::archive_exception);
+    ::close(fd);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Application rule records: rule lists, matching, equality, dumps.
 #include <sstream>
 #include <string>
+#include <type_traits>
 
 #include <arpa/inet.h>
 
@@ -245,6 +246,40 @@ TEST(DetailedRecord, FromRuleTakesNoFingerprintAssignmentKeepsIt)
     EXPECT_EQ(DetailedAppRecord::PathKey()(copy), "/bin/a");
     EXPECT_EQ(DetailedAppRecord::HashKey()(copy), "storedhash");
     EXPECT_EQ(DetailedAppRecord::GroupKey()(copy), "/bin");
+}
+
+TEST(DetailedRecord, MoveGivesTheValueOfACopy)
+{
+    static_assert(std::is_nothrow_move_constructible<DetailedAppRecord>::value, "vectors move, not copy");
+    // Rules of orders 2, 1, 2 as a file carries them: a copy sorts them and
+    // keeps one per order, and so must a move.
+    std::istringstream in(testfiles::ucs4be("22 serialization::archive 3 0 0 2 /a 1 h 1 g 1 0 0 1 2 /l 0 1 0 0 3 0 0"
+                                            " 2 0 6 ANY_IP 0 0 0 3 2 104 8 ANY_PORT"
+                                            " 1 0 6 ANY_IP 0 0 0 3 1 104 8 ANY_PORT"
+                                            " 2 0 6 ANY_IP 0 0 0 3 1 104 8 ANY_PORT 1 3"));
+    ProfileIArchive ar(in);
+    DetailedAppRecord read;
+    ProfileRecordIO::load(ar, read);
+    ASSERT_EQ(read.getNwRules().size(), 3u);
+    DetailedAppRecord copy(read);
+    DetailedAppRecord moved(std::move(read));
+    DetailedAppRecord assigned;
+    assigned.setAppPath("/old");
+    assigned = std::move(moved);
+    for (const DetailedAppRecord* r : {&copy, &assigned}) {
+        EXPECT_EQ(DetailedAppRecord::PathKey()(*r), "/a");
+        EXPECT_EQ(DetailedAppRecord::HashKey()(*r), "h");
+        EXPECT_EQ(DetailedAppRecord::GroupKey()(*r), "g");
+        EXPECT_EQ(r->getAppPath(), "/a");
+        EXPECT_TRUE(r->getAppModified());
+        EXPECT_EQ(r->getDependencies(), std::vector<std::string>{"/l"});
+        std::list<NetworkRule> rules = r->getNwRules();
+        ASSERT_EQ(rules.size(), 2u);
+        EXPECT_EQ(rules.front().getOrder(), 1);
+        EXPECT_EQ(rules.back().getOrder(), 2);
+        EXPECT_EQ(rules.back().getAction(), ACTION_BLOCK); // the first of order 2
+        EXPECT_EQ(r->getNwAction(), BasicAppRecord::NW_ACTION_CUSTOM);
+    }
 }
 
 TEST(DependentRecordList, SetAppListSetsCount)

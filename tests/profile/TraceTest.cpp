@@ -74,6 +74,36 @@ TEST_F(TraceFile, NothingWithoutTraceInitedOrFile)
     EXPECT_EQ(contents(), "");
 }
 
+TEST_F(TraceFile, ArgumentsAreEvaluatedOnlyForALineThatIsWritten)
+{
+    struct Case {
+        const char* name;
+        int level, inited;
+        bool file;
+        int evaluations;
+    } cases[] = {
+        {"written", 1, 1, true, 1},
+        {"level too low", 0, 1, true, 0},
+        {"no file", 1, 1, false, 0},
+        {"not set up", 1, 0, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        traceInited = c.inited;
+        logFilePtr = c.file ? file_ : nullptr;
+        int evaluations = 0;
+        auto argument = [&] {
+            ++evaluations;
+            return "x";
+        };
+        EXPECT_EQ(WARD_TRACING(c.level, 0), c.evaluations == 1);
+        WARD_TRACE(c.level, 0, L"E - %s\n", argument());
+        EXPECT_EQ(evaluations, c.evaluations);
+    }
+    logFilePtr = file_;
+    EXPECT_EQ(contents(), "E - x\n");
+}
+
 TEST_F(TraceFile, NarrowArgumentsKeepUtf8AndEscapeInvalidBytes)
 {
     int lvl = 1;
