@@ -9,13 +9,10 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdint>
-#include <cwchar>
 #include <mutex>
 #include <string>
-#include <vector>
 
-#include "Utf8.h"
+#include "WideFormat.h"
 
 extern FILE* logFilePtr;
 extern int traceInited;
@@ -49,31 +46,14 @@ inline bool fileOpen()
 /// valid sequence becomes the four characters "\xNN".
 inline std::wstring decodeEscaped(const char* s, size_t n)
 {
-    return wardutf8::decode(s, n, [](std::wstring& out, unsigned char b) {
-        static const char hex[] = "0123456789abcdef";
-        out += L"\\x";
-        out.push_back(static_cast<wchar_t>(hex[b >> 4]));
-        out.push_back(static_cast<wchar_t>(hex[b & 0xF]));
-    });
+    return wardformat::decode(s, n, wardformat::InvalidByte::HexEscape);
 }
 
-/// Formats a whole line: the wide format is narrowed (formats are ASCII),
-/// printed with the narrow printf so that "%s" passes bytes through, then
-/// widened with invalid bytes escaped.
+/// Formats a whole line with the formatter the broker's log uses, invalid
+/// bytes escaped as "\xNN".
 inline std::wstring formatLine(const wchar_t* fmt, va_list ap)
 {
-    std::string narrowFmt;
-    for (const wchar_t* p = fmt; *p; ++p)
-        narrowFmt.push_back(static_cast<unsigned>(*p) < 0x80 ? static_cast<char>(*p) : '?');
-    va_list probe;
-    va_copy(probe, ap);
-    int n = std::vsnprintf(nullptr, 0, narrowFmt.c_str(), probe);
-    va_end(probe);
-    if (n < 0)
-        return L"(unprintable trace line: " + decodeEscaped(narrowFmt.data(), narrowFmt.size()) + L")\n";
-    std::vector<char> buf(static_cast<size_t>(n) + 1);
-    std::vsnprintf(buf.data(), buf.size(), narrowFmt.c_str(), ap);
-    return decodeEscaped(buf.data(), static_cast<size_t>(n));
+    return wardformat::format(fmt, ap, wardformat::InvalidByte::HexEscape);
 }
 
 inline void writeFormatted(const std::wstring& line)
@@ -90,6 +70,17 @@ inline void writeFormatted(const std::wstring& line)
 inline void closeLogFile()
 {
     std::lock_guard<std::mutex> lock(traceMutex());
+    if (logFilePtr != nullptr) {
+        std::fclose(logFilePtr);
+        __atomic_store_n(&logFilePtr, nullptr, __ATOMIC_RELAXED);
+    }
+}
+
+/// Ends tracing: `traceInited` 0 and the file closed, both under the lock.
+inline void endTracing()
+{
+    std::lock_guard<std::mutex> lock(traceMutex());
+    __atomic_store_n(&traceInited, 0, __ATOMIC_RELAXED);
     if (logFilePtr != nullptr) {
         std::fclose(logFilePtr);
         __atomic_store_n(&logFilePtr, nullptr, __ATOMIC_RELAXED);
