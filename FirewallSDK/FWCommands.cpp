@@ -175,12 +175,7 @@ FWCommands::~FWCommands()
     }
     FW_TRACE(4, L"%s - Finished\n", "~FWCommands");
     // Releasing the store ends the host's tracing.
-    std::lock_guard<std::mutex> lock(wardtrace::traceMutex());
-    __atomic_store_n(&traceInited, 0, __ATOMIC_RELAXED);
-    if (logFilePtr != nullptr) {
-        std::fclose(logFilePtr);
-        logFilePtr = nullptr;
-    }
+    wardtrace::endTracing();
 }
 
 // ---- the file lock ---------------------------------------------------------

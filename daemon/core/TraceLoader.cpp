@@ -82,15 +82,8 @@ void reloadTracing(int signum)
     if (signum != SIGHUP)
         return;
     try {
-        {
-            // Writers test both under the same lock, so none sees a closed file.
-            std::lock_guard<std::mutex> lock(wardtrace::traceMutex());
-            __atomic_store_n(&traceInited, 0, __ATOMIC_RELAXED);
-            if (logFilePtr != nullptr) {
-                std::fclose(logFilePtr);
-                logFilePtr = nullptr;
-            }
-        }
+        // Under the writers' lock, so none writes to the closed file.
+        wardtrace::endTracing();
         ConfigController* config = ConfigController::getInstance();
         std::string flagPath = config->getTraceFlagPath();
         std::string tracePath = config->getTraceFilePath();
