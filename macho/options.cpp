@@ -1,4 +1,4 @@
-#include "macho/options.h"
+#include "options.h"
 
 extern "C" {
 

@@ -2,10 +2,10 @@
 // archive member.
 #pragma once
 
-#include "macho/libstuff/bytesex.h"
-#include "macho/libstuff/lcview.h"
-#include "macho/libstuff/ofile.h"
-#include "macho/scanner.h"
+#include "libstuff/bytesex.h"
+#include "libstuff/lcview.h"
+#include "libstuff/ofile.h"
+#include "scanner.h"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
-#include "macho/processor.h"
+#include "processor.h"
 
-#include "macho/libstuff/errors.h"
-#include "macho/options.h"
-#include "macho/print/printers.h"
+#include "libstuff/errors.h"
+#include "options.h"
+#include "print/printers.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -16,23 +16,9 @@ class RealScanner : public DependencyScanner {
 public:
     int getDependantLibraries(const char* path, dependant_libraries* libs) override
     {
-#if WARD_HAVE_MACHO_SCANNER
         return ::getDependantLibraries(path, libs);
-#else
-        (void)path;
-        (void)libs;
-        return 0;
-#endif
     }
-    int isFileMachOExecutable(const char* path) override
-    {
-#if WARD_HAVE_MACHO_SCANNER
-        return ::isFileMachOExecutable(path);
-#else
-        (void)path;
-        return 0;
-#endif
-    }
+    int isFileMachOExecutable(const char* path) override { return ::isFileMachOExecutable(path); }
 };
 
 RealScanner g_realScanner;

@@ -8,19 +8,7 @@
 #include <string>
 #include <vector>
 
-#if __has_include("macho/scanner.h")
-#include "macho/scanner.h"
-#define WARD_HAVE_MACHO_SCANNER 1
-#else
-// The scanner's result record, as macho/scanner.h declares it.
-extern "C" {
-typedef struct dependant_libraries {
-    int32_t count;
-    char** names;
-} dependant_libraries;
-}
-#define WARD_HAVE_MACHO_SCANNER 0
-#endif
+#include "scanner.h"
 
 namespace AppProtection {
 
@@ -51,8 +39,6 @@ public:
     /// Replaces the scanner (null: the real one). The caller keeps
     /// ownership and keeps it alive until it is replaced. For tests.
     static void setScanner(DependencyScanner* scanner);
-    /// Whether the real scanner is built into this library.
-    static bool haveRealScanner() { return WARD_HAVE_MACHO_SCANNER != 0; }
 
     virtual ~DependentGenerator();
 

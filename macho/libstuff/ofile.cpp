@@ -2,8 +2,8 @@
 
 #include "arutil.h"
 #include "errors.h"
-#include "macho/options.h"
-#include "macho/print/printers.h"
+#include "options.h"
+#include "print/printers.h"
 
 #include <cstdio>
 #include <cstdlib>

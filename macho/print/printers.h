@@ -3,8 +3,8 @@
 // (macho/options.h) is set; nothing in the system sets one.
 #pragma once
 
-#include "macho/libstuff/lcview.h"
-#include "macho/libstuff/ofile.h"
+#include "libstuff/lcview.h"
+#include "libstuff/ofile.h"
 
 #include <cstdint>
 

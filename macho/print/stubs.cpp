@@ -1,6 +1,6 @@
 // Placeholders until the printers and disassemblers are built: they print
 // nothing.
-#include "macho/print/printers.h"
+#include "print/printers.h"
 
 namespace macho {
 

@@ -1,5 +1,5 @@
 // Architecture names, families, stack addresses and the host's processor.
-#include "macho/libstuff/arch.h"
+#include "libstuff/arch.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // units, round trips of every routine, and the archive's byte order.
 #include "DriverRun.h"
 
-#include "macho/libstuff/bitfields.h"
-#include "macho/libstuff/bytesex.h"
+#include "libstuff/bitfields.h"
+#include "libstuff/bytesex.h"
 
 #include <gtest/gtest.h>
 

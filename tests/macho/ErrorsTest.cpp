@@ -1,6 +1,6 @@
 // Reports on standard error and the allocation helpers.
-#include "macho/libstuff/errors.h"
-#include "macho/libstuff/ofile.h"
+#include "libstuff/errors.h"
+#include "libstuff/ofile.h"
 
 #include <gtest/gtest.h>
 

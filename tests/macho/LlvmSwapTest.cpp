@@ -1,6 +1,6 @@
 // Our conversion of plain records against LLVM's MachO::swapStruct on
 // random bytes (header-only use of llvm/BinaryFormat/MachO.h).
-#include "macho/libstuff/bytesex.h"
+#include "libstuff/bytesex.h"
 
 #include <llvm/BinaryFormat/MachO.h>
 

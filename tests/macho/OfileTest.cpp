@@ -2,10 +2,10 @@
 // record, in process.
 #include "DriverRun.h"
 
-#include "macho/libstuff/arch.h"
-#include "macho/libstuff/ofile.h"
-#include "macho/options.h"
-#include "macho/processor.h"
+#include "libstuff/arch.h"
+#include "libstuff/ofile.h"
+#include "options.h"
+#include "processor.h"
 
 #include <gtest/gtest.h>
 

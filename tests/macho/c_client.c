@@ -1,7 +1,7 @@
 /* A C caller of the scanner's public header: it must compile as C and link
  * by the plain names. Exits 0 when PATH gives EXPECTED names and executable
  * answer EXEC. Usage: macho_c_client PATH EXPECTED EXEC */
-#include "macho/scanner.h"
+#include "scanner.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -4,9 +4,9 @@
 //
 //   macho_scan_driver MODE PATH ANSWERS [--limit-as BYTES] [--vflag] [--fflag] [--Wflag]
 //   MODE: deps | exec | member:NAME
-#include "macho/libstuff/ofile.h"
-#include "macho/options.h"
-#include "macho/scanner.h"
+#include "libstuff/ofile.h"
+#include "options.h"
+#include "scanner.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -144,8 +144,6 @@ class DependentGeneratorReal : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!DependentGenerator::haveRealScanner())
-            GTEST_SKIP() << "the Mach-O scanner is not built into librulebook";
         const std::string d = dir.path();
         pdctest::MachO m(d);
         std::string x = m.object("x", "int x(void){return 1;}\n");
