@@ -51,8 +51,8 @@ namespace {
 std::string dotted(uint32_t hostOrder)
 {
     uint32_t net = htonl(hostOrder);
-    char buf[addr::ADDR_TEXT_SIZE];
-    return addr::addr2ascii(AF_INET, &net, 4, buf) ? std::string(buf) : std::string();
+    char buf[addrshim::ADDR_TEXT_SIZE];
+    return addrshim::addr2ascii(AF_INET, &net, 4, buf) ? std::string(buf) : std::string();
 }
 
 bool parseDotted(const std::string& text, uint32_t& hostOrder)
@@ -63,7 +63,7 @@ bool parseDotted(const std::string& text, uint32_t& hostOrder)
         if (std::isspace(static_cast<unsigned char>(c)))
             return false; // inet_aton stops at a blank and ignores the rest
     uint32_t net;
-    if (addr::ascii2addr(AF_INET, text.c_str(), &net) != 4)
+    if (addrshim::ascii2addr(AF_INET, text.c_str(), &net) != 4)
         return false;
     hostOrder = ntohl(net);
     return true;

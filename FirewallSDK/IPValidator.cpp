@@ -102,7 +102,7 @@ int IPValidator::isValidIPAddr(const char* text)
         return 2;
     }
     uint32_t converted = 0;
-    if (addr::ascii2addr(AF_INET, text, &converted) != 4) {
+    if (addrshim::ascii2addr(AF_INET, text, &converted) != 4) {
         IPV_TRACE(2, L"%s - Invalid IP Address %s\n", "isValidIPAddr", text);
         return 3;
     }
@@ -113,13 +113,13 @@ int IPValidator::isValidIPAddr(const char* text)
 int IPValidator::validateAddr(std::string text, ADDR_TYPE& type)
 {
     IPV_TRACE(4, L"%s - Called with IP Address %s\n", "validateAddr", text.c_str());
-    char buf[addr::ADDR_TEXT_SIZE];
+    char buf[addrshim::ADDR_TEXT_SIZE];
 
     std::string::size_type slash = text.find('/');
     if (slash == std::string::npos) {
         int code = isValidIPAddr(text.c_str());
         if (code == 0) {
-            if (addr::addr2ascii(AF_INET, &address, 4, buf) == nullptr) {
+            if (addrshim::addr2ascii(AF_INET, &address, 4, buf) == nullptr) {
                 IPV_TRACE(2, L"%s - Failed to convert back doted IP Address\n", "validateAddr");
                 IPV_TRACE(2, L"%s - Unknown error while validating inout str %s\n", "validateAddr", text.c_str());
                 return 7;
@@ -133,7 +133,7 @@ int IPValidator::validateAddr(std::string text, ADDR_TYPE& type)
         if (code == 6) {
             std::vector<uint32_t> addresses;
             std::string officialName;
-            if (text.size() > LONGEST_HOST_NAME || !addr::resolveHost(text, addresses, officialName)) {
+            if (text.size() > LONGEST_HOST_NAME || !addrshim::resolveHost(text, addresses, officialName)) {
                 IPV_TRACE(2, L"%s - Unable to resolve host name\n", "validateAddr");
                 return 3;
             }
@@ -143,7 +143,7 @@ int IPValidator::validateAddr(std::string text, ADDR_TYPE& type)
                 IPV_TRACE(4, L"%s - Hostname : \n", "validateAddr");
             std::string joined;
             for (uint32_t a : addresses) {
-                if (addr::addr2ascii(AF_INET, &a, 4, buf) == nullptr)
+                if (addrshim::addr2ascii(AF_INET, &a, 4, buf) == nullptr)
                     continue;
                 if (!joined.empty())
                     joined += ",";
@@ -173,7 +173,7 @@ int IPValidator::validateAddr(std::string text, ADDR_TYPE& type)
         return 5;
     }
     uint32_t masked = address & mask;
-    if (addr::addr2ascii(AF_INET, &masked, 4, buf) == nullptr) {
+    if (addrshim::addr2ascii(AF_INET, &masked, 4, buf) == nullptr) {
         IPV_TRACE(2, L"%s - After mask invalid IP Address\n", "validateAddr");
         return 1;
     }

@@ -7,8 +7,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-namespace FirewallSDK {
-namespace addr {
+namespace addrshim {
 
 int ascii2addr(int af, const char* text, void* result)
 {
@@ -56,5 +55,4 @@ bool resolveHost(const std::string& name, std::vector<uint32_t>& addresses, std:
     return true;
 }
 
-} // namespace addr
-} // namespace FirewallSDK
+} // namespace addrshim

@@ -1,14 +1,13 @@
-// Dotted IPv4 text to address and back, and host-name lookup, over glibc
-// (inet_aton, inet_ntop, gethostbyname_r). Addresses are 4 bytes in network
-// byte order.
+// Stand-ins for the Mac's ascii2addr and addr2ascii, and host-name lookup,
+// over glibc (inet_aton, inet_ntop, gethostbyname_r). Addresses are 4 bytes
+// in network byte order.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace FirewallSDK {
-namespace addr {
+namespace addrshim {
 
 /// Buffer size addr2ascii needs.
 const int ADDR_TEXT_SIZE = 20;
@@ -25,5 +24,4 @@ char* addr2ascii(int af, const void* address, int len, char* buf);
 /// Returns false when the name does not resolve.
 bool resolveHost(const std::string& name, std::vector<uint32_t>& addresses, std::string& officialName);
 
-} // namespace addr
-} // namespace FirewallSDK
+} // namespace addrshim
