@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "FileIO.h"
 #include "Preferences.h"
 
 namespace {
@@ -20,48 +21,6 @@ std::mutex& writeMutex()
 {
     static std::mutex m;
     return m;
-}
-
-bool readAll(int fd, off_t size, std::string& out)
-{
-    out.assign(static_cast<size_t>(size), '\0');
-    size_t done = 0;
-    while (done < out.size()) {
-        ssize_t n = read(fd, &out[done], out.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    out.resize(done);
-    return true;
-}
-
-bool writeAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool makeFolder(const std::string& path)
-{
-    // Parents first; an existing folder is fine.
-    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        std::string part = path.substr(0, slash);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-        if (slash == std::string::npos)
-            return true;
-    }
 }
 
 /// Closes a descriptor on every road out.
@@ -147,7 +106,8 @@ void PreferencesBase::refreshLocked()
         return;
     std::string text;
     PrefEntries entries;
-    bool ok = st.st_size <= kMaxFileSize && readAll(file.fd, st.st_size, text) && settingstore::parsePlist(text, entries);
+    bool ok = st.st_size <= kMaxFileSize && wardfile::readAll(file.fd, text, static_cast<size_t>(kMaxFileSize)) == 0 &&
+              settingstore::parsePlist(text, entries);
     m_id = id;
     m_haveId = true;
     m_state = ok ? FileState::Parsed : FileState::Unparseable;
@@ -266,16 +226,15 @@ bool PreferencesBase::update(const char* key, PrefValueRef value, bool* wasStore
         return false;
     std::lock_guard<std::mutex> threads(writeMutex());
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_domainOk || !makeFolder(settingstore::kPreferencesFolder))
+    if (!m_domainOk || wardfile::makeDirectories(settingstore::kPreferencesFolder) != 0)
         return false;
     const std::string path = filePath();
     Fd lockFile;
-    lockFile.fd = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    lockFile.fd = wardfile::lockFile(path + ".lock", wardfile::LockKind::Process, 0644).fd;
     if (lockFile.fd < 0)
         return false;
-    while (lockf(lockFile.fd, F_LOCK, 0) != 0)
-        if (errno != EINTR)
-            return false;
+    // What writers killed before their rename left behind.
+    wardfile::removeLeftovers(path);
     // Under the lock: the file as the last writer left it.
     try {
         refreshLocked();
@@ -304,22 +263,8 @@ bool PreferencesBase::update(const char* key, PrefValueRef value, bool* wasStore
         entries.emplace_back(key, value);
 
     std::string text = settingstore::writePlist(entries);
-    std::string tmp = path + ".XXXXXX";
-    Fd out;
-    out.fd = mkostemp(&tmp[0], O_CLOEXEC);
-    if (out.fd < 0)
+    if (wardfile::replaceFile(path, 0644, text.data(), text.size()).error != 0)
         return false;
-    bool ok = fchmod(out.fd, 0644) == 0 && writeAll(out.fd, text) && fsync(out.fd) == 0;
-    ok = close(out.fd) == 0 && ok;
-    out.fd = -1;
-    if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
-        unlink(tmp.c_str());
-        return false;
-    }
-    Fd folder;
-    folder.fd = open(settingstore::kPreferencesFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder.fd >= 0)
-        fsync(folder.fd);
     // The next Get re-reads (the inode changed), so the cache is just dropped.
     m_haveId = false;
     return true;
