@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "FileIO.h"
+
 namespace ipfw {
 
 constexpr const char* kStateDir = "/usr/local/Vantrel/ipfw";
@@ -21,14 +23,10 @@ constexpr size_t kMaxStateFile = 64u << 20;
 
 /// Reads a whole file of at most `limit` bytes. 0, or an errno value
 /// (ENOENT when absent, EFBIG when larger than the limit).
-int readWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t limit = kMaxStateFile);
-
-/// Replaces `path` whole or not at all: temporary file in the same folder,
-/// fsync, rename, fsync of the folder. 0 or an errno value.
-int writeFileAtomic(const std::string& path, const void* data, size_t size);
-
-/// mkdir -p. 0 or an errno value.
-int makeDirs(const std::string& path);
+inline int readWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t limit = kMaxStateFile)
+{
+    return wardfile::readFile(path, out, limit);
+}
 
 /// The writers' lock on rules.lock, held from construction to destruction.
 /// Reads and writes of rules.bin go through other descriptors, so the lock

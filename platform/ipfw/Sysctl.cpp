@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "FileIO.h"
 #include "IpfwState.h"
 
 namespace {
@@ -95,9 +96,9 @@ extern "C" int sysctlbyname(const char* name, void* oldp, size_t* oldlenp, void*
         int value;
         std::memcpy(&value, newp, sizeof value);
         std::string text = std::to_string(value) + "\n";
-        int e = ipfw::makeDirs(ipfw::kSysctlDir);
+        int e = wardfile::makeDirectories(ipfw::kSysctlDir);
         if (e == 0)
-            e = ipfw::writeFileAtomic(path, text.data(), text.size());
+            e = wardfile::replaceFile(path, 0644, text.data(), text.size()).error;
         if (e != 0) {
             errno = e;
             return -1;

@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "FileIO.h"
 #include "IpfwCompiler.h"
 #include "IpfwLayout.h"
 #include "IpfwState.h"
@@ -124,7 +125,9 @@ bool storeList(const std::vector<std::vector<uint8_t>>& records, std::string& pr
     std::vector<uint8_t> bytes;
     for (const auto& r : records)
         bytes.insert(bytes.end(), r.begin(), r.end());
-    int e = ipfw::writeFileAtomic(ipfw::kRulesFile, bytes.data(), bytes.size());
+    // Under the state lock: what killed writers left can go.
+    wardfile::removeLeftovers(ipfw::kRulesFile);
+    int e = wardfile::replaceFile(ipfw::kRulesFile, 0644, bytes.data(), bytes.size()).error;
     if (e != 0) {
         problem = std::string(ipfw::kRulesFile) + ": " + std::strerror(e);
         return false;
