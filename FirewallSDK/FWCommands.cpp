@@ -4,13 +4,11 @@
 #include "FWCommands.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
 #include <sstream>
-#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +20,7 @@
 #include "FWCommandsInternal.h"
 #include "FWSerialize.h"
 #include "FWTrace.h"
+#include "FileIO.h"
 #include "IPValidator.h"
 #include "PortValidator.h"
 #include "Trace.h"
@@ -39,41 +38,6 @@ namespace {
 const char* const RULE_FILE = "/usr/local/Vantrel/Firewall/var/QyvRules";
 const char* const LOCK_SUFFIX = ".lock";
 const char* const CORRUPT_SUFFIX = ".corrupt";
-
-std::string folderOf(const std::string& path)
-{
-    std::string::size_type slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-void makeFolders(const std::string& path)
-{
-    std::string::size_type at = 1;
-    for (;;) {
-        at = path.find('/', at);
-        std::string part = path.substr(0, at);
-        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-            return; // the open that follows reports it
-        if (at == std::string::npos)
-            return;
-        ++at;
-    }
-}
-
-bool writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -186,30 +150,16 @@ void FWCommands::acquireFileLock()
         ++m_lockHolds;
         return;
     }
-    makeFolders(folderOf(m_lockFilePath));
+    // A failure here shows in the lock file's open.
+    wardfile::makeDirectories(wardfile::parentPath(m_lockFilePath));
     // Close-on-exec: an ipfw child must not share the lock's description.
-    int fd = ::open(m_lockFilePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    wardfile::Locked lock = wardfile::lockFile(m_lockFilePath, wardfile::LockKind::OpenFileDescription, 0644);
+    if (lock.fd < 0) {
         FW_TRACE(2, L"%s - The lock on the QyvRules file could not be obtained ( %s )\n", "loadRuleTable",
-                 std::strerror(errno));
+                 std::strerror(lock.error));
         throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
     }
-    struct flock fl;
-    std::memset(&fl, 0, sizeof fl);
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = 0;
-    fl.l_len = 0;
-    while (::fcntl(fd, F_OFD_SETLKW, &fl) != 0) {
-        if (errno == EINTR)
-            continue;
-        int e = errno;
-        ::close(fd);
-        FW_TRACE(2, L"%s - The lock on the QyvRules file could not be obtained ( %s )\n", "loadRuleTable",
-                 std::strerror(e));
-        throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
-    }
-    m_ruleFileFd = fd;
+    m_ruleFileFd = lock.fd;
     m_lockHolds = 1;
 }
 
@@ -228,23 +178,15 @@ void FWCommands::releaseFileLock()
 bool FWCommands::readRuleFile(bool& missing)
 {
     missing = false;
-    std::ifstream in(m_ruleFilePath, std::ios::in | std::ios::binary);
-    if (!in.is_open()) {
-        missing = ::access(m_ruleFilePath.c_str(), F_OK) != 0 && errno == ENOENT;
-        FW_TRACE(2, L"%s - Generic Exception\n", "loadRuleTable");
-        return false;
-    }
     try {
-        // Read whole, at its size and without copies, so that the archive
-        // checks counts against its length.
-        in.seekg(0, std::ios::end);
-        const std::streamoff size = in.tellg();
-        in.seekg(0, std::ios::beg);
-        if (size < 0 || !in)
-            throw std::runtime_error("rule file size");
-        std::string whole(static_cast<size_t>(size), '\0');
-        in.read(&whole[0], size);
-        whole.resize(static_cast<size_t>(in.gcount()));
+        // Read whole, so that the archive checks counts against its length.
+        std::string whole;
+        int e = wardfile::readFile(m_ruleFilePath, whole, SIZE_MAX);
+        if (e != 0) {
+            missing = e == ENOENT;
+            FW_TRACE(2, L"%s - Generic Exception\n", "loadRuleTable");
+            return false;
+        }
         HVO::bounded::view_istream<char> text(whole.data(), whole.size());
         HVO::bounded_iarchive archive(text, 0);
         readRecord(archive, *m_ruleStore); // whole or not at all
@@ -269,30 +211,14 @@ void FWCommands::writeRuleFile()
         throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
     }
     const std::string data = text.str();
-    const std::string folder = folderOf(m_ruleFilePath);
-    makeFolders(folder);
-
-    std::string name = m_ruleFilePath + ".XXXXXX";
-    int fd = ::mkostemp(&name[0], O_CLOEXEC);
-    bool ok = fd >= 0;
-    int e = ok ? 0 : errno;
-    if (ok && !(writeAll(fd, data.data(), data.size()) && ::fsync(fd) == 0 && ::fchmod(fd, 0644) == 0))
-        ok = false, e = errno;
-    if (fd >= 0 && ::close(fd) != 0 && ok)
-        ok = false, e = errno;
-    if (ok && ::rename(name.c_str(), m_ruleFilePath.c_str()) != 0)
-        ok = false, e = errno;
-    if (!ok) {
-        if (fd >= 0)
-            ::unlink(name.c_str());
+    wardfile::makeDirectories(wardfile::parentPath(m_ruleFilePath));
+    // Written only under the file lock: what killed writers left can go.
+    wardfile::removeLeftovers(m_ruleFilePath);
+    int e = wardfile::replaceFile(m_ruleFilePath, 0644, data.data(), data.size()).error;
+    if (e != 0) {
         FW_TRACE(2, L"%s - Boost exception\n", "persistRuleTable");
         FW_TRACE(2, L"%s - The rule file could not be written ( %s )\n", "persistRuleTable", std::strerror(e));
         throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
-    }
-    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
     }
     m_dirty = false;
 }
