@@ -9,11 +9,11 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <libgen.h>
 #include <unistd.h>
 
 #include "DependentGenerator.h"
 #include "DirectoryEnumerator.h"
+#include "FileIO.h"
 #include "HashGenerator.h"
 #include "ProfileFile.h"
 #include "RulebookTrace.h"
@@ -29,13 +29,6 @@ namespace {
 bool contains(const std::vector<std::string>& list, const std::string& item)
 {
     return std::find(list.begin(), list.end(), item) != list.end();
-}
-
-std::string directoryOf(const std::string& path)
-{
-    std::vector<char> buf(path.begin(), path.end());
-    buf.push_back('\0');
-    return ::dirname(buf.data());
 }
 
 } // namespace
@@ -204,40 +197,16 @@ void ProfileDataController::persistProfile(const std::string& path)
 
 bool ProfileDataController::writeProfileFile(const std::string& path)
 {
-    std::string tmp = path + ".XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back('\0');
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        PDC_TRACE(1, L"ProfileDataController::persistProfile - Could not open Profile file %s: %s\n", name.data(),
-                  std::strerror(errno));
-        return false;
-    }
-    auto fail = [&](const char* what) {
-        PDC_TRACE(1, L"ProfileDataController::persistProfile - %s failed for %s: %s\n", what, name.data(),
-                  std::strerror(errno));
-        if (fd >= 0)
-            ::close(fd);
-        ::unlink(name.data());
-        return false;
-    };
-    if (::fchmod(fd, 0660) != 0)
-        return fail("fchmod");
-    try {
-        // Library lists and the library store change together under this
-        // mutex; the file gets them matching. Encoded straight into the
-        // temporary file: no copy of the stores or of the text is made.
-        std::lock_guard<std::mutex> lock(m_depWorkMutex);
-        writeProfile(fd, m_appStore, m_depStore);
-    } catch (const std::system_error& e) {
-        errno = e.code().value();
-        return fail("write");
-    } catch (...) {
-        ::close(fd);
-        ::unlink(name.data());
-        throw;
-    }
-    {
+    wardfile::ReplaceResult r = wardfile::replaceFile(path, 0660, [this](int fd) {
+        try {
+            // Library lists and the library store change together under this
+            // mutex; the file gets them matching. Encoded straight into the
+            // temporary file: no copy of the stores or of the text is made.
+            std::lock_guard<std::mutex> lock(m_depWorkMutex);
+            writeProfile(fd, m_appStore, m_depStore);
+        } catch (const std::system_error& e) {
+            return e.code().value();
+        }
         std::function<void()> hook;
         {
             std::lock_guard<std::mutex> lock(m_hookMutex);
@@ -245,23 +214,21 @@ bool ProfileDataController::writeProfileFile(const std::string& path)
         }
         if (hook)
             hook();
+        return 0;
+    });
+    if (r.error != 0 && std::strcmp(r.step, "mkostemp") == 0) {
+        PDC_TRACE(1, L"ProfileDataController::persistProfile - Could not open Profile file %s: %s\n",
+                  r.temporary.c_str(), std::strerror(r.error));
+        return false;
     }
-    if (::fsync(fd) != 0)
-        return fail("fsync");
-    int rc = ::close(fd);
-    fd = -1;
-    if (rc != 0)
-        return fail("close");
-    if (::rename(name.data(), path.c_str()) != 0)
-        return fail("rename");
-    std::string dir = directoryOf(path);
-    int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        if (::fsync(dirFd) != 0)
-            PDC_TRACE(1, L"ProfileDataController::persistProfile - fsync of %s failed: %s\n", dir.c_str(),
-                      std::strerror(errno));
-        ::close(dirFd);
+    if (r.error != 0) {
+        PDC_TRACE(1, L"ProfileDataController::persistProfile - %s failed for %s: %s\n", r.step, r.temporary.c_str(),
+                  std::strerror(r.error));
+        return false;
     }
+    if (r.folderSyncError != 0)
+        PDC_TRACE(1, L"ProfileDataController::persistProfile - fsync of %s failed: %s\n",
+                  wardfile::parentPath(path).c_str(), std::strerror(r.folderSyncError));
     return true;
 }
 
@@ -273,33 +240,25 @@ bool ProfileDataController::lockProfile(const std::string& path)
         return true;
     }
     for (;;) {
-        int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0) {
-            PDC_TRACE(1, L"ProfileDataController::lockProfile - Could not open %s: %s\n", path.c_str(),
-                      std::strerror(errno));
+        wardfile::Locked lock = wardfile::lockExistingFile(path, wardfile::LockKind::OpenFileDescription);
+        if (lock.fd < 0) {
+            if (std::strcmp(lock.step, "open") == 0)
+                PDC_TRACE(1, L"ProfileDataController::lockProfile - Could not open %s: %s\n", path.c_str(),
+                          std::strerror(lock.error));
+            else
+                PDC_TRACE(1, L"ProfileDataController::lockProfile - Lock of %s failed: %s\n", path.c_str(),
+                          std::strerror(lock.error));
             return false;
         }
-        struct flock fl;
-        std::memset(&fl, 0, sizeof fl);
-        fl.l_type = F_WRLCK;
-        fl.l_whence = SEEK_SET;
-        fl.l_start = 0;
-        fl.l_len = 0;
-        int rc;
-        while ((rc = ::fcntl(fd, F_OFD_SETLKW, &fl)) == -1 && errno == EINTR) {
-        }
-        if (rc == -1) {
-            PDC_TRACE(1, L"ProfileDataController::lockProfile - Lock of %s failed: %s\n", path.c_str(),
-                      std::strerror(errno));
-            ::close(fd);
-            return false;
-        }
+        const int fd = lock.fd;
         // The holder may have replaced the file while this one waited: the
         // lock must be on the file the path names now.
         struct stat held, named;
         if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
             held.st_ino == named.st_ino) {
             m_profileFd = fd;
+            // Every writer persists under this lock: what killed writers left can go.
+            wardfile::removeLeftovers(path);
             PDC_TRACE(1, L"ProfileDataController::lockProfile - Locked %s\n", path.c_str());
             return true;
         }

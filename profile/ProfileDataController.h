@@ -65,7 +65,9 @@ public:
     /// Takes the exclusive whole-file lock on the profile (an open file
     /// description lock: it excludes other processes, other objects and
     /// threads of this process, and lockf users). Waits for it. False, no
-    /// lock, when the file is missing or the lock cannot be taken.
+    /// lock, when the file is missing or the lock cannot be taken. Holding
+    /// it, removes the temporary files that writers killed before their
+    /// rename left beside the file.
     bool lockProfile(const std::string& path);
     /// Releases the lock; nothing when none is held.
     void unlockProfile(const std::string& path);
