@@ -19,7 +19,6 @@
 #include <clocale>
 #include <mutex>
 #include <poll.h>
-#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -28,6 +27,7 @@
 #include <vector>
 
 #include "AppProtRecords.h"
+#include "FileIO.h"
 #include "Frame.h"
 #include "HVOCommBroker.h"
 #include "LogFormat.h"
@@ -62,14 +62,7 @@ int connectHub()
 
 bool writeAll(int fd, const std::vector<uint8_t>& frame)
 {
-    size_t off = 0;
-    while (off < frame.size()) {
-        ssize_t n = send(fd, frame.data() + off, frame.size() - off, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        off += static_cast<size_t>(n);
-    }
-    return true;
+    return wardfile::writeAll(fd, frame.data(), frame.size()) == 0;
 }
 
 /// Waits for one CONTROL frame with op `want`; its fields after the op.
@@ -167,11 +160,9 @@ int cmdControl(uint8_t op, uint8_t answer, int moduleId)
 
 std::wstring readUtf8File(const std::string& path, bool& ok)
 {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    ok = static_cast<bool>(f);
-    std::string bytes = ss.str();
+    // A text longer than a frame could not be sent.
+    std::string bytes;
+    ok = wardfile::readFile(path, bytes, hvoframe::kMaxFrame) == 0;
     while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r'))
         bytes.pop_back();
     return HVO::detail::decodeUtf8Escaped(bytes);
@@ -450,6 +441,8 @@ int cmdServe(int argc, char** argv)
 int main(int argc, char** argv)
 {
     std::setlocale(LC_CTYPE, "C.UTF-8");
+    // A hub that hangs up fails the write (EPIPE) instead of ending hvoctl.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc < 2)
         return usage();
     std::string cmd = argv[1];

@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "FileIO.h"
 #include "Frame.h"
 
 namespace {
@@ -132,14 +133,8 @@ void Hub::event(const Conn* c, const std::string& message)
 
 bool Hub::listenSocket()
 {
-    std::string dir = m_socketPath.substr(0, m_socketPath.rfind('/'));
-    std::string partial;
-    for (size_t i = 1; i <= dir.size(); ++i) {
-        if (i == dir.size() || dir[i] == '/') {
-            partial = dir.substr(0, i);
-            mkdir(partial.c_str(), 0755);
-        }
-    }
+    // A folder that cannot be made shows in the bind.
+    wardfile::makeDirectories(wardfile::parentPath(m_socketPath));
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (m_socketPath.size() >= sizeof addr.sun_path) {
@@ -179,11 +174,7 @@ int Hub::run()
 
     m_logFd = open(m_logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (m_logFd < 0) {
-        std::string dir = m_logPath.substr(0, m_logPath.rfind('/'));
-        std::string partial;
-        for (size_t i = 1; i <= dir.size(); ++i)
-            if (i == dir.size() || dir[i] == '/')
-                mkdir(dir.substr(0, i).c_str(), 0755);
+        wardfile::makeDirectories(wardfile::parentPath(m_logPath));
         m_logFd = open(m_logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     }
     if (m_logFd < 0) {
