@@ -257,7 +257,8 @@ bool ProfileDataController::lockProfile(const std::string& path)
         if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
             held.st_ino == named.st_ino) {
             m_profileFd = fd;
-            // Every writer persists under this lock: what killed writers left can go.
+            // The daemon and the generator persist only under this lock: what
+            // writers killed before their rename left can go.
             wardfile::removeLeftovers(path);
             PDC_TRACE(1, L"ProfileDataController::lockProfile - Locked %s\n", path.c_str());
             return true;
