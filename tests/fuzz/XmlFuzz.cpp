@@ -12,10 +12,9 @@
 
 namespace {
 
-// The trace-flag file's shape, and queries of any document.
-const char* const kQueries[] = {
-    "/TraceValues/fwCommandFlow", "/TraceValues/ipValidatorFlow", "/TraceValues/appTracer", "/*", "/*/*", "//*[1]",
-};
+// The trace-flag file's shape, and queries of any document. Few: each query
+// makes an XPath context, the bulk of an execution's time.
+const char* const kQueries[] = {"/TraceValues/fwCommandFlow", "/*", "//*[2]"};
 
 std::string saved(LibXmlWrapper& doc)
 {
@@ -37,13 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             } catch (const std::exception& e) {
                 fuzzcheck::check(typeid(e) == typeid(std::exception), std::string("number query threw ") + e.what());
             }
-            try {
-                doc.getXPathBoolValue(q);
-            } catch (const std::exception& e) {
-                fuzzcheck::check(typeid(e) == typeid(std::exception), std::string("bool query threw ") + e.what());
-            }
-            const bool one = doc.isXPathElementExists(q);
-            fuzzcheck::check(one || doc.getXPathElement(q).empty(), std::string("a text without a node at ") + q);
             doc.getXPathElementAttribute(q, "uri");
             doc.getXPathAllElement(q);
         }
