@@ -71,16 +71,11 @@ bool readBody(const std::vector<uint8_t>& body, std::vector<uint8_t>& again)
     case hvoframe::HELLO:
         w.i32(r.i32()).u8(r.u8());
         break;
-    case hvoframe::COMMAND: {
-        w.header(r.header()).u8(r.u8());
-        const uint8_t hasData = r.u8();
-        const std::wstring text = r.text();
-        w.u8(hasData).text(text);
-        envelope(r.ok() && hasData != 0, text);
-        break;
-    }
+    case hvoframe::COMMAND:
     case hvoframe::REPLY: {
-        w.header(r.header()).u8(r.u8()).u8(r.u8());
+        w.header(r.header()).u8(r.u8()); // wait flag, or status
+        if (kind == hvoframe::REPLY)
+            w.u8(r.u8()); // completed
         const uint8_t hasData = r.u8();
         const std::wstring text = r.text();
         w.u8(hasData).text(text);
