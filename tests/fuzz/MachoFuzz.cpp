@@ -13,8 +13,11 @@ namespace {
 const std::string& inputFile()
 {
     static const std::string path = [] {
+        // In memory where the machine has it: the file is rewritten at every input.
         const char* dir = std::getenv("TMPDIR");
-        std::string p = std::string(dir && *dir ? dir : "/tmp") + "/ward-fuzz-macho.XXXXXX";
+        if (dir == nullptr || *dir == '\0')
+            dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::string p = std::string(dir) + "/ward-fuzz-macho.XXXXXX";
         const int fd = mkstemp(&p[0]);
         fuzzcheck::check(fd >= 0, "cannot make the input file");
         close(fd);

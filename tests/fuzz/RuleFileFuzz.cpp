@@ -1,5 +1,5 @@
-// The rule file reader as FWCommands reads QyvRules: the whole file in a
-// string stream, a bounded narrow archive, the table read whole. A refusal
+// The rule file reader as FWCommands reads QyvRules: the whole file in
+// memory, a bounded narrow archive over it, the table read whole. A refusal
 // is an archive_exception; a table it accepts writes a file that reads back
 // and writes again to the same text.
 #include <sstream>
@@ -18,10 +18,10 @@ using FirewallSDK::FWCommands;
 
 namespace {
 
-/// True when `text` was read into `table`.
-bool readTable(const std::string& text, FWCommands::RuleTable& table)
+/// True when the `size` bytes at `text` were read into `table`.
+bool readTable(const char* text, size_t size, FWCommands::RuleTable& table)
 {
-    std::istringstream in(text);
+    HVO::bounded::view_istream<char> in(text, size);
     try {
         HVO::bounded_iarchive archive(in, 0);
         FirewallSDK::readRecord(archive, table);
@@ -47,13 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzzcheck::guard([&] {
         FWCommands::RuleTable table;
-        if (!readTable(std::string(reinterpret_cast<const char*>(data), size), table)) {
+        if (!readTable(reinterpret_cast<const char*>(data), size, table)) {
             fuzzcheck::check(table.empty(), "a refused rule file changed the table");
             return;
         }
         const std::string first = written(table);
         FWCommands::RuleTable back;
-        fuzzcheck::check(readTable(first, back), "a rule file as written is refused");
+        fuzzcheck::check(readTable(first.data(), first.size(), back), "a rule file as written is refused");
         fuzzcheck::check(written(back) == first, "a rule file read back writes another text");
     });
     return 0;
