@@ -26,13 +26,13 @@ std::vector<std::vector<uint8_t>> frames(const uint8_t* data, size_t size, size_
 {
     hvoframe::Assembler in;
     std::vector<std::vector<uint8_t>> out;
-    std::vector<uint8_t> body;
+    hvoframe::Span body;
     for (size_t at = 0; at < size; at += piece) {
         in.append(data + at, std::min(piece, size - at));
         hvoframe::Assembler::Result r;
         while ((r = in.next(body)) == hvoframe::Assembler::FRAME) {
-            fuzzcheck::check(!body.empty() && body.size() <= hvoframe::kMaxFrame, "a frame body out of bounds");
-            out.push_back(body);
+            fuzzcheck::check(body.size > 0 && body.size <= hvoframe::kMaxFrame, "a frame body out of bounds");
+            out.emplace_back(body.data, body.data + body.size);
         }
         if (r == hvoframe::Assembler::BAD_LENGTH) {
             fuzzcheck::check(in.badLength() == 0 || in.badLength() > hvoframe::kMaxFrame,
@@ -77,7 +77,11 @@ bool readBody(const std::vector<uint8_t>& body, std::vector<uint8_t>& again)
         if (kind == hvoframe::REPLY)
             w.u8(r.u8()); // completed
         const uint8_t hasData = r.u8();
+        Reader raw = r; // the hub passes the text on as it stands
         const std::wstring text = r.text();
+        const hvoframe::Span span = raw.rawText();
+        fuzzcheck::check(raw.ok() == r.ok() && (!r.ok() || span.size == 4 * text.size()),
+                         "the raw text and the decoded text disagree");
         w.u8(hasData).text(text);
         envelope(r.ok() && hasData != 0, text);
         break;

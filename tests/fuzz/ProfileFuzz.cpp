@@ -1,6 +1,10 @@
-// The profile file reader: a refusal is an archive_exception; a profile it
-// accepts writes a file that it reads back, and that file writes again to
-// the same bytes.
+// The profile file reader, from a stream and from a descriptor (as the
+// controller reads the file): a refusal is an archive_exception, and both
+// readers refuse or accept alike; a profile they accept writes a file that
+// reads back, and that file writes again to the same bytes.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <sstream>
 #include <string>
 
@@ -22,6 +26,26 @@ std::string written(const ApplicationStore& apps, const DependentStore& deps)
     return out.str();
 }
 
+/// What the descriptor reader makes of the input: the bytes its stores
+/// write, or empty when it refuses.
+std::string readThroughDescriptor(const uint8_t* data, size_t size)
+{
+    const int fd = ::memfd_create("profile", MFD_CLOEXEC);
+    fuzzcheck::check(fd >= 0, "memfd_create");
+    fuzzcheck::check(::write(fd, data, size) == static_cast<ssize_t>(size) && ::lseek(fd, 0, SEEK_SET) == 0,
+                     "writing the input");
+    ApplicationStore apps;
+    DependentStore deps;
+    std::string out;
+    try {
+        readProfile(fd, size, apps, deps);
+        out = written(apps, deps);
+    } catch (const boost::archive::archive_exception&) {
+    }
+    ::close(fd);
+    return out;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -35,10 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             try {
                 readProfile(in, apps, deps);
             } catch (const boost::archive::archive_exception&) {
+                fuzzcheck::check(readThroughDescriptor(data, size).empty(),
+                                 "the descriptor reader accepts what the stream reader refuses");
                 return; // refused, as documented
             }
         }
         const std::string first = written(apps, deps);
+        fuzzcheck::check(readThroughDescriptor(data, size) == first, "the two readers read other profiles");
         ApplicationStore apps2;
         DependentStore deps2;
         std::istringstream in(first, std::ios::in | std::ios::binary);
