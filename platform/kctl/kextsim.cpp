@@ -23,6 +23,7 @@
 #include <poll.h>
 #include <set>
 #include <string>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -177,16 +178,6 @@ struct Tool {
     int32_t waitOption = 0;
     uint64_t waitCount = 0; // 0: not waiting for an option
 };
-
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const int saved = errno;
-    const char b = 1;
-    (void)!::write(g_signalPipe[1], &b, 1);
-    errno = saved;
-}
 
 class Server {
 public:
@@ -482,13 +473,14 @@ void Server::readTool(int fd)
 
 int Server::run()
 {
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    // SIGTERM and SIGINT are read from a descriptor polled with the sockets.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGINT);
+    const int signals = sigprocmask(SIG_BLOCK, &stop, nullptr) == 0 ? ::signalfd(-1, &stop, SFD_CLOEXEC) : -1;
+    if (signals < 0)
         return 1;
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     std::string error;
@@ -502,7 +494,7 @@ int Server::run()
     for (;;) {
         std::vector<pollfd> fds;
         std::vector<std::pair<What, int>> what; // kind and index or fd
-        fds.push_back({g_signalPipe[0], POLLIN, 0});
+        fds.push_back({signals, POLLIN, 0});
         what.push_back({kSignal, 0});
         fds.push_back({m_listener.fd(), POLLIN, 0});
         what.push_back({kListener, 0});

@@ -119,4 +119,27 @@ inline std::vector<uint8_t> bytesOf(const std::string& s)
     return std::vector<uint8_t>(s.begin(), s.end());
 }
 
+inline std::string hexOf(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out.push_back(digits[c >> 4]);
+        out.push_back(digits[c & 15]);
+    }
+    return out;
+}
+
+/// What the daemon's end shows once the kernel side has hung up: readable,
+/// and EBADF from receive and from an option.
+inline void expectHungUp(kctl::SocketKernelControl& ctl)
+{
+    EXPECT_EQ(1, ctl.waitReadable(1000000));
+    char buf[16];
+    EXPECT_EQ(-1, ctl.receive(buf, sizeof buf));
+    EXPECT_EQ(EBADF, errno);
+    EXPECT_EQ(-1, ctl.setOption(kctl::KEXT_OPT_PING, nullptr, 0));
+    EXPECT_EQ(EBADF, errno);
+}
+
 } // namespace kctltest

@@ -9,6 +9,7 @@
 #include "ProcessSupport.h"
 
 using namespace kctl;
+using kctltest::hexOf;
 using proc::Child;
 
 namespace {
@@ -29,17 +30,6 @@ std::vector<std::string> lines(const std::string& text)
     std::string line;
     while (std::getline(in, line))
         out.push_back(line);
-    return out;
-}
-
-std::string hexOf(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out.push_back(digits[c >> 4]);
-        out.push_back(digits[c & 15]);
-    }
     return out;
 }
 
