@@ -1,5 +1,6 @@
 #include "KernelSide.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -164,9 +165,8 @@ ReadStatus OptionReader::read(int fd)
     while (n < 0 && errno == EINTR);
     if (n < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK ? ReadStatus::Again : ReadStatus::HangUp;
-    if (n == 0) {
+    if (n == 0)
         return peerGone(fd) ? ReadStatus::HangUp : ReadStatus::Malformed;
-    }
     if ((msg.msg_flags & MSG_TRUNC) || static_cast<size_t>(n) < kOptionHeaderSize)
         return ReadStatus::Malformed;
     m_option = get<int32_t>(m_buffer.get(), 0);
