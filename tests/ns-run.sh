@@ -41,6 +41,8 @@ if [ "${1:-}" = "--overlay" ] && [ -z "${WARD_NS_CWD:-}" ]; then
     fi
 
     scratch=$(mktemp -d /tmp/ward-ns.XXXXXX)
+    # A failure on the way leaves nothing on the machine's /tmp either.
+    trap 'umount -l "$scratch" 2>/dev/null; rmdir "$scratch" 2>/dev/null' EXIT
     mount -t tmpfs -o mode=0755 ward-ns "$scratch"
     mkdir "$scratch/lower" "$scratch/upper" "$scratch/work" "$scratch/root"
     # A copy: overlayfs refuses a layer on /'s own file system beside /
