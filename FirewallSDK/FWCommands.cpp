@@ -113,7 +113,8 @@ void FWCommands::releaseInstance()
 
 FWCommands::FWCommands()
     : m_ruleFilePath(RULE_FILE), m_lockFilePath(std::string(RULE_FILE) + LOCK_SUFFIX),
-      m_ruleStore(new RuleTable()), m_ruleFileFd(-1), m_lockHolds(0), m_readRuleFile(true), m_dirty(false)
+      m_ruleStore(new RuleTable()), m_ruleFileFd(-1), m_lockHolds(0), m_readRuleFile(true), m_dirty(false),
+      m_cacheValid(false)
 {
     FW_TRACE(4, L"%s - Called\n", "FWCommands");
 }
@@ -187,9 +188,15 @@ bool FWCommands::readRuleFile(bool& missing)
             FW_TRACE(2, L"%s - Generic Exception\n", "loadRuleTable");
             return false;
         }
+        // The bytes the unchanged table was read from or written as: parsing
+        // them again would give the same table.
+        if (m_cacheValid && !m_dirty && whole == m_fileText)
+            return true;
         HVO::bounded::view_istream<char> text(whole.data(), whole.size());
         HVO::bounded_iarchive archive(text, 0);
         readRecord(archive, *m_ruleStore); // whole or not at all
+        m_fileText = std::move(whole);
+        m_cacheValid = true;
         return true;
     } catch (const boost::archive::archive_exception&) {
         FW_TRACE(2, L"%s - Boost exception\n", "loadRuleTable");
@@ -220,6 +227,8 @@ void FWCommands::writeRuleFile()
         FW_TRACE(2, L"%s - The rule file could not be written ( %s )\n", "persistRuleTable", std::strerror(e));
         throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
     }
+    m_fileText = data;
+    m_cacheValid = true;
     m_dirty = false;
 }
 

@@ -3,7 +3,9 @@
 // The numbered ipfw rule table lives in memory and in the rule file
 // "/usr/local/Vantrel/Firewall/var/QyvRules" (one narrow boost archive of the
 // whole map); every operation re-reads the file, every change rewrites it
-// whole. ipfw is changed first, through FWWrapper, the table second.
+// whole. A file holding the very bytes the unchanged table was last read
+// from or written as is not parsed again. ipfw is changed first, through
+// FWWrapper, the table second.
 //
 // Locks:
 // - m_mutex (recursive, per instance): every exported operation, queries
@@ -150,6 +152,8 @@ private:
     int m_lockHolds;                 // nested holds of the file lock (m_mutex)
     bool m_readRuleFile;             // false: the next load skips the file once
     bool m_dirty;                    // the table differs from the file (m_mutex)
+    bool m_cacheValid;               // m_fileText holds bytes of the table (m_mutex)
+    std::string m_fileText;          // the rule file as last read or written (m_mutex)
 };
 
 } // namespace FirewallSDK

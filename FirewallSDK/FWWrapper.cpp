@@ -1,9 +1,9 @@
 // FWWrapper's writing side: ipfw argument lists, the child process over a
-// pipe, and the exit-status table.
+// pipe (started and reaped through the ipfw runner), and the exit-status
+// table.
 #include "FWWrapper.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "FWTrace.h"
+#include "IpfwRunner.h"
 #include "Trace.h"
 
 namespace FirewallSDK {
@@ -18,19 +19,6 @@ namespace FirewallSDK {
 namespace {
 
 const char* const kSource = __FILE__;
-
-/// Waits for pid, retrying EINTR. The wait status, or -1 with errno.
-int waitChild(pid_t pid, int& status)
-{
-    for (;;) {
-        pid_t r = ::waitpid(pid, &status, 0);
-        if (r == pid)
-            return 0;
-        if (r < 0 && errno == EINTR)
-            continue;
-        return -1;
-    }
-}
 
 /// "{", entries by flag, "}" (protocols and addresses). Entries with a flag
 /// that has no ipfw form are dropped and traced.
@@ -116,7 +104,7 @@ void FWWrapper::reapAfterFailure()
     }
     if (m_childPid > 0) {
         int status = 0;
-        waitChild(m_childPid, status);
+        ipfw::runner().wait(m_childPid, status);
         m_childPid = -1;
     }
 }
@@ -282,17 +270,9 @@ void FWWrapper::popen(FWExtDetailedData rule)
 void FWWrapper::startChild(const std::vector<std::string>& args, bool isAdd)
 {
     const char* fn = "popen";
-    // Everything the child needs is made before fork: between fork and exec
-    // it only redirects, closes and executes.
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
     reapAfterFailure();  // nothing is held between commands; be sure
     WARD_TRACE(fwCommandFlowvalue, 4, L"%s - Executing chield process\n", fn);
-    // O_CLOEXEC: a child forked meanwhile by another thread of the host must
+    // O_CLOEXEC: a child started meanwhile by another thread of the host must
     // not keep the write end, or the read below never ends.
     if (::pipe2(m_pipeFds, O_CLOEXEC) != 0) {
         int e = errno;
@@ -300,24 +280,19 @@ void FWWrapper::startChild(const std::vector<std::string>& args, bool isAdd)
         WARD_TRACE(fwCommandFlowvalue, 2, L"%s - Pipe call failed with error [ %s ]\n", fn, std::strerror(e));
         throw SystemException("Failed to open pipe", FW_PIPE_FAILED);
     }
-    pid_t pid = ::fork();
+    pid_t pid = ipfw::runner().spawn(args, m_pipeFds[1]);
     if (pid < 0) {
+        int e = errno;
         reapAfterFailure();
-        WARD_TRACE(fwCommandFlowvalue, 2, L"%s - Fork call failed\n", fn);
-        throw SystemException("Failed to create chield process", FW_FORK_FAILED);
-    }
-    if (pid == 0) {
-        int w = m_pipeFds[1];
-        if (w <= 2) {
-            // dup2 onto itself would keep close-on-exec set.
-            w = ::fcntl(w, F_DUPFD, 3);
-            if (w < 0)
-                ::_exit(127);
+        if (e == EAGAIN || e == ENOMEM) {
+            WARD_TRACE(fwCommandFlowvalue, 2, L"%s - Fork call failed\n", fn);
+            throw SystemException("Failed to create chield process", FW_FORK_FAILED);
         }
-        if (::dup2(w, 1) < 0 || ::dup2(w, 2) < 0)
-            ::_exit(127);
-        ::execvp("ipfw", argv.data());
-        ::_exit(127);
+        if (isAdd)
+            WARD_TRACE(fwCommandFlowvalue, 0, L"%s - Execvp call failed\n", "execCommand");
+        else
+            WARD_TRACE(fwCommandFlowvalue, 2, L"%s - Execvp call failed\n", "execCommand");
+        throw SystemException("Faile to exec", FW_EXEC_FAILED);
     }
     m_childPid = pid;
     ::close(m_pipeFds[1]);
@@ -347,7 +322,7 @@ int FWWrapper::pclose(FILE* stream)
     m_childStatus = 0;
     if (m_childPid > 0) {
         int status = 0;
-        int rc = waitChild(m_childPid, status);
+        int rc = ipfw::runner().wait(m_childPid, status);
         int e = errno;
         m_childPid = -1;
         if (rc != 0) {
@@ -414,7 +389,7 @@ int FWWrapper::runCommand(bool isAdd, std::vector<std::string>& lines)
     if (!WIFEXITED(status))
         throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
     if (code == 127) {
-        // The child's own status when execvp failed.
+        // What a shell reports when it could not execute the tool.
         if (isAdd)
             WARD_TRACE(fwCommandFlowvalue, 0, L"%s - Execvp call failed\n", fn);
         else

@@ -13,7 +13,7 @@
 
 #include "BrokerTrace.h"
 #include "Frame.h"
-#include "HVOTestPeer.h"
+#include "HubConnector.h"
 
 static_assert(std::atomic<bool>::is_always_lock_free, "stop() must stay async-signal-safe");
 
@@ -162,7 +162,7 @@ HVOCommBroker::~HVOCommBroker()
 
 HVOCommBroker* HVOCommBroker::getInstance(std::string socketPath)
 {
-    if (socketPath.empty() || !TestPeer::brokerAvailable())
+    if (socketPath.empty())
         return nullptr;
     HVOCommBroker* b = s_instance.load(std::memory_order_acquire);
     if (b != nullptr)
@@ -403,21 +403,7 @@ std::shared_ptr<Connection> HVOCommBroker::connection()
 
 std::shared_ptr<Connection> HVOCommBroker::openConnection()
 {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        throw HVOException(errnoText("cannot create hvod socket"));
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (m_socketPath.size() >= sizeof addr.sun_path) {
-        close(fd);
-        throw HVOException("hvod socket path too long");
-    }
-    std::memcpy(addr.sun_path, m_socketPath.c_str(), m_socketPath.size() + 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        std::string msg = errnoText(("cannot reach hvod at " + m_socketPath).c_str());
-        close(fd);
-        throw HVOException(msg);
-    }
+    int fd = connectToHub(m_socketPath);
     auto c = std::make_shared<Connection>();
     c->fd = fd;
     Connection* raw = c.get();
@@ -729,10 +715,6 @@ void HVOCommBroker::deliverReply(Incoming& in)
 void HVOCommBroker::sendCommand(CommandData& command, CommandResult* result, bool, int timeout)
 {
     CallGuard guard(this);
-    if (TestPeer* peer = TestPeer::current()) {
-        peer->onSendCommand(command, result);
-        return;
-    }
     std::shared_ptr<Connection> c = connection();
     uint32_t seq = ++m_nextSeq;
     if (seq == 0)
@@ -806,10 +788,6 @@ void HVOCommBroker::sendCommand(CommandData& command, CommandResult* result, boo
 void HVOCommBroker::sendCommandResponse(CommandResult& result)
 {
     CallGuard guard(this);
-    if (TestPeer* peer = TestPeer::current()) {
-        peer->onSendResponse(result);
-        return;
-    }
     BasicCommandData h = result.getBasicCommandData();
     {
         std::lock_guard<std::mutex> lock(m_stateMutex);
@@ -830,11 +808,6 @@ void HVOCommBroker::sendCommandResponse(CommandResult& result)
 void HVOCommBroker::sendLog(LogRequest& record)
 {
     CallGuard guard(this);
-    if (TestPeer* peer = TestPeer::current()) {
-        peer->onLog(record.getSender(), L"", record.getLogType(), record.getLogLevel(), record.getMessage(),
-                    record.getDetailMessage(), false);
-        return;
-    }
     std::shared_ptr<Connection> c = connection();
     writeFrame(*c, hvoframe::Writer(hvoframe::LOG)
                        .u8(hvoframe::LOG_RECORD)
@@ -851,10 +824,6 @@ void HVOCommBroker::sendLogMessage(int sender, const std::wstring& component, in
                                    const std::wstring& text)
 {
     CallGuard guard(this);
-    if (TestPeer* peer = TestPeer::current()) {
-        peer->onLog(sender, component, type, level, text, L"", true);
-        return;
-    }
     std::shared_ptr<Connection> c = connection();
     writeFrame(*c, hvoframe::Writer(hvoframe::LOG)
                        .u8(hvoframe::LOG_MSG)
@@ -865,6 +834,49 @@ void HVOCommBroker::sendLogMessage(int sender, const std::wstring& component, in
                        .text(text)
                        .text(L"")
                        .finish());
+}
+
+namespace {
+std::mutex s_connectorMutex;
+HubConnector s_connector; // guarded by s_connectorMutex
+} // namespace
+
+HubConnector setHubConnector(HubConnector connector)
+{
+    std::lock_guard<std::mutex> lock(s_connectorMutex);
+    HubConnector old = std::move(s_connector);
+    s_connector = std::move(connector);
+    return old;
+}
+
+int connectToHub(const std::string& socketPath)
+{
+    HubConnector connector;
+    {
+        std::lock_guard<std::mutex> lock(s_connectorMutex);
+        connector = s_connector;
+    }
+    return connector ? connector(socketPath) : connectUnixSocket(socketPath);
+}
+
+int connectUnixSocket(const std::string& socketPath)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw HVOException(errnoText("cannot create hvod socket"));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (socketPath.size() >= sizeof addr.sun_path) {
+        close(fd);
+        throw HVOException("hvod socket path too long");
+    }
+    std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        std::string msg = errnoText(("cannot reach hvod at " + socketPath).c_str());
+        close(fd);
+        throw HVOException(msg);
+    }
+    return fd;
 }
 
 void loadTraceValues(const char*) {}

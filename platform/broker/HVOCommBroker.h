@@ -73,9 +73,9 @@ struct Incoming;
 
 class HVOCommBroker {
 public:
-    /// The process's one broker. Null for an empty path, a path other than
-    /// the first one given, or when the test peer says no broker exists. An
-    /// existing broker is found without taking a lock.
+    /// The process's one broker. Null for an empty path or a path other than
+    /// the first one given. An existing broker is found without taking a
+    /// lock. The hub is reached (HubConnector.h) when a call first needs it.
     static HVOCommBroker* getInstance(std::string socketPath);
     /// Stops, closes the hub connection, joins the broker's threads (running
     /// handlers finish), fails waiting senders and frees the broker. Does
@@ -132,7 +132,6 @@ private:
     bool onDispatcherThread();
     void enterCall();
     void leaveCall();
-    friend class TestPeer;
     friend struct CallGuard;
 
     const std::string m_socketPath;

@@ -1,21 +1,22 @@
 // The preferences store: one property-list file per domain,
 // "/usr/local/Vantrel/preferences/<domain>.plist", holding the stored keys
-// only. Gets answer the stored value or the registered default and re-read the
-// file when it changed on disk; Sets rewrite it whole (temporary file, fsync,
-// rename) under a lock shared with other processes. A change made by another
-// process never calls this process's PreferenceCallback().
+// only (the storage of PreferencesStorage.h). Gets answer the stored value or
+// the registered default and re-read the file when it changed on disk; Sets
+// rewrite it whole (temporary file, fsync, rename) under a lock shared with
+// other processes. A change made by another process never calls this
+// process's PreferenceCallback().
 #pragma once
-
-#include <sys/stat.h>
 
 #include <exception>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "PrefValues.h"
+#include "PreferencesStorage.h"
 
 class PreferencesException : public std::exception {
 public:
@@ -82,29 +83,14 @@ public:
     std::string filePath() const;
 
 private:
-    struct FileId {
-        dev_t dev = 0;
-        ino_t ino = 0;
-        off_t size = 0;
-        struct timespec mtime {};
-        bool operator==(const FileId& o) const;
-    };
-    enum class FileState { Missing, Parsed, Unparseable };
-
     PrefValueRef lookup(const char* key);
-    /// Re-reads the file when it changed; m_mutex held.
-    void refreshLocked();
     bool update(const char* key, PrefValueRef value, bool* wasStored);
 
     std::string m_domain;
-    bool m_domainOk = false;
     std::map<std::string, PrefValueRef> m_defaults;
 
-    std::mutex m_mutex; // guards the cache below
-    FileState m_state = FileState::Missing;
-    bool m_haveId = false;
-    FileId m_id;
-    PrefEntries m_entries;
+    std::mutex m_mutex; // guards the members above and the storage's use
+    std::unique_ptr<PreferencesStorage> m_storage; // null while the domain is refused
 };
 
 namespace settingstore {

@@ -9,6 +9,7 @@
 
 #include "FileIO.h"
 #include "Preferences.h"
+#include "PreferencesStorage.h"
 
 namespace {
 
@@ -49,10 +50,78 @@ PrefStringRef PreferencesHelper::CreateCFString(const char* utf8) const { return
 
 PrefMutableArrayRef PreferencesHelper::CreateCFMutableArray() const { return std::make_shared<PrefArray>(); }
 
-bool PreferencesBase::FileId::operator==(const FileId& o) const
+namespace {
+
+/// The domain's plist file, with the keys as last read from it.
+class PlistFileStorage : public PreferencesStorage {
+public:
+    explicit PlistFileStorage(std::string domain) : m_domain(std::move(domain)) {}
+    PrefValueRef stored(const std::string& key) override;
+    bool store(const std::string& key, PrefValueRef value, bool* wasStored) override;
+
+private:
+    struct FileId {
+        dev_t dev = 0;
+        ino_t ino = 0;
+        off_t size = 0;
+        struct timespec mtime {};
+        bool operator==(const FileId& o) const;
+    };
+    enum class FileState { Missing, Parsed, Unparseable };
+
+    std::string filePath() const;
+    /// Re-reads the file when it changed; m_mutex held.
+    void refreshLocked();
+
+    const std::string m_domain;
+    std::mutex m_mutex; // guards the cache below
+    FileState m_state = FileState::Missing;
+    bool m_haveId = false;
+    FileId m_id;
+    PrefEntries m_entries;
+};
+
+std::string domainFile(const std::string& domain)
+{
+    return std::string(settingstore::kPreferencesFolder) + "/" + domain + ".plist";
+}
+
+std::mutex& factoryMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+settingstore::StorageFactory& installedFactory()
+{
+    static settingstore::StorageFactory f;
+    return f;
+}
+
+} // namespace
+
+settingstore::StorageFactory settingstore::setStorageFactory(StorageFactory factory)
+{
+    std::lock_guard<std::mutex> lock(factoryMutex());
+    StorageFactory old = std::move(installedFactory());
+    installedFactory() = std::move(factory);
+    return old;
+}
+
+std::unique_ptr<PreferencesStorage> settingstore::plistFileStorage(const std::string& domain)
+{
+    return std::make_unique<PlistFileStorage>(domain);
+}
+
+bool PlistFileStorage::FileId::operator==(const FileId& o) const
 {
     return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
            mtime.tv_nsec == o.mtime.tv_nsec;
+}
+
+std::string PlistFileStorage::filePath() const
+{
+    return domainFile(m_domain);
 }
 
 PreferencesBase::PreferencesBase() = default;
@@ -64,26 +133,30 @@ void PreferencesBase::initialize(const char* domain, const char* const keys[], c
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_domain = domain ? domain : "";
-    m_domainOk = !m_domain.empty() && m_domain.find('/') == std::string::npos && m_domain[0] != '.' &&
-                 m_domain.find('\0') == std::string::npos;
+    const bool domainOk = !m_domain.empty() && m_domain.find('/') == std::string::npos && m_domain[0] != '.' &&
+                          m_domain.find('\0') == std::string::npos;
     m_defaults.clear();
     for (int i = 0; keys && defaults && i < count; ++i)
         if (keys[i] != nullptr && defaults[i] != nullptr)
             m_defaults[keys[i]] = defaults[i];
-    m_haveId = false;
-    m_state = FileState::Missing;
-    m_entries.clear();
+    m_storage.reset();
+    if (domainOk) {
+        settingstore::StorageFactory factory;
+        {
+            std::lock_guard<std::mutex> installed(factoryMutex());
+            factory = installedFactory();
+        }
+        m_storage = factory ? factory(m_domain) : settingstore::plistFileStorage(m_domain);
+    }
 }
 
 std::string PreferencesBase::filePath() const
 {
-    return std::string(settingstore::kPreferencesFolder) + "/" + m_domain + ".plist";
+    return domainFile(m_domain);
 }
 
-void PreferencesBase::refreshLocked()
+void PlistFileStorage::refreshLocked()
 {
-    if (!m_domainOk)
-        throw PreferencesException("preferences domain \"" + m_domain + "\" refused");
     Fd file;
     file.fd = open(filePath().c_str(), O_RDONLY | O_CLOEXEC);
     if (file.fd < 0) {
@@ -114,10 +187,8 @@ void PreferencesBase::refreshLocked()
     m_entries = ok ? std::move(entries) : PrefEntries();
 }
 
-PrefValueRef PreferencesBase::GetStoredValue(const char* key)
+PrefValueRef PlistFileStorage::stored(const std::string& key)
 {
-    if (key == nullptr)
-        throw PreferencesException("no key");
     std::lock_guard<std::mutex> lock(m_mutex);
     refreshLocked();
     if (m_state == FileState::Unparseable)
@@ -126,6 +197,16 @@ PrefValueRef PreferencesBase::GetStoredValue(const char* key)
         if (entry.first == key)
             return entry.second;
     return nullptr;
+}
+
+PrefValueRef PreferencesBase::GetStoredValue(const char* key)
+{
+    if (key == nullptr)
+        throw PreferencesException("no key");
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_storage)
+        throw PreferencesException("preferences domain \"" + m_domain + "\" refused");
+    return m_storage->stored(key);
 }
 
 PrefValueRef PreferencesBase::lookup(const char* key)
@@ -224,9 +305,17 @@ bool PreferencesBase::update(const char* key, PrefValueRef value, bool* wasStore
         *wasStored = false;
     if (key == nullptr || !PrefString::createWithUTF8(key))
         return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_storage && m_storage->store(key, std::move(value), wasStored);
+}
+
+bool PlistFileStorage::store(const std::string& key, PrefValueRef value, bool* wasStored)
+{
+    if (wasStored)
+        *wasStored = false;
     std::lock_guard<std::mutex> threads(writeMutex());
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_domainOk || wardfile::makeDirectories(settingstore::kPreferencesFolder) != 0)
+    if (wardfile::makeDirectories(settingstore::kPreferencesFolder) != 0)
         return false;
     const std::string path = filePath();
     Fd lockFile;

@@ -1,13 +1,16 @@
 // Benchmark of the rule store (a program, not a test). From an empty state,
 // inside tests/ns-run.sh with the ipfw stand-in first on PATH, it times
 // COUNT (default 1000) additions of distinct custom rules, one kernel read
-// (COUNT + 1 records) and COUNT fork/exec/waitpid runs of /bin/true, and
-// prints the times, the per-call averages, the add/spawn ratio and the size
-// of the rule file. Every addition re-reads and rewrites the whole file.
+// (COUNT + 1 records) and COUNT spawns of /bin/true (posix_spawn and waitpid,
+// as the driver starts ipfw), and prints the times, the per-call averages,
+// the add/spawn ratio and the size of the rule file. Each addition is
+// followed by one spawn, so that both see the same load on the machine.
+// Every addition rewrites the whole file.
 #include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <spawn.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,6 +18,8 @@
 #include <vector>
 
 #include "FWCommands.h"
+
+extern char** environ;
 
 FILE* logFilePtr = nullptr;
 int traceInited = 0;
@@ -56,17 +61,28 @@ int main(int argc, char** argv)
     }
     FWCommands* store = FWCommands::getInstance();
     try {
-        Clock::time_point t0 = Clock::now();
+        double addTime = 0;
+        double spawnTime = 0;
         for (unsigned i = 0; i < count; ++i) {
             std::vector<FWExtDetailedData> results;
+            Clock::time_point t0 = Clock::now();
             if (store->addRule(customRule(i), results, FW_CUSTOM_RULE_CATEGORY) != 0) {
                 std::fprintf(stderr, "bench: addition %u failed\n", i);
                 return 1;
             }
+            addTime += seconds(t0);
+            t0 = Clock::now();
+            char* args[] = {const_cast<char*>("true"), nullptr};
+            pid_t pid = -1;
+            if (::posix_spawn(&pid, "/bin/true", nullptr, nullptr, args, environ) != 0) {
+                std::fprintf(stderr, "bench: /bin/true could not be started\n");
+                return 1;
+            }
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            spawnTime += seconds(t0);
         }
-        const double addTime = seconds(t0);
-
-        t0 = Clock::now();
+        Clock::time_point t0 = Clock::now();
         std::vector<FWExtDetailedData> kernel;
         store->getIpfwRule(kernel);
         const double readTime = seconds(t0);
@@ -74,18 +90,6 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "bench: %zu kernel records, expected %u\n", kernel.size(), count + 1);
             return 1;
         }
-
-        t0 = Clock::now();
-        for (unsigned i = 0; i < count; ++i) {
-            pid_t pid = ::fork();
-            if (pid == 0) {
-                ::execl("/bin/true", "true", static_cast<char*>(nullptr));
-                ::_exit(127);
-            }
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-        }
-        const double spawnTime = seconds(t0);
 
         ::stat("/usr/local/Vantrel/Firewall/var/QyvRules", &st);
         std::printf("additions:   %u in %.3f s, %.3f ms each\n", count, addTime, addTime * 1000 / count);

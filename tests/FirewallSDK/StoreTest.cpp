@@ -1,6 +1,7 @@
-// The rule store in one process against the ipfw stand-in: rule file and its
-// repair, numbering, edits, queries, reconciliation, checks and tokenizer.
-// Runs in tests/ns-run.sh with the scripted ipfw first on PATH.
+// The rule store in one process against the ipfw stand-in run in-process (no
+// ipfw process is started): rule file and its repair, numbering, edits,
+// queries, reconciliation, checks and tokenizer. Runs in tests/ns-run.sh for
+// the rule file's fixed path.
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "FwTestSupport.h"
+#include "InProcessIpfw.h"
+#include "IpfwTool.h"
 #include "StoreTestSupport.h"
 
 using namespace fwstore;
@@ -19,11 +22,26 @@ using FirewallSDK::FWDetailedData;
 
 namespace {
 
+/// Changes the kernel by hand, outside the store and unrecorded.
+void byHand(const std::string& command)
+{
+    std::vector<std::string> words;
+    std::istringstream in(command);
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    ipfw::runTool(words);
+}
+
 class StoreTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetMachine(); }
+    void SetUp() override
+    {
+        resetState();
+        ipfw_.reset();
+    }
     void TearDown() override { FWCommands::releaseInstance(); }
     static FWCommands& store() { return *FWCommands::getInstance(); }
+    ipfwtest::InProcessIpfw ipfw_;
 
     /// The code of the FirewallException the call throws; 0 when none.
     template <class Fn>
@@ -44,7 +62,7 @@ protected:
         writeTable(table);
         for (const auto& e : table)
             if (e.first != 65535)
-                standIn("add " + std::to_string(e.first) + " allow log { ip } from { any } to { any }");
+                byHand("add " + std::to_string(e.first) + " allow log { ip } from { any } to { any }");
     }
 
     static Table tableOf(const std::vector<std::pair<int, uint32_t>>& rules)
@@ -65,7 +83,7 @@ TEST_F(StoreTest, FirstQueryOnAFreshMachineAddsTheDefaultRule)
     std::vector<FWExtDetailedData> rules;
     store().getStoredRules(rules);
 
-    EXPECT_EQ(ScriptedIpfw::callLines(), std::vector<std::string>{kDefaultAdd});
+    EXPECT_EQ(ipfw_.callLines(), std::vector<std::string>{kDefaultAdd});
     Table file = readTable();
     ASSERT_EQ(keysOf(file), std::vector<int>{5002});
     const FWExtDetailedData& r = file.at(5002);
@@ -88,7 +106,7 @@ TEST_F(StoreTest, FirstAdditionOnAFreshMachineAddsNoDefaultRule)
     ASSERT_EQ(store().addRule(paneRule(), results, 0x10000000u), 0);
     EXPECT_EQ(keysOf(readTable()), std::vector<int>{5122});
     EXPECT_EQ(kernelNumbers(), (std::vector<int>{5122, 65535}));
-    EXPECT_EQ(ScriptedIpfw::calls().size(), 1u);
+    EXPECT_EQ(ipfw_.calls().size(), 1u);
     EXPECT_EQ(numbersOf(results), std::vector<int>{5122});
 }
 
@@ -97,7 +115,7 @@ TEST_F(StoreTest, CorruptFileIsKeptAsideAndRewrittenWithTheTableAndDefaultRule)
     seed(tableOf({{5122, 0x10000000u}}));
     std::vector<FWExtDetailedData> rules;
     store().getStoredRules(rules); // the table in memory now holds 5122
-    ScriptedIpfw::reset();
+    ipfw_.reset();
 
     std::mt19937 gen(7);
     std::string junk(3000, '\0');
@@ -112,7 +130,7 @@ TEST_F(StoreTest, CorruptFileIsKeptAsideAndRewrittenWithTheTableAndDefaultRule)
     EXPECT_EQ(md5(kCorruptFile), before);
     EXPECT_EQ(keysOf(readTable()), (std::vector<int>{5002, 5122}));
     EXPECT_EQ(numbersOf(rules), (std::vector<int>{5002, 5122}));
-    EXPECT_EQ(ScriptedIpfw::callLines(), std::vector<std::string>{kDefaultAdd});
+    EXPECT_EQ(ipfw_.callLines(), std::vector<std::string>{kDefaultAdd});
     EXPECT_EQ(shell("ls " + kVar), "QyvRules\nQyvRules.corrupt\nQyvRules.lock\n");
 }
 
@@ -120,12 +138,12 @@ TEST_F(StoreTest, CorruptFileWithTheDefaultRuleInMemoryAddsItOnlyToTheFile)
 {
     std::vector<FWExtDetailedData> rules;
     store().getStoredRules(rules); // 5002 added and stored
-    ScriptedIpfw::reset();
+    ipfw_.reset();
     std::ofstream(kRuleFile, std::ios::trunc) << "22 serialization::archive 18 0 0 9";
 
     rules.clear();
     store().getStoredRules(rules);
-    EXPECT_TRUE(ScriptedIpfw::calls().empty());
+    EXPECT_TRUE(ipfw_.calls().empty());
     EXPECT_EQ(keysOf(readTable()), std::vector<int>{5002});
 }
 
@@ -219,7 +237,7 @@ TEST_F(StoreTest, ALockThatCannotBeTakenStopsTheUpdateBeforeIpfw)
     std::vector<FWExtDetailedData> results;
     EXPECT_EQ(codeOf([&] { store().addRule(paneRule(), results, 0x10000000u); }), FirewallSDK::FW_UNKNOWN_ERROR);
     EXPECT_EQ(codeOf([&] { store().persistRuleTable(); }), FirewallSDK::FW_UNKNOWN_ERROR);
-    EXPECT_TRUE(ScriptedIpfw::calls().empty());
+    EXPECT_TRUE(ipfw_.calls().empty());
     EXPECT_FALSE(exists(kRuleFile));
     ::rmdir(kLockFile.c_str());
     // Persisting twice in a row is harmless; the lock is free afterwards.
@@ -259,7 +277,7 @@ TEST_F(StoreTest, NumberingOfANewRule)
     };
     for (const NumberCase& c : cases) {
         SCOPED_TRACE(c.name);
-        resetMachine();
+        SetUp();
         Table t = tableOf(c.stored);
         writeTable(t);
         std::vector<FWExtDetailedData> results;
@@ -267,18 +285,18 @@ TEST_F(StoreTest, NumberingOfANewRule)
         Table after = readTable();
         t[static_cast<uint16_t>(c.want)];
         EXPECT_EQ(keysOf(after), keysOf(t));
-        ASSERT_EQ(ScriptedIpfw::calls().size(), 1u);
-        EXPECT_EQ(ScriptedIpfw::calls()[0].at(1), std::to_string(c.want));
+        ASSERT_EQ(ipfw_.calls().size(), 1u);
+        EXPECT_EQ(ipfw_.calls()[0].at(1), std::to_string(c.want));
         EXPECT_EQ(after.at(static_cast<uint16_t>(c.want)).getRuleNo(), c.want);
     }
 }
 
 TEST_F(StoreTest, TheNumberIpfwPrintsIsStored)
 {
-    ScriptedIpfw::script({"print 07000 allow ip from any to any"});
+    ipfw_.script({"print 07000 allow ip from any to any"});
     std::vector<FWExtDetailedData> results;
     ASSERT_EQ(store().addRule(paneRule(), results, 0x10000000u), 0);
-    EXPECT_EQ(ScriptedIpfw::calls()[0].at(1), "5122");
+    EXPECT_EQ(ipfw_.calls()[0].at(1), "5122");
     Table t = readTable();
     EXPECT_EQ(keysOf(t), std::vector<int>{7000});
     EXPECT_EQ(t.at(7000).getRuleNo(), 7000);
@@ -319,12 +337,12 @@ TEST_F(StoreTest, RefusedRulesRunNoIpfwAndLeaveTheFile)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        resetMachine();
+        SetUp();
         writeTable(tableOf({{5002, 0x10000001u}, {5122, 0x10000000u}, {7000, 0x80000000u}, {65532, 0x10000000u}}));
         const std::string before = fileId(kRuleFile);
         std::vector<FWExtDetailedData> results;
         EXPECT_EQ(codeOf([&] { store().addRule(c.rule, results, 0x10000000u); }), c.code);
-        EXPECT_TRUE(ScriptedIpfw::calls().empty());
+        EXPECT_TRUE(ipfw_.calls().empty());
         EXPECT_EQ(fileId(kRuleFile), before);
         EXPECT_TRUE(results.empty());
     }
@@ -335,7 +353,7 @@ TEST_F(StoreTest, RenumberingKeepsSpecialRulesAndMovesTheRestFrom5001)
     Table t = tableOf({{5002, 0x10000001u}, {5122, 0x10000000u}, {6000, 2}, {65531, 0x10000000u},
                        {65532, 0x10000000u}});
     seed(t);
-    ScriptedIpfw::reset();
+    ipfw_.reset();
     FWExtDetailedData fresh = paneRule();
     fresh.setRuleName("new");
     std::vector<FWExtDetailedData> results;
@@ -352,7 +370,7 @@ TEST_F(StoreTest, RenumberingKeepsSpecialRulesAndMovesTheRestFrom5001)
     }
     EXPECT_EQ(kernelNumbers(), (std::vector<int>{5001, 5002, 5003, 5004, 6000, 65532, 65535}));
     // Each move adds under the new number, then deletes the old.
-    std::vector<std::string> calls = ScriptedIpfw::callLines();
+    std::vector<std::string> calls = ipfw_.callLines();
     ASSERT_EQ(calls.size(), 7u);
     EXPECT_EQ(calls[0].substr(0, 9), "add 5001 ");
     EXPECT_EQ(calls[1], "delete 5002");
@@ -371,7 +389,7 @@ TEST_F(StoreTest, NoNumberLeftIsRefusedBeforeIpfw)
     const std::string before = fileId(kRuleFile);
     std::vector<FWExtDetailedData> results;
     EXPECT_EQ(codeOf([&] { store().addRule(paneRule(), results, 0x10000000u); }), FirewallSDK::FW_NO_SPACE_LEFT);
-    EXPECT_TRUE(ScriptedIpfw::calls().empty());
+    EXPECT_TRUE(ipfw_.calls().empty());
     EXPECT_EQ(fileId(kRuleFile), before);
 }
 
@@ -395,11 +413,11 @@ TEST_F(StoreTest, SwapExchangesBodiesInTableAndKernel)
     EXPECT_EQ(kernel[1].getSrcIpByRef().at(0).getIPAddress(), "10.0.0.1");
     EXPECT_EQ(numbersOf(results), (std::vector<int>{5122, 5123}));
 
-    ScriptedIpfw::reset();
+    ipfw_.reset();
     const std::string before = fileId(kRuleFile);
     EXPECT_EQ(codeOf([&] { store().swapRules({5122, 9999}, results, 0x10000000u); }),
               FirewallSDK::FW_INVALID_RULE_NUMBER);
-    EXPECT_TRUE(ScriptedIpfw::calls().empty());
+    EXPECT_TRUE(ipfw_.calls().empty());
     EXPECT_EQ(fileId(kRuleFile), before);
 }
 
@@ -410,7 +428,7 @@ TEST_F(StoreTest, FailedSwapStepsAreUndone)
     ASSERT_EQ(store().addRule(paneRule(5122, "10.0.0.2"), results, 0x10000000u), 0);
     const std::string before = fileId(kRuleFile);
     // delete 5122, delete 5123, add 5122 fails with 68.
-    ScriptedIpfw::script({"", "", "exit 68"});
+    ipfw_.script({"", "", "exit 68"});
     EXPECT_EQ(codeOf([&] { store().swapRules({5122, 5123}, results, 0x10000000u); }), FirewallSDK::FW_NO_SUCH_HOST);
     EXPECT_EQ(fileId(kRuleFile), before);
     std::vector<FWExtDetailedData> kernel;
@@ -429,10 +447,10 @@ TEST_F(StoreTest, DeleteByCategoryAndByNumber)
     EXPECT_EQ(keysOf(readTable()), std::vector<int>{5122});
     EXPECT_EQ(kernelNumbers(), (std::vector<int>{5122, 65535}));
 
-    ScriptedIpfw::reset();
+    ipfw_.reset();
     store().deleteRule(std::vector<int>{5122, 5122});
     EXPECT_TRUE(readTable().empty());
-    EXPECT_EQ(ScriptedIpfw::callLines(), (std::vector<std::string>{"delete 5122", "delete 5122"}));
+    EXPECT_EQ(ipfw_.callLines(), (std::vector<std::string>{"delete 5122", "delete 5122"}));
 }
 
 TEST_F(StoreTest, ARowWhoseKernelDeleteFailedStays)
@@ -440,10 +458,10 @@ TEST_F(StoreTest, ARowWhoseKernelDeleteFailedStays)
     std::vector<FWExtDetailedData> rules;
     ASSERT_EQ(store().addRule(paneRule(5122, "10.0.0.1"), rules, 0x10000000u), 0);
     ASSERT_EQ(store().addRule(paneRule(5122, "10.0.0.2"), rules, 0x10000000u), 0);
-    ScriptedIpfw::script({"exit 71"});
+    ipfw_.script({"exit 71"});
     EXPECT_EQ(store().deleteRule(0x10000000u), 0);
     EXPECT_EQ(keysOf(readTable()), std::vector<int>{5122});
-    ScriptedIpfw::script({"exit 71"});
+    ipfw_.script({"exit 71"});
     store().deleteRule(std::vector<int>{5122});
     EXPECT_EQ(keysOf(readTable()), std::vector<int>{5122});
 }
@@ -452,7 +470,7 @@ TEST_F(StoreTest, UpdateTakesTheNumberFromTheAddsOwnLine)
 {
     std::vector<FWExtDetailedData> results;
     ASSERT_EQ(store().addRule(paneRule(5122, "10.0.0.1"), results, 0x10000000u), 0);
-    ScriptedIpfw::script({"echo 09999 stray"});
+    ipfw_.script({"echo 09999 stray"});
     ASSERT_EQ(store().updateRule(paneRule(5122, "10.0.0.7"), results, 0x10000000u), 0);
     Table t = readTable();
     ASSERT_EQ(keysOf(t), std::vector<int>{5122});
@@ -474,11 +492,11 @@ TEST_F(StoreTest, FailedUpdateKeepsTheOldRuleInTableAndKernel)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        resetMachine();
+        SetUp();
         std::vector<FWExtDetailedData> results;
         ASSERT_EQ(store().addRule(paneRule(5122, "10.0.0.1"), results, 0x10000000u), 0);
         const Table before = readTable();
-        ScriptedIpfw::script(c.script);
+        ipfw_.script(c.script);
         int status = -1;
         EXPECT_EQ(codeOf([&] { status = store().updateRule(paneRule(5122, "10.0.0.7"), results, 0x10000000u); }),
                   c.code);
@@ -506,7 +524,7 @@ TEST_F(StoreTest, CategoryQueriesOfTableAndKernel)
     FWExtDetailedData twin = paneRule(5122, "any", "any", 0x20000001u);
     twin.isLogging(true);
     ASSERT_EQ(store().addRule(twin, scratch, 0x20000000u), 0);
-    standIn("add 6000 deny all from any to any"); // outside the store
+    byHand("add 6000 deny all from any to any"); // outside the store
 
     struct Case {
         unsigned category;
@@ -565,17 +583,17 @@ TEST_F(StoreTest, HealthCheckRepairsTheKernelWithExactCommands)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         for (int applyFirst = 0; applyFirst < 2; ++applyFirst) {
-            resetMachine();
+            SetUp();
             Table t;
             for (int n : c.stored)
                 t[static_cast<uint16_t>(n)] = storedRule(n, n == 5002 ? 0x10000001u : 0x10000000u);
             writeTable(t);
             for (const std::string& k : c.kernel)
-                standIn(k);
+                byHand(k);
             if (applyFirst) {
                 EXPECT_EQ(store().applyAllStoredRules(), c.apply);
                 if (c.apply == 0) {
-                    EXPECT_TRUE(ScriptedIpfw::calls().empty());
+                    EXPECT_TRUE(ipfw_.calls().empty());
                 }
                 continue;
             }
@@ -583,7 +601,7 @@ TEST_F(StoreTest, HealthCheckRepairsTheKernelWithExactCommands)
             fwtest::LevelGuard levels;
             fwCommandFlowvalue = 3;
             EXPECT_EQ(store().ruleHealthCheck(), 1);
-            EXPECT_EQ(ScriptedIpfw::callLines(), c.calls);
+            EXPECT_EQ(ipfw_.callLines(), c.calls);
             EXPECT_EQ(keysOf(readTable()), c.table);
             EXPECT_EQ(trace.text().find("ruleHealthCheck - Firewall is empty\n") != std::string::npos,
                       c.apply == 1);
@@ -599,7 +617,7 @@ TEST_F(StoreTest, AFailedReAddKeepsTheRuleUnderItsOldNumber)
     for (int n : {5002, 5200, 5300})
         t[static_cast<uint16_t>(n)] = storedRule(n);
     writeTable(t);
-    ScriptedIpfw::script({"", "exit 68"});
+    ipfw_.script({"", "exit 68"});
     EXPECT_EQ(store().applyAllStoredRules(), 1);
     EXPECT_EQ(keysOf(readTable()), (std::vector<int>{5002, 5200, 5201}));
     EXPECT_EQ(kernelNumbers(), (std::vector<int>{5002, 5201, 65535}));
@@ -649,10 +667,10 @@ TEST_P(NoChurnTest, PaneBuiltRulesEqualTheirKernelTwins)
     def.isLogging(true);
     add(def, 0x10000000u);
 
-    ScriptedIpfw::reset();
+    ipfw_.reset();
     const std::string kernelBefore = fileId(kRulesBin);
     EXPECT_EQ(store().ruleHealthCheck(), 1);
-    EXPECT_TRUE(ScriptedIpfw::calls().empty()) << ScriptedIpfw::callLines().front();
+    EXPECT_TRUE(ipfw_.calls().empty()) << ipfw_.callLines().front();
     EXPECT_EQ(fileId(kRulesBin), kernelBefore);
 
     std::vector<FWExtDetailedData> marked;
@@ -662,21 +680,21 @@ TEST_P(NoChurnTest, PaneBuiltRulesEqualTheirKernelTwins)
         EXPECT_EQ(r.getRuleCategory() == 0, r.getRuleNo() == 65535) << r.getRuleNo();
 
     // One rule lost, one foreign, one changed: exactly those are repaired.
-    standIn("delete 5123");
-    standIn("add 6000 deny all from any to any");
-    standIn("delete 5122");
-    standIn("add 5122 deny all from any to any");
-    ScriptedIpfw::reset();
+    byHand("delete 5123");
+    byHand("add 6000 deny all from any to any");
+    byHand("delete 5122");
+    byHand("add 5122 deny all from any to any");
+    ipfw_.reset();
     EXPECT_EQ(store().ruleHealthCheck(), 1);
-    std::vector<std::string> calls = ScriptedIpfw::callLines();
+    std::vector<std::string> calls = ipfw_.callLines();
     ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(calls[0], "delete 5122");
     EXPECT_EQ(calls[1].substr(0, 9), "add 5122 ");
     EXPECT_EQ(calls[2].substr(0, 9), "add 5123 ");
     EXPECT_EQ(calls[3], "delete 6000");
-    ScriptedIpfw::reset();
+    ipfw_.reset();
     EXPECT_EQ(store().ruleHealthCheck(), 1);
-    EXPECT_TRUE(ScriptedIpfw::calls().empty());
+    EXPECT_TRUE(ipfw_.calls().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(FilterDirection, NoChurnTest,
@@ -726,7 +744,7 @@ TEST_F(StoreTest, AddressChecksRebuildTheList)
     FWExtDetailedData port0 = paneRule();
     port0.getDestPortByRef()[0].getPortNo() = "0";
     EXPECT_EQ(codeOf([&] { store().addRuleToIpfw(port0); }), FirewallSDK::FW_INVALID_DESTINATION_PORT);
-    EXPECT_TRUE(ScriptedIpfw::calls().empty());
+    EXPECT_TRUE(ipfw_.calls().empty());
 }
 
 TEST_F(StoreTest, Tokenizer)

@@ -152,11 +152,17 @@ inline int standIn(const std::string& args)
     return std::system((std::string(FWSTORE_IPFW_PROGRAM) + " " + args + " >/dev/null 2>&1").c_str());
 }
 
-/// Empty machine: no store instance, no rule file, empty kernel, fresh log.
-inline void resetMachine()
+/// No store instance, no rule file, empty kernel.
+inline void resetState()
 {
     FWCommands::releaseInstance();
     shell("rm -rf '" + kVar + "' '" + kIpfwState + "'");
+}
+
+/// Empty machine with the scripted ipfw first on PATH and a fresh log.
+inline void resetMachine()
+{
+    resetState();
     ScriptedIpfw::dir();
     ScriptedIpfw::reset();
 }

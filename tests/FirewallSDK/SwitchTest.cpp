@@ -19,7 +19,7 @@ class SwitchTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        resetMachine();
+        resetState();
         shell("mkdir -p " + kSysctl);
     }
     void TearDown() override { FWCommands::releaseInstance(); }

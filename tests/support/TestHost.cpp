@@ -1,13 +1,8 @@
-// Every test program is a trace host: it defines the two variables the
-// libraries declare, and starts in the UTF-8 C locale as the system's
-// programs do.
+// Every test program is a trace host (TraceHost.cpp), and starts in the
+// UTF-8 C locale as the system's programs do.
 #include <clocale>
-#include <cstdio>
 
 #include <gtest/gtest.h>
-
-FILE* logFilePtr = nullptr;
-int traceInited = 0;
 
 int main(int argc, char** argv)
 {

@@ -1,0 +1,45 @@
+// What every fuzz target shares: its checks, and a guard that turns an
+// exception of an undocumented type into a finding with its text.
+//
+// scripts/run-fuzz closes the targets' standard output and error (the readers
+// report on them at every input); libFuzzer and the sanitizers keep a copy of
+// standard error, and so do these checks (saved in LLVMFuzzerInitialize).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <typeinfo>
+
+namespace fuzzcheck {
+
+/// With WARD_FUZZ_SEEDS set to a folder, a target writes its seed inputs
+/// there (made with the project's own writers) and exits. A target without
+/// seeds of its own leaves this undefined.
+void writeSeeds(const std::string& dir) __attribute__((weak));
+/// Writes one seed file `dir`/`name`.
+void writeSeed(const std::string& dir, const std::string& name, const std::string& bytes);
+
+/// Reports `what` on the saved standard error and aborts (a crash finding).
+[[noreturn]] void fail(const std::string& what);
+
+inline void check(bool ok, const std::string& what)
+{
+    if (!ok)
+        fail(what);
+}
+
+/// Runs `fn`; an exception that escapes it is a finding.
+template <class Fn> void guard(Fn&& fn)
+{
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        fail(std::string("exception of an undocumented type: ") + typeid(e).name() + ": " + e.what());
+    } catch (...) {
+        fail("exception of an undocumented type (not a std::exception)");
+    }
+}
+
+} // namespace fuzzcheck
