@@ -10,30 +10,23 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "FileIO.h"
+
 namespace kctl {
 
 static_assert(sizeof(sockaddr_in) == record::kPeerAddressSize, "the record holds this platform's sockaddr_in");
 
 namespace {
 
-// TODO: use the shared directory helper of common/fileio once it exists.
 /// mkdir -p with missing parents 0755 and the last folder `mode`, which an
 /// existing last folder is given too. 0 or an errno value.
 int makeFolder(const std::string& path, mode_t mode)
 {
-    for (size_t pos = 1; pos <= path.size(); ++pos) {
-        pos = path.find('/', pos);
-        if (pos == std::string::npos)
-            pos = path.size();
-        const std::string part = path.substr(0, pos);
-        if (::mkdir(part.c_str(), pos == path.size() ? mode : 0755) != 0 && errno != EEXIST)
-            return errno;
-    }
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-        return errno;
-    if (!S_ISDIR(st.st_mode))
-        return ENOTDIR;
+    // The last folder is made with its own mode: never open wider meanwhile.
+    if (const int e = wardfile::makeDirectories(wardfile::parentPath(path), 0755))
+        return e;
+    if (const int e = wardfile::makeDirectories(path, mode))
+        return e;
     return ::chmod(path.c_str(), mode) == 0 ? 0 : errno;
 }
 

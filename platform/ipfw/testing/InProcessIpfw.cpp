@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <unistd.h>
 
+#include "FileIO.h"
 #include "IpfwTool.h"
 
 namespace ipfwtest {
@@ -11,16 +12,7 @@ namespace {
 
 bool writeAll(int fd, const std::string& text)
 {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return wardfile::writeAll(fd, text.data(), text.size()) == 0;
 }
 
 bool startsWith(const std::string& s, const char* prefix, std::string& rest)
