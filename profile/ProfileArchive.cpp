@@ -10,6 +10,10 @@
 #include <endian.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <boost/archive/archive_exception.hpp>
 
 namespace AppProtection {
@@ -32,6 +36,42 @@ using boost::archive::archive_exception;
 [[noreturn]] void systemFailure(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
 
 bool isBlank(uint32_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+/// Narrows `n` characters at `in` to one byte each at `out`; false when one
+/// of them is above 0xFF (the bytes written are then of no use).
+bool narrow(const char* in, char* out, size_t n)
+{
+    size_t i = 0;
+    uint32_t high = 0;
+#if defined(__SSE2__) && __BYTE_ORDER == __LITTLE_ENDIAN
+    // Sixteen characters at a time: read as little-endian words, the
+    // character's value is the top byte and the three bytes above 0xFF are
+    // the low 24 bits.
+    __m128i upper = _mm_setzero_si128();
+    for (; n - i >= 16; i += 16) {
+        const char* p = in + 4 * i;
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+        __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+        __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
+        upper = _mm_or_si128(upper, _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)));
+        __m128i ab = _mm_packs_epi32(_mm_srli_epi32(a, 24), _mm_srli_epi32(b, 24));
+        __m128i cd = _mm_packs_epi32(_mm_srli_epi32(c, 24), _mm_srli_epi32(d, 24));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(ab, cd));
+    }
+    upper = _mm_and_si128(upper, _mm_set1_epi32(0x00FFFFFF));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(upper, _mm_setzero_si128())) != 0xFFFF)
+        return false;
+#endif
+    for (; i < n; ++i) {
+        uint32_t ch;
+        std::memcpy(&ch, in + 4 * i, 4);
+        ch = be32toh(ch);
+        high |= ch >> 8;
+        out[i] = static_cast<char>(ch);
+    }
+    return high == 0;
+}
 
 } // namespace
 
@@ -248,33 +288,47 @@ uint32_t ProfileIArchive::getChar()
     return ch;
 }
 
-void ProfileIArchive::skipBlanks()
-{
-    uint32_t ch = 0;
-    while (peekChar(ch) && isBlank(ch))
-        m_cur += 4;
-}
-
 int64_t ProfileIArchive::readNumber(int64_t min, int64_t max)
 {
-    skipBlanks();
+    // The position stays in a local between refills: a token is a handful of
+    // characters, read once per field of every record.
+    const char* cur = m_cur;
+    auto peek = [&](uint32_t& ch) {
+        if (m_end - cur < 4) {
+            m_cur = cur;
+            bool more = refill();
+            cur = m_cur;
+            if (!more)
+                return false;
+        }
+        ch = decode(cur);
+        return true;
+    };
     uint32_t ch = 0;
+    bool any = peek(ch);
+    while (any && isBlank(ch)) {
+        cur += 4;
+        any = peek(ch);
+    }
     bool negative = false;
-    if (peekChar(ch) && (ch == '-' || ch == '+')) {
+    if (any && (ch == '-' || ch == '+')) {
         negative = ch == '-';
-        m_cur += 4;
+        cur += 4;
+        any = peek(ch);
     }
     // Range-checked digit by digit: no value wider than the target survives.
     const uint64_t limit = negative ? uint64_t(-min) : uint64_t(max);
     uint64_t value = 0;
     int digits = 0;
-    while (peekChar(ch) && ch >= '0' && ch <= '9') {
-        m_cur += 4;
+    while (any && ch >= '0' && ch <= '9') {
+        cur += 4;
         value = value * 10 + (ch - '0');
         if (value > limit)
             refuse();
         ++digits;
+        any = peek(ch);
     }
+    m_cur = cur;
     if (digits == 0)
         refuse();
     if (negative && min >= 0 && value != 0)
@@ -294,16 +348,7 @@ std::string ProfileIArchive::readText()
         if (m_end - m_cur < 4 && !refill())
             refuse();
         size_t chunk = std::min(text.size() - done, static_cast<size_t>(m_end - m_cur) / 4);
-        char* out = &text[done];
-        uint32_t high = 0;
-        for (size_t i = 0; i < chunk; ++i) {
-            uint32_t ch;
-            std::memcpy(&ch, m_cur + 4 * i, 4);
-            ch = be32toh(ch);
-            high |= ch >> 8;
-            out[i] = static_cast<char>(ch);
-        }
-        if (high != 0)
+        if (!narrow(m_cur, &text[done], chunk))
             refuse(); // a character above 0xFF: never written by a byte-wise writer
         m_cur += 4 * chunk;
         done += chunk;

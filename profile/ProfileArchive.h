@@ -141,7 +141,6 @@ private:
     bool refill();
     /// Exactly `n` bytes of the input; a refusal when it has fewer.
     void fetch(char* to, size_t n);
-    void skipBlanks();
     /// An optionally signed decimal token within [min, max].
     int64_t readNumber(int64_t min, int64_t max);
     uint64_t charsLeft() const { return (static_cast<uint64_t>(m_end - m_cur) + m_unread) / 4; }
