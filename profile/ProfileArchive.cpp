@@ -382,6 +382,12 @@ uint32_t ProfileIArchive::readCount()
     return count;
 }
 
+size_t ProfileIArchive::reservable(uint32_t count, size_t bytesEach) const
+{
+    uint64_t left = static_cast<uint64_t>(m_end - m_cur) + m_unread;
+    return static_cast<size_t>(std::min<uint64_t>(count, left / bytesEach));
+}
+
 unsigned ProfileIArchive::beginClass(const std::string& className) { return beginClassNamed(className); }
 
 unsigned ProfileIArchive::beginClass(const char* className) { return beginClassNamed(className); }
@@ -402,6 +408,7 @@ std::vector<std::string> ProfileIArchive::readTextVector()
     beginClass(ProfileClass::TextVector);
     uint32_t count = readCount();
     std::vector<std::string> texts;
+    texts.reserve(reservable(count, sizeof(std::string)));
     for (uint32_t i = 0; i < count; ++i)
         texts.push_back(readText());
     return texts;

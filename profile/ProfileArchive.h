@@ -113,6 +113,10 @@ public:
     bool readBool();
     /// A collection's element count, bounded by the characters left.
     uint32_t readCount();
+    /// How many of `count` elements of `bytesEach` bytes may be reserved
+    /// ahead: no more than the bytes of input left would pay for, so that a
+    /// reservation never outgrows the input.
+    size_t reservable(uint32_t count, size_t bytesEach) const;
     /// Reads the preamble when `className` has not been met yet; returns the
     /// class version (always 0).
     unsigned beginClass(const std::string& className);

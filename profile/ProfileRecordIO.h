@@ -43,21 +43,37 @@ public:
     /// Reads such a collection into a new index set: each record is moved
     /// in as soon as it is read, through the first index with its end as
     /// the hint (a store writes its records in that index's order). A record
-    /// whose unique key repeats one already read is dropped.
-    template <class Set, class Record = typename Set::value_type>
-    static Set loadSet(ProfileIArchive& ar, const char* className)
+    /// whose unique key repeats one already read is dropped. `prepare` gets
+    /// the new set and the record count first (no more of it than the input
+    /// left can hold, see reservable), to size what the set allows.
+    template <class Set, class Record = typename Set::value_type, class Prepare>
+    static Set loadSet(ProfileIArchive& ar, const char* className, Prepare&& prepare)
     {
         Set loaded;
         auto& first = loaded.template get<0>();
-        loadAll<Record>(ar, className, [&](Record&& r) { first.insert(first.end(), std::move(r)); });
+        loadAll<Record>(
+            ar, className, [&](Record&& r) { first.insert(first.end(), std::move(r)); },
+            [&](size_t count) { prepare(loaded, count); });
         return loaded;
+    }
+    template <class Set, class Record = typename Set::value_type>
+    static Set loadSet(ProfileIArchive& ar, const char* className)
+    {
+        return loadSet<Set, Record>(ar, className, [](Set&, size_t) {});
     }
     /// Reads such a collection, handing each record to `take` as soon as it
     /// is read (by rvalue: it may be moved away).
     template <class Record, class Take> static void loadAll(ProfileIArchive& ar, const char* className, Take&& take)
     {
+        loadAll<Record>(ar, className, std::forward<Take>(take), [](size_t) {});
+    }
+    /// The same, telling `begin` first how many records may be reserved for.
+    template <class Record, class Take, class Begin>
+    static void loadAll(ProfileIArchive& ar, const char* className, Take&& take, Begin&& begin)
+    {
         ar.beginClass(className);
         uint32_t count = ar.readCount();
+        begin(ar.reservable(count, sizeof(Record)));
         for (uint32_t i = 0; i < count; ++i) {
             Record r;
             load(ar, r);
