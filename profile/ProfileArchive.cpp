@@ -41,29 +41,50 @@ bool isBlank(uint32_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 /// of them is above 0xFF (the bytes written are then of no use).
 bool narrow(const char* in, char* out, size_t n)
 {
-    size_t i = 0;
-    uint32_t high = 0;
 #if defined(__SSE2__) && __BYTE_ORDER == __LITTLE_ENDIAN
-    // Sixteen characters at a time: read as little-endian words, the
-    // character's value is the top byte and the three bytes above 0xFF are
-    // the low 24 bits.
-    __m128i upper = _mm_setzero_si128();
-    for (; n - i >= 16; i += 16) {
-        const char* p = in + 4 * i;
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-        __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
-        __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
-        upper = _mm_or_si128(upper, _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)));
-        __m128i ab = _mm_packs_epi32(_mm_srli_epi32(a, 24), _mm_srli_epi32(b, 24));
-        __m128i cd = _mm_packs_epi32(_mm_srli_epi32(c, 24), _mm_srli_epi32(d, 24));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(ab, cd));
+    // Read as little-endian words, a character's value is the word's top
+    // byte and the bytes above 0xFF are its low 24 bits. Sixteen characters
+    // at a time, then four; what is left is done again from the end,
+    // overlapping what is done already.
+    if (n >= 4) {
+        __m128i upper = _mm_setzero_si128();
+        auto sixteen = [&](size_t i) {
+            const char* p = in + 4 * i;
+            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+            __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+            __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
+            upper = _mm_or_si128(upper, _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)));
+            __m128i ab = _mm_packs_epi32(_mm_srli_epi32(a, 24), _mm_srli_epi32(b, 24));
+            __m128i cd = _mm_packs_epi32(_mm_srli_epi32(c, 24), _mm_srli_epi32(d, 24));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(ab, cd));
+        };
+        auto four = [&](size_t i) {
+            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i));
+            upper = _mm_or_si128(upper, a);
+            __m128i v = _mm_srli_epi32(a, 24);
+            v = _mm_packs_epi32(v, v);
+            int32_t bytes = _mm_cvtsi128_si32(_mm_packus_epi16(v, v));
+            std::memcpy(out + i, &bytes, 4);
+        };
+        size_t i = 0;
+        if (n >= 16) {
+            for (; n - i >= 16; i += 16)
+                sixteen(i);
+            if (i < n)
+                sixteen(n - 16);
+        } else {
+            for (; n - i >= 4; i += 4)
+                four(i);
+            if (i < n)
+                four(n - 4);
+        }
+        upper = _mm_and_si128(upper, _mm_set1_epi32(0x00FFFFFF));
+        return _mm_movemask_epi8(_mm_cmpeq_epi8(upper, _mm_setzero_si128())) == 0xFFFF;
     }
-    upper = _mm_and_si128(upper, _mm_set1_epi32(0x00FFFFFF));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(upper, _mm_setzero_si128())) != 0xFFFF)
-        return false;
 #endif
-    for (; i < n; ++i) {
+    uint32_t high = 0;
+    for (size_t i = 0; i < n; ++i) {
         uint32_t ch;
         std::memcpy(&ch, in + 4 * i, 4);
         ch = be32toh(ch);
@@ -233,7 +254,7 @@ void ProfileIArchive::start(uint64_t size)
         m_block.reset(new char[m_blockSize]);
     m_cur = m_end = m_block.get();
 
-    if (readText() != kSignature)
+    if (text() != kSignature)
         refuse(archive_exception::invalid_signature);
     int64_t version = readNumber(0, std::numeric_limits<uint32_t>::max());
     if (version > kLibraryVersion)
@@ -288,7 +309,39 @@ uint32_t ProfileIArchive::getChar()
     return ch;
 }
 
-int64_t ProfileIArchive::readNumber(int64_t min, int64_t max)
+inline int64_t ProfileIArchive::readNumber(int64_t min, int64_t max)
+{
+    // Nearly every token is a blank and a few digits well inside the block:
+    // read so without a refill check per character. A sign, or a token that
+    // may reach the window's end, is read the general way from its start.
+    const size_t kWindow = 32; // characters
+    if (static_cast<size_t>(m_end - m_cur) >= 4 * kWindow) {
+        const char* p = m_cur;
+        const char* const last = m_cur + 4 * (kWindow - 1);
+        uint32_t ch = decode(p);
+        while (isBlank(ch) && p < last) {
+            p += 4;
+            ch = decode(p);
+        }
+        if (ch >= '0' && ch <= '9') {
+            uint64_t value = 0;
+            do {
+                value = value * 10 + (ch - '0');
+                if (value > static_cast<uint64_t>(max))
+                    refuse();
+                p += 4;
+                ch = decode(p);
+            } while (ch >= '0' && ch <= '9' && p < last);
+            if (ch < '0' || ch > '9') {
+                m_cur = p;
+                return static_cast<int64_t>(value);
+            }
+        }
+    }
+    return readAnyNumber(min, max);
+}
+
+int64_t ProfileIArchive::readAnyNumber(int64_t min, int64_t max)
 {
     // The position stays in a local between refills: a token is a handful of
     // characters, read once per field of every record.
@@ -336,10 +389,14 @@ int64_t ProfileIArchive::readNumber(int64_t min, int64_t max)
     return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
 }
 
-std::string ProfileIArchive::readText()
+inline std::string ProfileIArchive::text()
 {
     uint64_t length = static_cast<uint64_t>(readNumber(0, std::numeric_limits<uint32_t>::max()));
-    getChar(); // the one separator after the length
+    // The one separator after the length.
+    if (m_end - m_cur >= 4)
+        m_cur += 4;
+    else
+        getChar();
     if (length > charsLeft())
         refuse();
     std::string text(static_cast<size_t>(length), '\0');
@@ -355,6 +412,8 @@ std::string ProfileIArchive::readText()
     }
     return text;
 }
+
+std::string ProfileIArchive::readText() { return text(); }
 
 int32_t ProfileIArchive::readInt32()
 {
@@ -410,7 +469,7 @@ std::vector<std::string> ProfileIArchive::readTextVector()
     std::vector<std::string> texts;
     texts.reserve(reservable(count, sizeof(std::string)));
     for (uint32_t i = 0; i < count; ++i)
-        texts.push_back(readText());
+        texts.push_back(text());
     return texts;
 }
 

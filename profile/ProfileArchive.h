@@ -145,8 +145,14 @@ private:
     bool refill();
     /// Exactly `n` bytes of the input; a refusal when it has fewer.
     void fetch(char* to, size_t n);
+    // The two below are defined where they are used, in the archive's own
+    // source, so that they are compiled into each caller there.
     /// An optionally signed decimal token within [min, max].
-    int64_t readNumber(int64_t min, int64_t max);
+    inline int64_t readNumber(int64_t min, int64_t max);
+    /// What readText reads.
+    inline std::string text();
+    /// readNumber for any token, wherever it ends.
+    int64_t readAnyNumber(int64_t min, int64_t max);
     uint64_t charsLeft() const { return (static_cast<uint64_t>(m_end - m_cur) + m_unread) / 4; }
     unsigned beginClassNamed(std::string_view className);
 
