@@ -192,7 +192,10 @@ private:
                 }
             }
         } join{handoff, taking};
-        const size_t batchSize = std::min<size_t>(kBatch, std::max<size_t>(1, count / 16));
+        // Sixteen batches or more, so that the taker starts early; none larger
+        // than the input left can hold.
+        const size_t batchSize =
+            std::min<size_t>(kBatch, std::max<size_t>(1, ar.reservable(count, sizeof(Record)) / 16));
         std::vector<Record> batch;
         for (uint32_t i = 0; i < count; ++i) {
             if (batch.empty())
