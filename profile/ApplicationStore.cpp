@@ -172,7 +172,10 @@ void ApplicationStore::save(ProfileOArchive& ar, unsigned int) const
 
 void ApplicationStore::load(ProfileIArchive& ar, unsigned int)
 {
-    ApplicationSet loaded = ProfileRecordIO::loadSet<ApplicationSet>(ar, ProfileClass::AppRecordVector);
+    // The path hash table sized once rather than rehashed as it grows.
+    ApplicationSet loaded = ProfileRecordIO::loadSet<ApplicationSet>(
+        ar, ProfileClass::AppRecordVector,
+        [](ApplicationSet& set, size_t count) { set.get<appPathLookupTag>().reserve(count); });
     {
         std::lock_guard<std::mutex> lock(m_storeMutex);
         m_applications.swap(loaded);

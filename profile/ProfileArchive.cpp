@@ -10,6 +10,10 @@
 #include <endian.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <boost/archive/archive_exception.hpp>
 
 namespace AppProtection {
@@ -32,6 +36,63 @@ using boost::archive::archive_exception;
 [[noreturn]] void systemFailure(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
 
 bool isBlank(uint32_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+/// Narrows `n` characters at `in` to one byte each at `out`; false when one
+/// of them is above 0xFF (the bytes written are then of no use).
+bool narrow(const char* in, char* out, size_t n)
+{
+#if defined(__SSE2__) && __BYTE_ORDER == __LITTLE_ENDIAN
+    // Read as little-endian words, a character's value is the word's top
+    // byte and the bytes above 0xFF are its low 24 bits. Sixteen characters
+    // at a time, then four; what is left is done again from the end,
+    // overlapping what is done already.
+    if (n >= 4) {
+        __m128i upper = _mm_setzero_si128();
+        auto sixteen = [&](size_t i) {
+            const char* p = in + 4 * i;
+            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+            __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+            __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
+            upper = _mm_or_si128(upper, _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)));
+            __m128i ab = _mm_packs_epi32(_mm_srli_epi32(a, 24), _mm_srli_epi32(b, 24));
+            __m128i cd = _mm_packs_epi32(_mm_srli_epi32(c, 24), _mm_srli_epi32(d, 24));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(ab, cd));
+        };
+        auto four = [&](size_t i) {
+            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i));
+            upper = _mm_or_si128(upper, a);
+            __m128i v = _mm_srli_epi32(a, 24);
+            v = _mm_packs_epi32(v, v);
+            int32_t bytes = _mm_cvtsi128_si32(_mm_packus_epi16(v, v));
+            std::memcpy(out + i, &bytes, 4);
+        };
+        size_t i = 0;
+        if (n >= 16) {
+            for (; n - i >= 16; i += 16)
+                sixteen(i);
+            if (i < n)
+                sixteen(n - 16);
+        } else {
+            for (; n - i >= 4; i += 4)
+                four(i);
+            if (i < n)
+                four(n - 4);
+        }
+        upper = _mm_and_si128(upper, _mm_set1_epi32(0x00FFFFFF));
+        return _mm_movemask_epi8(_mm_cmpeq_epi8(upper, _mm_setzero_si128())) == 0xFFFF;
+    }
+#endif
+    uint32_t high = 0;
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t ch;
+        std::memcpy(&ch, in + 4 * i, 4);
+        ch = be32toh(ch);
+        high |= ch >> 8;
+        out[i] = static_cast<char>(ch);
+    }
+    return high == 0;
+}
 
 } // namespace
 
@@ -193,7 +254,7 @@ void ProfileIArchive::start(uint64_t size)
         m_block.reset(new char[m_blockSize]);
     m_cur = m_end = m_block.get();
 
-    if (readText() != kSignature)
+    if (text() != kSignature)
         refuse(archive_exception::invalid_signature);
     int64_t version = readNumber(0, std::numeric_limits<uint32_t>::max());
     if (version > kLibraryVersion)
@@ -248,33 +309,79 @@ uint32_t ProfileIArchive::getChar()
     return ch;
 }
 
-void ProfileIArchive::skipBlanks()
+inline int64_t ProfileIArchive::readNumber(int64_t min, int64_t max)
 {
-    uint32_t ch = 0;
-    while (peekChar(ch) && isBlank(ch))
-        m_cur += 4;
+    // Nearly every token is a blank and a few digits well inside the block:
+    // read so without a refill check per character. A sign, or a token that
+    // may reach the window's end, is read the general way from its start.
+    const size_t kWindow = 32; // characters
+    if (static_cast<size_t>(m_end - m_cur) >= 4 * kWindow) {
+        const char* p = m_cur;
+        const char* const last = m_cur + 4 * (kWindow - 1);
+        uint32_t ch = decode(p);
+        while (isBlank(ch) && p < last) {
+            p += 4;
+            ch = decode(p);
+        }
+        if (ch >= '0' && ch <= '9') {
+            uint64_t value = 0;
+            do {
+                value = value * 10 + (ch - '0');
+                if (value > static_cast<uint64_t>(max))
+                    refuse();
+                p += 4;
+                ch = decode(p);
+            } while (ch >= '0' && ch <= '9' && p < last);
+            if (ch < '0' || ch > '9') {
+                m_cur = p;
+                return static_cast<int64_t>(value);
+            }
+        }
+    }
+    return readAnyNumber(min, max);
 }
 
-int64_t ProfileIArchive::readNumber(int64_t min, int64_t max)
+int64_t ProfileIArchive::readAnyNumber(int64_t min, int64_t max)
 {
-    skipBlanks();
+    // The position stays in a local between refills: a token is a handful of
+    // characters, read once per field of every record.
+    const char* cur = m_cur;
+    auto peek = [&](uint32_t& ch) {
+        if (m_end - cur < 4) {
+            m_cur = cur;
+            bool more = refill();
+            cur = m_cur;
+            if (!more)
+                return false;
+        }
+        ch = decode(cur);
+        return true;
+    };
     uint32_t ch = 0;
+    bool any = peek(ch);
+    while (any && isBlank(ch)) {
+        cur += 4;
+        any = peek(ch);
+    }
     bool negative = false;
-    if (peekChar(ch) && (ch == '-' || ch == '+')) {
+    if (any && (ch == '-' || ch == '+')) {
         negative = ch == '-';
-        m_cur += 4;
+        cur += 4;
+        any = peek(ch);
     }
     // Range-checked digit by digit: no value wider than the target survives.
     const uint64_t limit = negative ? uint64_t(-min) : uint64_t(max);
     uint64_t value = 0;
     int digits = 0;
-    while (peekChar(ch) && ch >= '0' && ch <= '9') {
-        m_cur += 4;
+    while (any && ch >= '0' && ch <= '9') {
+        cur += 4;
         value = value * 10 + (ch - '0');
         if (value > limit)
             refuse();
         ++digits;
+        any = peek(ch);
     }
+    m_cur = cur;
     if (digits == 0)
         refuse();
     if (negative && min >= 0 && value != 0)
@@ -282,10 +389,14 @@ int64_t ProfileIArchive::readNumber(int64_t min, int64_t max)
     return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
 }
 
-std::string ProfileIArchive::readText()
+inline std::string ProfileIArchive::text()
 {
     uint64_t length = static_cast<uint64_t>(readNumber(0, std::numeric_limits<uint32_t>::max()));
-    getChar(); // the one separator after the length
+    // The one separator after the length.
+    if (m_end - m_cur >= 4)
+        m_cur += 4;
+    else
+        getChar();
     if (length > charsLeft())
         refuse();
     std::string text(static_cast<size_t>(length), '\0');
@@ -294,22 +405,15 @@ std::string ProfileIArchive::readText()
         if (m_end - m_cur < 4 && !refill())
             refuse();
         size_t chunk = std::min(text.size() - done, static_cast<size_t>(m_end - m_cur) / 4);
-        char* out = &text[done];
-        uint32_t high = 0;
-        for (size_t i = 0; i < chunk; ++i) {
-            uint32_t ch;
-            std::memcpy(&ch, m_cur + 4 * i, 4);
-            ch = be32toh(ch);
-            high |= ch >> 8;
-            out[i] = static_cast<char>(ch);
-        }
-        if (high != 0)
+        if (!narrow(m_cur, &text[done], chunk))
             refuse(); // a character above 0xFF: never written by a byte-wise writer
         m_cur += 4 * chunk;
         done += chunk;
     }
     return text;
 }
+
+std::string ProfileIArchive::readText() { return text(); }
 
 int32_t ProfileIArchive::readInt32()
 {
@@ -337,6 +441,12 @@ uint32_t ProfileIArchive::readCount()
     return count;
 }
 
+size_t ProfileIArchive::reservable(uint32_t count, size_t bytesEach) const
+{
+    uint64_t left = static_cast<uint64_t>(m_end - m_cur) + m_unread;
+    return static_cast<size_t>(std::min<uint64_t>(count, left / bytesEach));
+}
+
 unsigned ProfileIArchive::beginClass(const std::string& className) { return beginClassNamed(className); }
 
 unsigned ProfileIArchive::beginClass(const char* className) { return beginClassNamed(className); }
@@ -357,8 +467,9 @@ std::vector<std::string> ProfileIArchive::readTextVector()
     beginClass(ProfileClass::TextVector);
     uint32_t count = readCount();
     std::vector<std::string> texts;
+    texts.reserve(reservable(count, sizeof(std::string)));
     for (uint32_t i = 0; i < count; ++i)
-        texts.push_back(readText());
+        texts.push_back(text());
     return texts;
 }
 

@@ -113,6 +113,10 @@ public:
     bool readBool();
     /// A collection's element count, bounded by the characters left.
     uint32_t readCount();
+    /// How many of `count` elements of `bytesEach` bytes may be reserved
+    /// ahead: no more than the bytes of input left would pay for, so that a
+    /// reservation never outgrows the input.
+    size_t reservable(uint32_t count, size_t bytesEach) const;
     /// Reads the preamble when `className` has not been met yet; returns the
     /// class version (always 0).
     unsigned beginClass(const std::string& className);
@@ -141,9 +145,14 @@ private:
     bool refill();
     /// Exactly `n` bytes of the input; a refusal when it has fewer.
     void fetch(char* to, size_t n);
-    void skipBlanks();
+    // The two below are defined where they are used, in the archive's own
+    // source, so that they are compiled into each caller there.
     /// An optionally signed decimal token within [min, max].
-    int64_t readNumber(int64_t min, int64_t max);
+    inline int64_t readNumber(int64_t min, int64_t max);
+    /// What readText reads.
+    inline std::string text();
+    /// readNumber for any token, wherever it ends.
+    int64_t readAnyNumber(int64_t min, int64_t max);
     uint64_t charsLeft() const { return (static_cast<uint64_t>(m_end - m_cur) + m_unread) / 4; }
     unsigned beginClassNamed(std::string_view className);
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <list>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -381,6 +382,42 @@ TEST(ProfileRead, RefusalCodes)
     }
 }
 
+TEST(ProfileRead, TextsOfEveryLengthTakeEveryByteAndNoWiderCharacter)
+{
+    // Lengths around the reader's steps of four and sixteen characters.
+    for (size_t length = 1; length <= 40; ++length) {
+        SCOPED_TRACE(length);
+        std::string path(length, '\0');
+        for (size_t i = 0; i < length; ++i)
+            path[i] = static_cast<char>(0x80 + 37 * i + length); // high bytes, blanks and NULs among them
+        ApplicationStore apps;
+        DependentStore deps;
+        DetailedAppRecord r;
+        r.setAppPath(path);
+        ASSERT_TRUE(apps.addApp(r));
+        const std::string bytes = written(apps, deps);
+        ApplicationStore apps2;
+        DependentStore deps2;
+        read(bytes, apps2, deps2);
+        DetailedAppRecord got;
+        EXPECT_TRUE(apps2.findAppByName(path, got));
+
+        // Each character in turn, with each of its three upper bytes set.
+        const size_t at = bytes.find(ucs4be(path));
+        ASSERT_NE(at, std::string::npos);
+        for (size_t i = 0; i < length; ++i) {
+            for (size_t upper = 0; upper < 3; ++upper) {
+                std::string wide = bytes;
+                wide[at + 4 * i + upper] = 1;
+                ApplicationStore apps3;
+                DependentStore deps3;
+                EXPECT_THROW(read(wide, apps3, deps3), boost::archive::archive_exception)
+                    << "character " << i << ", byte " << upper;
+            }
+        }
+    }
+}
+
 TEST(ProfileRead, OlderLibraryVersionsAndBlanksBetweenNumbers)
 {
     ApplicationStore apps;
@@ -497,6 +534,129 @@ TEST(ProfileOracle, BoostReadsRecordsWithRules)
     ASSERT_EQ(d.deps.size(), 1u);
     EXPECT_EQ(d.deps[0].numApps, 3u);
     EXPECT_EQ(d.deps[0].apps, (Paths{"/a", "/b", "/a"}));
+}
+
+// ------------------------------------------------------------ many records
+
+/// More applications and libraries than the reader reads on one thread:
+/// fingerprints and groups repeat, every fifth application has a rule.
+const int kMany = 600;
+
+std::string manyPath(int i) { return "/Applications/App" + std::to_string(1000 + i) + ".app/Contents/MacOS/App"; }
+std::string manyLibrary(int i) { return "/usr/lib/lib" + std::to_string(1000 + i) + ".dylib"; }
+std::string manyHash(int i) { return std::string(32, "0123456789abcdef"[i % 7]); }
+
+void fillMany(ApplicationStore& apps, DependentStore& deps)
+{
+    for (int i = 0; i < kMany; ++i) {
+        DetailedAppRecord a;
+        a.setAppPath(manyPath(i));
+        a.setApplicationHash(manyHash(i));
+        a.setAppGroup("/Applications/Group" + std::to_string(i % 5));
+        a.setExecAllowed(i % 2 == 0);
+        a.setEnabled(i % 11 != 0);
+        a.setAppModified(i % 13 == 0);
+        a.setDependencies({manyLibrary(i), manyLibrary((i + 1) % kMany)});
+        if (i % 5 == 0) {
+            a.setNwRules({customRule()});
+            a.setNwAction(BasicAppRecord::NW_ACTION_CUSTOM);
+        }
+        ASSERT_TRUE(apps.addApp(a));
+    }
+    for (int i = 0; i < kMany; ++i) {
+        DependentRecord l;
+        l.setFileName(manyLibrary(i));
+        l.setFileHash(manyHash(i + 3));
+        l.setAppList({manyPath(i), manyPath((kMany + i - 1) % kMany)});
+        deps.addDependent(l);
+    }
+}
+
+TEST(ProfileManyRecords, ReadBackWholeAndInOrder)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    fillMany(apps, deps);
+    const std::string bytes = written(apps, deps);
+    ApplicationStore apps2;
+    DependentStore deps2;
+    read(bytes, apps2, deps2);
+    EXPECT_EQ(written(apps2, deps2), bytes);
+    // Records with one fingerprint keep the order they were read in.
+    std::vector<std::string> byHash;
+    apps2.readAppsByHash(manyHash(3), [&](const DetailedAppRecord& r) { byHash.push_back(r.getAppPath()); });
+    std::vector<std::string> want;
+    for (int i = 3; i < kMany; i += 7)
+        want.push_back(manyPath(i));
+    EXPECT_EQ(byHash, want);
+
+    // The taker gets the records in file order.
+    std::istringstream in(bytes);
+    ProfileIArchive ar(in);
+    ar.beginClass(ProfileClass::ApplicationStore);
+    std::vector<std::string> taken;
+    ProfileRecordIO::loadAll<DetailedAppRecord>(ar, ProfileClass::AppRecordVector,
+                                                [&](DetailedAppRecord&& r) { taken.push_back(r.getAppPath()); });
+    std::vector<std::string> paths;
+    for (int i = 0; i < kMany; ++i)
+        paths.push_back(manyPath(i));
+    EXPECT_EQ(taken, paths);
+}
+
+TEST(ProfileManyRecords, RefusalPartWayLeavesTheStoreAsItWas)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    fillMany(apps, deps);
+    const std::string bytes = written(apps, deps);
+    // An application's path first occurs in its own record, a library's
+    // name last.
+    const size_t app = bytes.find(ucs4be(manyPath(450))) + 4 * 20;
+    const size_t library = bytes.rfind(ucs4be(manyLibrary(450))) + 4 * 20;
+    std::string wide = bytes;
+    wide[app + 2] = 1; // a character above 0xFF
+    Refusal cases[] = {
+        {"cut in an application", bytes.substr(0, app)},
+        {"wide character in an application", wide},
+        {"cut in a library", bytes.substr(0, library), true},
+    };
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.name);
+        ApplicationStore apps2;
+        DependentStore deps2;
+        DetailedAppRecord keep;
+        keep.setAppPath("/kept");
+        ASSERT_TRUE(apps2.addApp(keep));
+        DependentRecord kept;
+        kept.setFileName("/kept.dylib");
+        deps2.addDependent(kept);
+        EXPECT_THROW(read(c.bytes, apps2, deps2), boost::archive::archive_exception);
+        DetailedAppRecord r;
+        EXPECT_EQ(apps2.findAppByName("/kept", r), !c.inDependentPart);
+        EXPECT_EQ(apps2.findAppByName(manyPath(0), r), c.inDependentPart);
+        DependentRecord l;
+        EXPECT_TRUE(deps2.findByName("/kept.dylib", l));
+    }
+}
+
+TEST(ProfileManyRecords, FailureOfTheTakerEndsTheRead)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    fillMany(apps, deps);
+    std::istringstream in(written(apps, deps));
+    ProfileIArchive ar(in);
+    ar.beginClass(ProfileClass::ApplicationStore);
+    std::vector<std::string> taken;
+    EXPECT_THROW(ProfileRecordIO::loadAll<DetailedAppRecord>(ar, ProfileClass::AppRecordVector,
+                                                             [&](DetailedAppRecord&& r) {
+                                                                 taken.push_back(r.getAppPath());
+                                                                 if (taken.size() == 100)
+                                                                     throw std::runtime_error("taker");
+                                                             }),
+                 std::runtime_error);
+    ASSERT_EQ(taken.size(), 100u);
+    EXPECT_EQ(taken.back(), manyPath(99));
 }
 
 // ------------------------------------------------------------ blocks
