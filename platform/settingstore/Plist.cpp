@@ -8,6 +8,7 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlsave.h>
 
 #include "Preferences.h"
 
@@ -91,17 +92,20 @@ bool refersToEntities(xmlNodePtr n)
     return false;
 }
 
-std::string dump(xmlDocPtr doc, xmlNodePtr n)
+/// The element's XML as the file the store writes (UTF-8) holds it.
+std::string dump(xmlNodePtr n)
 {
     xmlBufferPtr buf = xmlBufferCreate();
-    xmlNodeDump(buf, doc, n, 0, 0);
+    xmlSaveCtxtPtr save = xmlSaveToBuffer(buf, "UTF-8", XML_SAVE_NO_DECL);
+    xmlSaveTree(save, n);
+    xmlSaveClose(save);
     std::string s(reinterpret_cast<const char*>(xmlBufferContent(buf)), xmlBufferLength(buf));
     xmlBufferFree(buf);
     return s;
 }
 
 /// Null when the value element is malformed.
-PrefValueRef parseValue(xmlDocPtr doc, xmlNodePtr v)
+PrefValueRef parseValue(xmlNodePtr v)
 {
     if (named(v, "integer")) {
         int64_t n;
@@ -126,12 +130,12 @@ PrefValueRef parseValue(xmlDocPtr doc, xmlNodePtr v)
         auto array = std::make_shared<PrefArray>();
         for (xmlNodePtr item : items) {
             if (!named(item, "string") || hasElementChild(item))
-                return std::make_shared<const PrefOther>(dump(doc, v));
+                return std::make_shared<const PrefOther>(dump(v));
             array->append(std::make_shared<const PrefString>(content(item)));
         }
         return array;
     }
-    return std::make_shared<const PrefOther>(dump(doc, v));
+    return std::make_shared<const PrefOther>(dump(v));
 }
 
 void escape(std::string& out, const std::string& text)
@@ -159,6 +163,10 @@ bool parsePlist(const std::string& text, PrefEntries& out)
                                   XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (doc == nullptr)
         return false;
+    // Kept values are written into a UTF-8 file: serialise them for one, as
+    // attribute values otherwise follow the read file's declaration.
+    xmlFree(const_cast<xmlChar*>(doc->encoding));
+    doc->encoding = xmlStrdup(BAD_CAST "UTF-8");
     bool ok = false;
     xmlNodePtr root = xmlDocGetRootElement(doc);
     std::vector<xmlNodePtr> top, pairs;
@@ -170,7 +178,7 @@ bool parsePlist(const std::string& text, PrefEntries& out)
             PrefValueRef value;
             ok = named(pairs[i], "key") && !hasElementChild(pairs[i]);
             std::string key = ok ? content(pairs[i]) : "";
-            ok = ok && seen.insert(key).second && (value = parseValue(doc, pairs[i + 1])) != nullptr;
+            ok = ok && seen.insert(key).second && (value = parseValue(pairs[i + 1])) != nullptr;
             if (ok)
                 out.emplace_back(key, value);
         }

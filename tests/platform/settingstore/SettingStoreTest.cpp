@@ -228,6 +228,29 @@ TEST_F(Store, RefusedDomainsAndTexts)
     EXPECT_STREQ(small, "abc");
 }
 
+// A value of a kind the store does not read is kept as XML text; written
+// out and read again, that text stays the same, however the first file
+// spelled its characters.
+TEST(PlistText, KeptValuesReadBackUnchanged)
+{
+    const std::string cases[] = {
+        "<plist><dict><key>R</key><data a=\".e;&#x10FFFF;\"/></dict></plist>",
+        "<!DOCTYPE plist [<!ENTITY e \"1\">]>\n<plist><dict><key>R</key><data a=\"&#xE9;\">&#x263A;</data></dict></plist>",
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><plist><dict><key>R</key><real>caf\xe9</real></dict></plist>",
+        "<plist><dict><key>R</key><real>a&#13;b &amp; &lt;</real></dict></plist>",
+    };
+    for (const auto& text : cases) {
+        SCOPED_TRACE(text);
+        PrefEntries first, second;
+        ASSERT_TRUE(settingstore::parsePlist(text, first));
+        ASSERT_EQ(first.size(), 1u);
+        const std::string kept = static_cast<const PrefOther&>(*first[0].second).xml();
+        ASSERT_TRUE(settingstore::parsePlist(settingstore::writePlist(first), second));
+        ASSERT_EQ(second.size(), 1u);
+        EXPECT_EQ(static_cast<const PrefOther&>(*second[0].second).xml(), kept);
+    }
+}
+
 // The store's idea of UTF-8 agrees with python3's strict decoder (glibc lets
 // some of these through).
 TEST(PrefText, Utf8AgreesWithPython)
