@@ -192,6 +192,26 @@ void KextInterface::unloadKext()
         fail(KEXT_UNLOAD_FAILED);
 }
 
+namespace {
+
+/// Runs one periodic step of the request thread; false, traced, when it
+/// threw, so that the step is tried again on the next pass.
+template <class Step> bool periodicStep(Step step)
+{
+    try {
+        step();
+        return true;
+    } catch (const AppProtException& e) {
+        KEXT_TRACE(0, L"KextInterface::getRequestsFromKext - Exception %d: %s\n", static_cast<int>(e.getExceptionId()),
+                   e.getExceptionMsg().c_str());
+    } catch (...) {
+        KEXT_TRACE(0, L"KextInterface::getRequestsFromKext - Unknown exception\n");
+    }
+    return false;
+}
+
+} // namespace
+
 void KextInterface::getRequestsFromKext()
 {
     KEXT_TRACE(4, L"KextInterface::getRequestsFromKext - Entry\n");
@@ -202,52 +222,51 @@ void KextInterface::getRequestsFromKext()
     int settingsPass = 0;
     long long pingPass = 0;
     while (m_hooking) {
-        try {
-            if (settingsPass == 0) {
-                updateTimeout();
-                ConfigController* config = ConfigController::getInstance();
-                if (config->getExclusionsChanged()) {
-                    pushExclusions();
-                    config->setExclusionsChanged(false);
-                }
+        // A periodic step that fails is tried again on the next pass; it
+        // never keeps the pass from reading requests.
+        const bool settingsDone = settingsPass != 0 || periodicStep([this] {
+            updateTimeout();
+            ConfigController* config = ConfigController::getInstance();
+            if (config->getExclusionsChanged()) {
+                pushExclusions();
+                config->setExclusionsChanged(false);
             }
-            if (++settingsPass == 100)
-                settingsPass = 0;
-            if (pingPass == 0)
-                pingKext();
-            if (++pingPass / 100 == healthCheckInterval)
-                pingPass = 0;
+        });
+        if (settingsDone && ++settingsPass == 100)
+            settingsPass = 0;
+        const bool pinged = pingPass != 0 || periodicStep([this] { pingKext(); });
+        if (pinged && ++pingPass / 100 == healthCheckInterval)
+            pingPass = 0;
 
-            const int ready = m_control->waitReadable(kPassMicroseconds);
-            if (ready < 0) {
-                // Not a readable link: try again on the next pass, without
-                // spinning on an error that repeats at once.
-                std::this_thread::sleep_for(std::chrono::microseconds(kPassMicroseconds));
-                continue;
+        const int ready = m_control->waitReadable(kPassMicroseconds);
+        if (ready < 0) {
+            // Not a readable link: try again on the next pass, without
+            // spinning on an error that repeats at once.
+            std::this_thread::sleep_for(std::chrono::microseconds(kPassMicroseconds));
+            continue;
+        }
+        if (ready == 0)
+            continue;
+        const ssize_t n = m_control->receive(buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EBADF) {
+                KEXT_TRACE(0, L"KextInterface::getRequestsFromKext - Why is kext giving EBADF(%d)?\n", EBADF);
+                m_sink.kextLinkLost();
+                return;
             }
-            if (ready == 0)
-                continue;
-            const ssize_t n = m_control->receive(buffer.data(), buffer.size());
-            if (n < 0) {
-                if (errno == EBADF) {
-                    KEXT_TRACE(0, L"KextInterface::getRequestsFromKext - Why is kext giving EBADF(%d)?\n", EBADF);
-                    m_sink.kextLinkLost();
-                    return;
-                }
-                continue;
-            }
-            KEXT_TRACE(4, L"KextInterface::getRequestsFromKext - Received %d bytes\n", static_cast<int>(n));
-            const size_t records = static_cast<size_t>(n) / sizeof(ScanRequest);
-            for (size_t i = 0; i < records; ++i) {
-                ScanRequest request;
-                std::memcpy(&request, buffer.data() + i * sizeof(ScanRequest), sizeof request);
+            continue;
+        }
+        KEXT_TRACE(4, L"KextInterface::getRequestsFromKext - Received %d bytes\n", static_cast<int>(n));
+        const size_t records = static_cast<size_t>(n) / sizeof(ScanRequest);
+        for (size_t i = 0; i < records; ++i) {
+            ScanRequest request;
+            std::memcpy(&request, buffer.data() + i * sizeof(ScanRequest), sizeof request);
+            try {
                 m_sink.addtoRequestQueue(request);
+            } catch (...) {
+                KEXT_TRACE(0, L"KextInterface::getRequestsFromKext - Request for cookie %d dropped\n",
+                           request.cookie);
             }
-        } catch (const AppProtException& e) {
-            KEXT_TRACE(0, L"KextInterface::getRequestsFromKext - Exception %d: %s\n",
-                       static_cast<int>(e.getExceptionId()), e.getExceptionMsg().c_str());
-        } catch (...) {
-            KEXT_TRACE(0, L"KextInterface::getRequestsFromKext - Unknown exception\n");
         }
     }
     KEXT_TRACE(4, L"KextInterface::getRequestsFromKext - Exit\n");
