@@ -9,6 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <set>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -22,6 +25,8 @@
 #include <gtest/gtest.h>
 
 #include "AppProtectionController.h"
+#include "CodeSignChecker.h"
+#include "ProcessSource.h"
 #include "ConfigController.h"
 #include "MemoryPreferences.h"
 #include "ServicesDouble.h"
@@ -144,6 +149,40 @@ inline const std::string& fixtures()
     }();
     return folder;
 }
+
+/// A process source that lists no process.
+class NoProcesses : public AppProtection::ProcessSource {
+public:
+    std::vector<int> listPids() override { return {}; }
+    std::string programPath(int) override { return ""; }
+};
+
+/// Counts the checks per path; `signedPaths` are Apple-signed.
+class CountingChecker : public AppProtection::CodeSignChecker {
+public:
+    explicit CountingChecker(std::set<std::string> signedPaths, bool available = true)
+        : m_signed(std::move(signedPaths)), m_available(available)
+    {
+    }
+    bool available() override { return m_available; }
+    bool isAppleSigned(const std::string& path) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_runs[path];
+        return m_signed.count(path) != 0;
+    }
+    int runs(const std::string& path)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_runs[path];
+    }
+
+private:
+    std::mutex m_mutex;
+    std::set<std::string> m_signed;
+    const bool m_available;
+    std::map<std::string, int> m_runs;
+};
 
 /// Each test starts with the configuration in memory, no controller, and
 /// the services double reset; the controller it makes is released after.

@@ -2,9 +2,6 @@
 // over the real /proc with real child processes, and the code-signature
 // check through a counting checker and through a fake codesign tool run as
 // a real child.
-#include <atomic>
-#include <map>
-#include <mutex>
 #include <set>
 
 #include "AppProtError.h"
@@ -15,39 +12,11 @@
 using AppProtection::AppProtException;
 using AppProtection::ProcessHelper;
 using coretest::Child;
+using coretest::CountingChecker;
+using coretest::NoProcesses;
 using coretest::TempDir;
 
 namespace {
-
-/// A process source that lists no process.
-class NoProcesses : public AppProtection::ProcessSource {
-public:
-    std::vector<int> listPids() override { return {}; }
-    std::string programPath(int) override { return ""; }
-};
-
-/// Counts the checks per path; `signedPaths` are Apple-signed.
-class CountingChecker : public AppProtection::CodeSignChecker {
-public:
-    explicit CountingChecker(std::set<std::string> signedPaths) : m_signed(std::move(signedPaths)) {}
-    bool available() override { return true; }
-    bool isAppleSigned(const std::string& path) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_runs[path];
-        return m_signed.count(path) != 0;
-    }
-    int runs(const std::string& path)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_runs[path];
-    }
-
-private:
-    std::mutex m_mutex;
-    std::set<std::string> m_signed;
-    std::map<std::string, int> m_runs;
-};
 
 class ProcessCacheTest : public coretest::CoreTest {
 protected:
