@@ -59,7 +59,7 @@ using Answer = std::optional<std::pair<int, int>>; // result, networkAction
 
 int threadCount()
 {
-    std::istringstream status(coretest::readFile("/proc/self/status"));
+    std::istringstream status(testfiles::readFile("/proc/self/status"));
     for (std::string line; std::getline(status, line);)
         if (line.rfind("Threads:", 0) == 0)
             return std::stoi(line.substr(8));
@@ -145,7 +145,7 @@ protected:
         return out;
     }
 
-    coretest::TempDir dir;
+    testfiles::TempDir dir;
     std::string apps;
     FakeKernelControl* fake = nullptr;
     AppProtectionController* controller = nullptr;
@@ -369,7 +369,7 @@ TEST_F(ControllerTest, EnableSendsExclusionsBeforeHookingAndDisableAnswersPendin
     EXPECT_EQ(1u, fake->count(kctl::KEXT_OPT_PROMPT_TIMEOUT));
 
     push({launch(77, 31, apps + "/U")});
-    ASSERT_TRUE(coretest::waitUntil([] { return servicesdouble::pending().size() == 1; }, 5));
+    ASSERT_TRUE(proc::waitFor([] { return servicesdouble::pending().size() == 1; }, 5));
     controller->disableAppProtection();
     events = fake->events();
     const auto stop = std::find(events.begin(), events.end(), "option 2");
@@ -427,7 +427,7 @@ TEST_F(ControllerTest, HangUpDisablesOnceOnAnotherThread)
     start();
     controller->enableAppProtection();
     fake->hangUp();
-    ASSERT_TRUE(coretest::waitUntil([&] { return logTexts().size() == 2; }, 5));
+    ASSERT_TRUE(proc::waitFor([&] { return logTexts().size() == 2; }, 5));
     EXPECT_EQ("Application Protection has been disabled", logTexts().back());
     EXPECT_EQ(0, controller->getProtectionStatus());
     controller->disableAppProtection();
@@ -450,7 +450,7 @@ TEST_F(ControllerTest, ProtectionFollowsEnableAppProtection)
 
     m_config->setEnableAppProtection(true);
     EXPECT_TRUE(fake->waitFor([&] { return fake->count(kctl::KEXT_OPT_START_HOOKING) == 2; }, 3));
-    EXPECT_TRUE(coretest::waitUntil([&] { return controller->getProtectionStatus() == 1; }, 3));
+    EXPECT_TRUE(proc::waitFor([&] { return controller->getProtectionStatus() == 1; }, 3));
 }
 
 TEST_F(ControllerTest, FileChangeFailureLeavesTheWorkerDeciding)
@@ -598,7 +598,7 @@ TEST_F(ControllerTest, PidFileHoldsThePidUnderLockUntilRemoved)
     EXPECT_EQ(1, pythonLock(path));
     // Reading it here closes a descriptor of the file, which drops this
     // process's lock: only after the lock was checked.
-    EXPECT_EQ(std::to_string(::getpid()), coretest::readFile(path));
+    EXPECT_EQ(std::to_string(::getpid()), testfiles::readFile(path));
     struct stat st;
     ASSERT_EQ(0, ::stat(path.c_str(), &st));
     EXPECT_EQ(0644u, st.st_mode & 0777);
@@ -610,18 +610,18 @@ TEST_F(ControllerTest, PidFileHeldElsewhereIsLeftAsItIs)
 {
     start();
     const std::string path = dir / ".AppProtPid";
-    coretest::writeFile(path, "4242");
+    testfiles::writeFile(path, "4242");
     const std::string ready = dir / "ready";
-    coretest::Child holder({"/usr/bin/python3", "-c",
+    proc::Child holder({"/usr/bin/python3", "-c",
                             "import fcntl, sys, time\n"
                             "f = open(sys.argv[1], 'a')\n"
                             "fcntl.lockf(f, fcntl.LOCK_EX)\n"
                             "open(sys.argv[2], 'w').close()\n"
                             "time.sleep(30)\n",
                             path, ready});
-    ASSERT_TRUE(coretest::waitUntil([&] { return std::filesystem::exists(ready); }, 10));
+    ASSERT_TRUE(proc::waitFor([&] { return std::filesystem::exists(ready); }, 10));
     EXPECT_FALSE(controller->createPidFile());
-    EXPECT_EQ("4242", coretest::readFile(path));
+    EXPECT_EQ("4242", testfiles::readFile(path));
     controller->removePidFile(); // holds nothing: removes nothing
     EXPECT_TRUE(std::filesystem::exists(path));
 }

@@ -1,26 +1,20 @@
 // What the core's tests share: the configuration in memory with the
-// services double reset, scratch folders, child processes and the Mach-O
-// fixtures.
+// services double reset, the platform pieces they fake and the Mach-O
+// fixtures. Scratch folders and child processes come from the profile's and
+// the broker's test support.
 #pragma once
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <set>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -29,110 +23,18 @@
 #include "ProcessSource.h"
 #include "ConfigController.h"
 #include "MemoryPreferences.h"
+#include "ProcessSupport.h"
 #include "ServicesDouble.h"
-
-extern char** environ;
+#include "TestFiles.h"
 
 namespace coretest {
 
-/// A fresh folder under /tmp, removed with everything in it.
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/ward-daemon.XXXXXX";
-        if (::mkdtemp(tmpl) == nullptr)
-            std::abort();
-        m_path = tmpl;
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
-inline void writeFile(const std::string& path, const std::string& bytes, mode_t mode = 0644)
-{
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << bytes;
-    }
-    ::chmod(path.c_str(), mode);
-}
-
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-/// A child process started from an argument vector, killed and reaped when
-/// destroyed.
-class Child {
-public:
-    explicit Child(const std::vector<std::string>& argv)
-    {
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        if (::posix_spawn(&m_pid, args[0], nullptr, nullptr, args.data(), environ) != 0)
-            m_pid = -1;
-    }
-    ~Child()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    pid_t pid() const { return m_pid; }
-    /// Exit status, or -1 when it did not end within `seconds`.
-    int wait(double seconds)
-    {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(long(seconds * 1000));
-        for (;;) {
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            if (std::chrono::steady_clock::now() > end)
-                return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
-
-private:
-    pid_t m_pid = -1;
-};
-
-/// Runs a program to its end; its exit status.
+/// Exit status of a program run to its end.
 inline int runProgram(const std::vector<std::string>& argv, double seconds = 60)
 {
-    Child child(argv);
-    return child.wait(seconds);
-}
-
-inline bool waitUntil(const std::function<bool()>& done, double seconds)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(long(seconds * 1000));
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    int rc = -1;
+    proc::run(argv, &rc, seconds);
+    return rc;
 }
 
 /// The Mach-O and other test programs of tests/fixtures/daemon_fixtures.py,

@@ -128,7 +128,7 @@ TEST_F(KextFakeTest, PingsAreCountedInPasses)
             fake->failOption(kctl::KEXT_OPT_PING, EIO, c.failures);
         link->connectToKext();
         link->startHooking();
-        ASSERT_TRUE(coretest::waitUntil([&] { return passesOf(6).size() >= c.first.size(); }, 20));
+        ASSERT_TRUE(proc::waitFor([&] { return passesOf(6).size() >= c.first.size(); }, 20));
         link->stopHooking();
         std::vector<long long> pings = passesOf(6);
         pings.resize(c.first.size());
@@ -144,7 +144,7 @@ TEST_F(KextFakeTest, PromptTimeoutGoesOnceAndAfterEachChange)
     link->connectToKext();
     link->startHooking();
     ASSERT_TRUE(fake->waitFor([&] { return fake->count(kctl::KEXT_OPT_PROMPT_TIMEOUT) == 1; }, 5));
-    ASSERT_TRUE(coretest::waitUntil([&] { return fake->passes() > 300; }, 5));
+    ASSERT_TRUE(proc::waitFor([&] { return fake->passes() > 300; }, 5));
     EXPECT_EQ(1u, fake->count(kctl::KEXT_OPT_PROMPT_TIMEOUT));
     EXPECT_EQ((std::vector<uint8_t>{0x3c, 0, 0, 0}), payloadsOf(kctl::KEXT_OPT_PROMPT_TIMEOUT).front());
     // A refused time-out is not sent again until the preference changes.
@@ -152,7 +152,7 @@ TEST_F(KextFakeTest, PromptTimeoutGoesOnceAndAfterEachChange)
     ASSERT_EQ(AppProtection::SUCCESS, m_config->setPromptTimeout(90));
     ASSERT_TRUE(fake->waitFor([&] { return fake->count(kctl::KEXT_OPT_PROMPT_TIMEOUT) == 2; }, 5));
     const long long refused = fake->passes();
-    ASSERT_TRUE(coretest::waitUntil([&] { return fake->passes() > refused + 300; }, 5));
+    ASSERT_TRUE(proc::waitFor([&] { return fake->passes() > refused + 300; }, 5));
     EXPECT_EQ(2u, fake->count(kctl::KEXT_OPT_PROMPT_TIMEOUT));
     ASSERT_EQ(AppProtection::SUCCESS, m_config->setPromptTimeout(91));
     ASSERT_TRUE(fake->waitFor([&] { return fake->count(kctl::KEXT_OPT_PROMPT_TIMEOUT) == 3; }, 5));
@@ -188,7 +188,7 @@ TEST_F(KextFakeTest, ExclusionsGoWithoutEmptyEntriesAndAgainWhenChanged)
     ASSERT_TRUE(fake->waitFor([&] { return exclusionOptions(*fake).size() == 6; }, 5));
     EXPECT_EQ("7:0", exclusionOptions(*fake)[4]);
     EXPECT_EQ("8:/new", exclusionOptions(*fake)[5]);
-    EXPECT_TRUE(coretest::waitUntil([&] { return !m_config->getExclusionsChanged(); }, 5));
+    EXPECT_TRUE(proc::waitFor([&] { return !m_config->getExclusionsChanged(); }, 5));
     link->stopHooking();
 }
 
@@ -253,7 +253,7 @@ TEST_F(KextFakeTest, HangUpHandsTheDisableOnAndEndsTheRequestThread)
     link->connectToKext();
     link->startHooking();
     fake->hangUp();
-    ASSERT_TRUE(coretest::waitUntil([&] { return sink.m_linkLost == 1; }, 5));
+    ASSERT_TRUE(proc::waitFor([&] { return sink.m_linkLost == 1; }, 5));
     const long long passes = fake->passes();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(passes, fake->passes());
@@ -340,7 +340,7 @@ protected:
         return records;
     }
 
-    coretest::TempDir dir;
+    testfiles::TempDir dir;
     Sink sink;
     kctl::KernelListener listener;
     kctl::Link kernel;
@@ -361,7 +361,7 @@ TEST_F(KextWireTest, AnswersAreTheirRequestsWithResultAndNetworkActionFilledIn)
         r.networkAction = 100 + r.cookie;
         sink.answer(r);
     }
-    ASSERT_TRUE(coretest::waitUntil(
+    ASSERT_TRUE(proc::waitFor(
         [&] {
             size_t n = 0;
             for (const auto& o : server->seen())

@@ -11,10 +11,10 @@
 
 using AppProtection::AppProtException;
 using AppProtection::ProcessHelper;
-using coretest::Child;
+using proc::Child;
 using coretest::CountingChecker;
 using coretest::NoProcesses;
-using coretest::TempDir;
+using testfiles::TempDir;
 
 namespace {
 
@@ -100,10 +100,10 @@ TEST_F(ProcessCacheTest, StartUpScanNamesRealProcessesExactly)
     ASSERT_GT(goneChild.pid(), 0);
     ASSERT_GT(systemChild.pid(), 0);
     // The children have exec'ed once /proc names their programs.
-    ASSERT_TRUE(coretest::waitUntil(
+    ASSERT_TRUE(proc::waitFor(
         [&] { return AppProtection::ProcProcessSource().programPath(goneChild.pid()) == gone; }, 5));
     ::unlink(gone.c_str());
-    ASSERT_TRUE(coretest::waitUntil(
+    ASSERT_TRUE(proc::waitFor(
         [&] { return AppProtection::ProcProcessSource().programPath(oddChild.pid()) == odd; }, 5));
 
     // An empty special-folder entry must not make every process trusted.
@@ -153,10 +153,9 @@ TEST_F(ProcessCacheTest, CodesignRunsOncePerPathUntilCleared)
 std::string fakeCodesign(const TempDir& dir, const std::string& name, int status)
 {
     const std::string tool = dir / name;
-    coretest::writeFile(tool,
-                        "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + dir / (name + ".args") + "'\nexit " +
-                            std::to_string(status) + "\n",
-                        0755);
+    testfiles::writeFile(tool, "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + dir / (name + ".args") + "'\nexit " +
+                                   std::to_string(status) + "\n");
+    ::chmod(tool.c_str(), 0755);
     return tool;
 }
 
@@ -176,7 +175,7 @@ TEST(CodesignTool, PathReachesTheToolAsOneArgumentAndExitStatusDecides)
         EXPECT_TRUE(checker.available());
         EXPECT_EQ(c.signedByApple, checker.isAppleSigned(weird));
         const std::string expected = std::string("-v") + '\0' + "-R=anchor apple" + '\0' + weird + '\0';
-        EXPECT_EQ(expected, coretest::readFile(dir / (std::string(c.name) + ".args")));
+        EXPECT_EQ(expected, testfiles::readFile(dir / (std::string(c.name) + ".args")));
     }
     EXPECT_FALSE(std::filesystem::exists("PWNED"));
     EXPECT_FALSE(std::filesystem::exists("PWNED2"));
@@ -194,7 +193,7 @@ TEST(CodesignTool, ToolIsExecutedDirectlyWithoutAShell)
     const std::string log = dir / "strace.log";
     ASSERT_EQ(0, coretest::runProgram({"/usr/bin/strace", "-f", "-qq", "-s", "4096", "-e", "trace=execve", "-o", log,
                                        CODESIGN_PROBE, tool, path}));
-    const std::string trace = coretest::readFile(log);
+    const std::string trace = testfiles::readFile(log);
     std::istringstream lines(trace);
     std::vector<std::string> execs;
     for (std::string line; std::getline(lines, line);)
