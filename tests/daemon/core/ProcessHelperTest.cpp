@@ -105,6 +105,8 @@ TEST_F(ProcessCacheTest, StartUpScanNamesRealProcessesExactly)
     ::unlink(gone.c_str());
     ASSERT_TRUE(proc::waitFor(
         [&] { return AppProtection::ProcProcessSource().programPath(oddChild.pid()) == odd; }, 5));
+    ASSERT_TRUE(proc::waitFor(
+        [&] { return AppProtection::ProcProcessSource().programPath(systemChild.pid()) == "/usr/bin/sleep"; }, 5));
 
     // An empty special-folder entry must not make every process trusted.
     std::vector<std::string> folders{"", "/usr/bin"};
