@@ -72,6 +72,7 @@ void dispatchSignal(int signum)
     }
 }
 
+// TODO: common/fileio (writeAll) once common/ is merged in.
 bool writeAll(int fd, const std::string& bytes)
 {
     size_t done = 0;
@@ -468,6 +469,7 @@ void AppProtectionController::pluginChangeHandler(int signum)
     const int fd = ::open(kPluginChangePath, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return;
+    // TODO: common/fileio (readAll with a limit) once common/ is merged in.
     std::string text(kPluginChangeReadLimit, '\0');
     size_t got = 0;
     while (got < text.size()) {

@@ -162,16 +162,23 @@ void rawDaemon()
         ::close(control);
 }
 
+/// Launch request i (cookie i + 1) of `path`.
+RequestRecord launchRecord(size_t i, const std::string& path)
+{
+    RequestRecord r;
+    r.pid = 1000 + static_cast<int32_t>(i % 30000);
+    r.requestType = 100;
+    r.cookie = static_cast<int32_t>(i + 1);
+    r.path = path;
+    r.networkAction = 7;
+    return r;
+}
+
 std::vector<Request> rawRequests(size_t count)
 {
     std::vector<Request> out(count);
     for (size_t i = 0; i < count; ++i) {
-        RequestRecord r;
-        r.pid = 1000 + static_cast<int32_t>(i % 30000);
-        r.requestType = 100;
-        r.cookie = static_cast<int32_t>(i + 1);
-        r.path = "/Applications/Bench.app/Contents/MacOS/bench" + std::to_string(i % 97);
-        r.networkAction = 7;
+        const RequestRecord r = launchRecord(i, "/Applications/Bench.app/Contents/MacOS/bench" + std::to_string(i % 97));
         r.encode(out[i].bytes);
         out[i].result = static_cast<int16_t>(1 + (r.cookie & 1));
         out[i].networkAction = 1 + r.cookie % 4;
@@ -267,17 +274,13 @@ std::vector<Request> launchRequests(size_t count)
     std::vector<Request> out(count);
     for (size_t i = 0; i < count; ++i) {
         RequestRecord r;
-        r.pid = 1000 + static_cast<int32_t>(i % 30000);
-        r.requestType = 100;
-        r.cookie = static_cast<int32_t>(i + 1);
-        r.networkAction = 7;
         if (i % 2 == 0) {
             const Stored& s = kStored[(i / 2) % 4];
-            r.path = kApps + "/" + s.name;
+            r = launchRecord(i, kApps + "/" + s.name);
             out[i].result = s.result;
             out[i].networkAction = s.networkAction;
         } else {
-            r.path = kApps + "/elf" + std::to_string((i / 2) % kElfCopies);
+            r = launchRecord(i, kApps + "/elf" + std::to_string((i / 2) % kElfCopies));
             out[i].result = 1;
             out[i].networkAction = 1;
         }
