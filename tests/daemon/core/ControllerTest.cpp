@@ -156,6 +156,7 @@ TEST_F(ControllerTest, LaunchesAreDecidedAsTheTableSays)
     start();
     std::vector<std::string> folders = m_config->getSpecialFolderList();
     folders.push_back(dir / "sp");
+    folders.push_back(""); // matches nothing
     ASSERT_EQ(AppProtection::SUCCESS, m_config->setSpecialFolderList(folders));
     std::filesystem::create_directory(dir / "spX");
     std::filesystem::copy_file(apps + "/U", dir / "spX/u");
@@ -224,7 +225,7 @@ TEST_F(ControllerTest, ChangedApplicationIsDeniedAfterItsFileChangeNotice)
 TEST_F(ControllerTest, ConnectionsAreDecidedFromTheProcessCache)
 {
     start();
-    std::vector<std::string> exclusions{"/opt/ex"};
+    std::vector<std::string> exclusions{"", "/opt/ex"}; // the empty entry matches nothing
     ASSERT_EQ(AppProtection::SUCCESS, m_config->setExclusionsList(exclusions));
     EXPECT_EQ(std::make_pair(1, 1), decide(connection(99, 1))); // not cached
 

@@ -112,7 +112,7 @@ def tables(s):
     os.makedirs("/usr/local/VantrelX")
     shutil.copy2(os.path.join(fx, "U"), "/usr/local/VantrelX/u")
     s.profile(apps + "/R:1:3", apps + "/D:0:2", apps + "/M:1:1")
-    s.pref("Exclusions", "array", "/opt/ex")
+    s.pref("Exclusions", "array", "", "/opt/ex")  # the empty entry matches nothing
     s.trace_flags(appControlFlow=1)
     s.start_hub()
     s.start_kextsim()
