@@ -38,18 +38,26 @@ inline int runProgram(const std::vector<std::string>& argv, double seconds = 60)
 }
 
 /// The Mach-O and other test programs of tests/fixtures/daemon_fixtures.py,
-/// made once per test program.
+/// made once per test program and removed at its exit.
 inline const std::string& fixtures()
 {
-    static const std::string folder = [] {
-        char tmpl[] = "/tmp/ward-daemon-fixtures.XXXXXX";
-        std::string dir = ::mkdtemp(tmpl);
-        if (runProgram({"/usr/bin/python3", DAEMON_FIXTURES_PY, dir}) != 0)
-            std::abort();
-        std::atexit([] { std::filesystem::remove_all(fixtures()); });
-        return dir;
-    }();
-    return folder;
+    struct Folder {
+        std::string path;
+        Folder()
+        {
+            char tmpl[] = "/tmp/ward-daemon-fixtures.XXXXXX";
+            path = ::mkdtemp(tmpl);
+            if (runProgram({"/usr/bin/python3", DAEMON_FIXTURES_PY, path}) != 0)
+                std::abort();
+        }
+        ~Folder()
+        {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    };
+    static const Folder folder;
+    return folder.path;
 }
 
 /// A process source that lists no process.

@@ -193,7 +193,9 @@ TEST(CodesignTool, ToolIsExecutedDirectlyWithoutAShell)
     const std::string tool = fakeCodesign(dir, "codesign", 0);
     const std::string path = dir / "x; echo $HOME";
     const std::string log = dir / "strace.log";
-    ASSERT_EQ(0, coretest::runProgram({"/usr/bin/strace", "-f", "-qq", "-s", "4096", "-e", "trace=execve", "-o", log,
+    ASSERT_EQ(0, coretest::runProgram({"/usr/bin/strace", "-f", "-qq", "-s", "4096",
+                                       // LeakSanitizer cannot run under ptrace.
+                                       "-E", "LSAN_OPTIONS=detect_leaks=0", "-e", "trace=execve", "-o", log,
                                        CODESIGN_PROBE, tool, path}));
     const std::string trace = testfiles::readFile(log);
     std::istringstream lines(trace);
