@@ -154,12 +154,13 @@ int process_file(const char* path)
             const char* arch_name = of.arch_flag.name;
             if (of.arch_type == macho::OFILE_ARCHIVE)
                 process_members(&of, path, arch_name);
-            else if (of.arch_type == macho::OFILE_Mach_O)
+            else
                 process(&of, arch_name, std::string(path) + " (architecture " + macho::nulltext(arch_name) + ")");
         }
     } else if (of.file_type == macho::OFILE_ARCHIVE) {
         process_members(&of, path, nullptr);
-    } else if (of.file_type == macho::OFILE_Mach_O) {
+    } else {
+        // Also a file too short for its header: the scanner notes it.
         process(&of, nullptr, path);
     }
     macho::ofile_unmap(&of);
