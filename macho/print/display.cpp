@@ -213,6 +213,9 @@ void code_section(const code_context& c, const char* contents, uint64_t size, ui
         else
             printf("Contents of (%.16s,%.16s) section\n", seg, sect);
     }
+    // A section with no bytes in the file (zero-fill) has nothing to show.
+    if (contents == nullptr)
+        size = 0;
     if (vflag == 1) {
         uint64_t offset = 0;
         if (pflag != nullptr) {
@@ -563,7 +566,7 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
             qsort(relocs, nrelocs, sizeof *relocs, rel_compare);
             if (!Xflag)
                 printf("Shared library initialization (%s,%s) section\n", "__TEXT", "__fvmlib_init0");
-            print_shlib_init(sex, init, size, addr, sorted, nsorted, st.symbols, st.symbols64, st.nsymbols,
+            print_shlib_init(sex, init, init != nullptr ? size : 0, addr, sorted, nsorted, st.symbols, st.symbols64, st.nsymbols,
                              st.strings, st.strings_size, relocs, nrelocs, vflag);
         }
         free(init);
@@ -580,7 +583,7 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
                           &relocs, &nrelocs, &flags)) {
             if (!Xflag)
                 printf("(%s,%s) section\n", "__DATA", "__data");
-            print_sect(cputype, sex, data, size, addr);
+            print_sect(cputype, sex, data, data != nullptr ? size : 0, addr);
         }
         free(data);
         free(relocs);
@@ -617,6 +620,9 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
                     printf("Contents of (%.16s,%.16s) section\n", segname, sectname);
                 const int print_addresses = !Xflag;
                 const uint32_t type = flags & SECTION_TYPE;
+                // A zero-fill section's size is not bytes to read.
+                if (contents == nullptr)
+                    size = 0;
                 if (vflag) {
                     switch (type) {
                     case S_REGULAR:

@@ -280,7 +280,8 @@ int get_sect_info(const char* segname, const char* sectname, const load_commands
         printf("section offset for section (%.16s,%.16s) is past end of file\n", s.segname, s.sectname);
     } else {
         uint64_t n = s.size;
-        if (s.offset + n > object.size) {
+        // Compared without the sum: a 64-bit size may wrap it.
+        if (n > object.size - s.offset) {
             printf("section (%.16s,%.16s) extends past end of file\n", s.segname, s.sectname);
             n = object.size - s.offset;
         }

@@ -261,7 +261,7 @@ void print_literal_pointer_section(const load_commands_view& lc, uint32_t ncmds,
                                    printf("section contents of: (%.16s,%.16s) is past end of file\n", s.segname,
                                           s.sectname);
                                    t.size = 0;
-                               } else if (s.offset + s.size > object.size) {
+                               } else if (s.size > object.size - s.offset) {
                                    printf("part of section contents of: (%.16s,%.16s) is past end of file\n",
                                           s.segname, s.sectname);
                                    t.size = object.size - s.offset;

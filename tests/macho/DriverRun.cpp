@@ -105,6 +105,11 @@ DriverResult runProgramStreams(const std::vector<std::string>& argv)
     return r;
 }
 
+int runQuiet(const std::vector<std::string>& argv)
+{
+    return spawnWait(argv, "/dev/null", "/dev/null");
+}
+
 std::string runProgram(const std::vector<std::string>& argv, int* status)
 {
     DriverResult r = runProgramStreams(argv);

@@ -257,6 +257,16 @@ std::vector<FileCase> fileCases()
          "(__TEXT,__text) section\nsymbol with bad string index:\n00000000\t\n00000001\t\n00000002\t\n"
          "00000003\t\n"},
         {"no_text_section", "unknown_55", {"-t"}, "(__TEXT,__text) section\n"},
+        // Zero-fill sections have no bytes to dump, whatever size they claim.
+        {"zerofill_code", "zerofill_sections", {"-t"}, "(__TEXT,__text) section\n"},
+        {"zerofill_code_verbose", "zerofill_sections", {"-tv"}, "(__TEXT,__text) section\n"},
+        {"zerofill_data", "zerofill_sections", {"-d"}, "(__DATA,__data) section\n"},
+        {"zerofill_named", "zerofill_sections", {"-v", "-s", "__DATA", "__data"},
+         "Contents of (__DATA,__data) section\nzerofill section and has no contents in the file\n"},
+        // A 64-bit size past any file is cut to the object, not summed.
+        {"section_size_past_2_64", "huge_section_64", {"-s", "__TEXT", "__text"},
+         "section (__TEXT,__text) extends past end of file\nsection (__TEXT,__text) extends past end of file\n"
+         "Contents of (__TEXT,__text) section\n0000000000000000\t00 01 02 03 04 05 06 07 \n"},
         {"core_arguments", "core_i386", {"-c"},
          "Argument strings on the stack at: c0000000\n\tprog\n\t-x\n\tHOME=/\n"},
         {"core_arguments_no_zero_run", "core_i386_no_zero_run", {"-c"},
