@@ -282,6 +282,7 @@ void print_hints(const load_commands_view& lc, uint32_t ncmds, uint32_t sizeofcm
     uint32_t capacity = 0;
     dysymtab_command dyst;
     bool have_dyst = false;
+    uint32_t dyst_index = 0;
     const bool swapped = object_byte_sex != host();
     if (verbose) {
         const bool at_end = walk_load_commands(
@@ -289,9 +290,10 @@ void print_hints(const load_commands_view& lc, uint32_t ncmds, uint32_t sizeofcm
                 if (l.cmd == LC_DYSYMTAB) {
                     if (have_dyst) {
                         printf("more than one LC_DYSYMTAB command (using command %lu)\n",
-                               static_cast<unsigned long>(i));
+                               static_cast<unsigned long>(dyst_index));
                         return true;
                     }
+                    dyst_index = i;
                     lc.read(off, &dyst, sizeof dyst);
                     if (swapped)
                         swap_dysymtab_command(&dyst, host());

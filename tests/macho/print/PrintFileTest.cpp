@@ -214,6 +214,9 @@ std::vector<FileCase> fileCases()
         {"hints", "dylib_tables", {"-Hv"},
          "Two-level namespace hints table (2 hints)\nindex  isub  itoc\n    0     1     5 _u (from Foo)\n"
          "    1     2     6 _v (from libbar)\n"},
+        {"hints_second_dysymtab", "dylib_two_dysymtab", {"-Hv"},
+         "more than one LC_DYSYMTAB command (using command 1)\nTwo-level namespace hints table (2 hints)\n"
+         "index  isub  itoc\n    0     1     5 _u (from Foo)\n    1     2     6 _v (from libbar)\n"},
         {"hints_numbers", "dylib_tables", {"-H"},
          "Two-level namespace hints table (2 hints)\nindex  isub  itoc\n    0     1     5\n    1     2     6\n"},
 
