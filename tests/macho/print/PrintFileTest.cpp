@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <dirent.h>
 #include <string>
 #include <vector>
@@ -108,6 +109,14 @@ std::vector<FileCase> fileCases()
          "     flags 0x00000000\n reserved1 0\n reserved2 0\nSection\n  sectname __data\n   segname __DATA\n"
          "      addr 0x00000004\n      size 0x00000004\n    offset 0\n     align 2^2 (4)\n"
          "    reloff 0\n    nreloc 0\n     flags 0x00000000\n reserved1 0\n reserved2 0\n"},
+        {"segment_cmdsize_196", "seg_196", {"-l", "-X"},
+         "Load command 0\n      cmd LC_SEGMENT\n  cmdsize 196 Inconsistent size\n  segname \n"
+         "   vmaddr 0x00000000\n   vmsize 0x00000008\n  fileoff 0\n filesize 0\n  maxprot 0x00000007\n"
+         " initprot 0x00000007\n   nsects 2\n    flags 0x0\nSection\n  sectname __text\n   segname __TEXT\n"
+         "      addr 0x00000000\n      size 0x00000004\n    offset 0\n     align 2^2 (4)\n    reloff 0\n"
+         "    nreloc 0\n     flags 0x00000000\n reserved1 0\n reserved2 0\nSection\n  sectname __data\n"
+         "   segname __DATA\n      addr 0x00000004\n      size 0x00000004\n    offset 0\n     align 2^2 (4)\n"
+         "    reloff 0\n    nreloc 0\n     flags 0x00000000\n reserved1 0\n reserved2 0\n"},
         {"prebound_modules", "prebound", {"-l"},
          "Load command 0\n            cmd LC_PREBOUND_DYLIB\n        cmdsize 44\n"
          "           name /usr/lib/libp.dylib (offset 20)\n       nmodules 3\n linked_modules 101... (offset 40)\n"},
@@ -188,6 +197,13 @@ std::vector<FileCase> fileCases()
         {"relocations_past_object", "reloc_past_end", {"-r"},
          "Relocation information (__TEXT,__text) 1 entries (offset to relocation entries extends past the end of "
          " the file)\n"},
+        // PowerPC names (kept where llvm prints numbers); section 0 is R_ABS.
+        {"ppc_relocations_verbose", "ppc_yaml.o", {"-rv"},
+         "Relocation information (__TEXT,__text) 4 entries\n" + kRelocHeading +
+             "00000000 True  long   True   BR24    False     _foo\n"
+             "00000006 False word   False  HI16    False     1 (__TEXT,__text)\n"
+             "         False word   False  PAIR    False     half = 0x0000\n"
+             "0000000a False long   False  BR14    False     0 R_ABS\n"},
         {"stub_size_zero", "stub_size_zero", {"-Iv"},
          "Can't print indirect symbols for (__TEXT,__symbol_stub) (size of stubs in reserved2 field is zero)\n"
          "Indirect symbols for (__DATA,__la_symbol_ptr) 3 entries\naddress    index name\n0x0000000a LOCAL\n"
@@ -312,6 +328,37 @@ TEST_P(WardmachoFile, PrintsExactly)
 
 INSTANTIATE_TEST_SUITE_P(Cases, WardmachoFile, ::testing::ValuesIn(fileCases()),
                          [](const ::testing::TestParamInfo<FileCase>& i) { return std::string(i.param.name); });
+
+// With no option every fixture prints the scanner's own notes and reports
+// only: nothing of the printers.
+TEST(NoOption, ScannerNotesOnly)
+{
+    int files = 0;
+    for (const std::string& dir : {fixture(""), fixture("print/")}) {
+        DIR* d = opendir(dir.c_str());
+        ASSERT_NE(nullptr, d);
+        std::vector<std::string> names;
+        while (dirent* e = readdir(d))
+            if (e->d_type == DT_REG)
+                names.push_back(e->d_name);
+        closedir(d);
+        for (const std::string& n : names) {
+            SCOPED_TRACE(dir + n);
+            const auto r = wardmacho({}, dir + n);
+            ++files;
+            std::string out = r.out;
+            for (const char* note : {" is a truncated object file\n",
+                                     "(object file offset is not a multiple of sizeof(unsigned long))"})
+                for (size_t at = out.find(note); at != std::string::npos; at = out.find(note))
+                    out.erase(at, strlen(note));
+            EXPECT_EQ("", out);
+            if (!r.err.empty()) {
+                EXPECT_EQ(0u, r.err.rfind("wardmacho: ", 0));
+            }
+        }
+    }
+    EXPECT_GT(files, 150);
+}
 
 // Each thread state of every processor, written once in each byte order
 // (each field's bytes reversed), prints the same text in both.
