@@ -90,7 +90,8 @@ sorted_symbol* build_sorted_symbols(const nlist* symbols, const nlist_64* symbol
         sorted[n].n_value = value;
         ++n;
     }
-    qsort(sorted, n, sizeof *sorted, sym_compare);
+    if (n != 0)
+        qsort(sorted, n, sizeof *sorted, sym_compare);
     *nsorted = n;
     return sorted;
 }
@@ -563,7 +564,8 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
                           &addr, &relocs, &nrelocs, &flags)) {
             if (swapped)
                 swap_relocation_info(relocs, nrelocs, host());
-            qsort(relocs, nrelocs, sizeof *relocs, rel_compare);
+            if (nrelocs != 0)
+                qsort(relocs, nrelocs, sizeof *relocs, rel_compare);
             if (!Xflag)
                 printf("Shared library initialization (%s,%s) section\n", "__TEXT", "__fvmlib_init0");
             print_shlib_init(sex, init, init != nullptr ? size : 0, addr, sorted, nsorted, st.symbols, st.symbols64, st.nsymbols,
@@ -646,7 +648,8 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
                     case S_LITERAL_POINTERS:
                         if (swapped)
                             swap_relocation_info(relocs, nrelocs, host());
-                        qsort(relocs, nrelocs, sizeof *relocs, rel_compare);
+                        if (nrelocs != 0)
+                            qsort(relocs, nrelocs, sizeof *relocs, rel_compare);
                         print_literal_pointer_section(lc, ncmds, sizeofcmds, sex, object, contents, size, addr,
                                                       st.symbols, st.symbols64, st.nsymbols, st.strings,
                                                       st.strings_size, relocs, nrelocs, print_addresses);
