@@ -11,6 +11,8 @@ namespace macho {
 namespace {
 
 constexpr int kNameField = 16;
+// The most of a member's name a walk by offset keeps.
+constexpr uint64_t kMemberNameCap = 65536;
 
 void clear_selection(ofile* ofile)
 {
@@ -286,11 +288,14 @@ int ofile_member_at(ofile* ofile, uint64_t offset, uint64_t* next)
         return 0;
     const member_at m = read_member(ofile, base, size, offset);
     *next = m.next;
-    // The name up to its first NUL, no further than the archive.
+    // The name up to its first NUL, no further than the archive, and no
+    // longer than kMemberNameCap: a "#1/" length may claim gigabytes.
     const uint64_t end = base + size;
     uint64_t n = m.name_size;
     if (m.name + n > end)
         n = end - m.name;
+    if (n > kMemberNameCap)
+        n = kMemberNameCap;
     char* name = static_cast<char*>(allocate(n + 1));
     read_bytes(&ofile->reader, m.name, end, name, n);
     name[n] = '\0';

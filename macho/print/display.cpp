@@ -397,14 +397,14 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
     if (object.size > to_end)
         object.size = to_end;
 
-    // Step 6: the named section.
+    // The section named with -s, looked up once for the steps below.
     char* sect = nullptr;
     uint64_t sect_size = 0, sect_addr = 0;
     relocation_info* sect_relocs = nullptr;
     uint32_t sect_nrelocs = 0, sect_flags = 0;
     if (want_section) {
-        get_sect_info(segname, sectname, lc, ncmds, sizeofcmds, filetype, sex, object, &sect,
-                                   &sect_size, &sect_addr, &sect_relocs, &sect_nrelocs, &sect_flags);
+        get_sect_info(segname, sectname, lc, ncmds, sizeofcmds, filetype, sex, object, &sect, &sect_size,
+                      &sect_addr, &sect_relocs, &sect_nrelocs, &sect_flags);
         const uint32_t type = sect_flags & SECTION_TYPE;
         if (filetype == MH_DYLIB_STUB
             && (type == S_NON_LAZY_SYMBOL_POINTERS || type == S_LAZY_SYMBOL_POINTERS || type == S_SYMBOL_STUBS))
@@ -412,7 +412,7 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
     }
     const uint32_t sect_type = sect_flags & SECTION_TYPE;
 
-    // Step 7: the symbol table.
+    // The symbol and string tables.
     symtab st;
     const bool want_symbols =
         Rflag || Mflag
@@ -424,7 +424,7 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
         get_symbol_table_info(lc, ncmds, sizeofcmds, cputype, sex, object, &st.symbols, &st.symbols64, &st.nsymbols,
                               &st.strings, &st.strings_size);
 
-    // Step 8: the sorted symbols.
+    // The defined symbols sorted by address, for labels.
     sorted_symbol* sorted = nullptr;
     uint32_t nsorted = 0;
     if (vflag
@@ -433,7 +433,7 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
             || has_instructions(sect_flags)))
         sorted = build_sorted_symbols(st.symbols, st.symbols64, st.nsymbols, st.strings, st.strings_size, &nsorted);
 
-    // Steps 9 to 14: the dynamic symbol table's tables.
+    // The dynamic symbol table's tables.
     dysymtab_command dyst;
     memset(&dyst, 0, sizeof dyst);
     bool have_dyst = false;
@@ -525,7 +525,6 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
                     st.strings_size, vflag);
         free(hints);
     }
-    // Step 15, 16.
     if (Iflag)
         print_indirect_symbols(lc, ncmds, sizeofcmds, cputype, sex, indirect, nindirect, st.symbols, st.symbols64,
                                st.nsymbols, st.strings, st.strings_size, vflag);
@@ -533,7 +532,7 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
         print_reloc(lc, ncmds, sizeofcmds, cputype, sex, object, st.symbols, st.symbols64, st.nsymbols, st.strings,
                     st.strings_size, vflag);
 
-    // Step 17: the code section.
+    // The code section.
     const code_context cc{&lc, ncmds, sizeofcmds, cputype, sex, &st, sorted, nsorted, indirect, nindirect};
     if (tflag) {
         char* text = nullptr;
@@ -554,7 +553,7 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
                      segname, sectname);
     }
 
-    // Step 18: the fixed-VM shared library initialisation.
+    // The fixed-VM shared library initialisation.
     if (iflag) {
         char* init = nullptr;
         uint64_t size = 0, addr = 0;
@@ -575,7 +574,7 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
         free(relocs);
     }
 
-    // Step 19: (__DATA,__data).
+    // (__DATA,__data).
     if (dflag) {
         char* data = nullptr;
         uint64_t size = 0, addr = 0;
@@ -591,7 +590,7 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
         free(relocs);
     }
 
-    // Step 20: the named section, when it holds no instructions.
+    // The named section, when it holds no instructions.
     if (want_section && !has_instructions(sect_flags)) {
         bool done = false;
         if (strcmp(segname, "__OBJC") == 0 && vflag == 1) {
@@ -674,11 +673,11 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
         }
     }
 
-    // Step 21: a core file's argument strings.
+    // A core file's argument strings.
     if (cflag)
         print_argstrings(lc, ncmds, sizeofcmds, magic, cputype, cpusubtype, sex, object);
 
-    // Step 22: Objective-C metadata.
+    // Objective-C metadata.
     if (oflag) {
         if (is64_object) {
             relocation_info* ext = nullptr;
@@ -709,7 +708,6 @@ void display_object(ofile* ofile, const char* arch_name, const load_commands_vie
         }
     }
 
-    // Step 23.
     free(sect);
     free(sect_relocs);
     free(st.symbols);

@@ -138,14 +138,14 @@ bool readable(const char* path)
 // 0 when the file was read, 1 when it could not be.
 int process_file(const char* path)
 {
-    if (!readable(path)) {
-        fprintf(stderr, "wardmacho: can't read: %s\n", path);
+    ofile of;
+    if (!macho::ofile_map(path, nullptr, nullptr, &of, 0)) {
+        // The scanner reports a file it read and refused, not one it could
+        // not read: that one is ours to report.
+        if (!readable(path))
+            fprintf(stderr, "wardmacho: can't read: %s\n", path);
         return 1;
     }
-    ofile of;
-    // A file the scanner refuses has been reported by it.
-    if (!macho::ofile_map(path, nullptr, nullptr, &of, 0))
-        return 1;
     if (of.file_type == macho::OFILE_FAT) {
         const uint32_t n = of.fat_header != nullptr ? of.fat_header->nfat_arch : 0;
         for (uint32_t i = 0; i < n; ++i) {

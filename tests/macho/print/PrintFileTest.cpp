@@ -71,7 +71,7 @@ std::vector<FileCase> fileCases()
          "file)\n",
          1},
 
-        // ---- Part 13.103: header printers ----
+        // ---- header printers ----
         {"fat_zero_slices", "../fat_zero_slices", {"-fv"},
          "Fat headers\nfat_magic FAT_MAGIC\nnfat_arch 0 (malformed, contains zero architecture types)\n"},
         {"fat_duplicate", "fat_duplicate", {"-fv"},
@@ -100,7 +100,7 @@ std::vector<FileCase> fileCases()
          "Mach header\n      magic cputype cpusubtype  caps    filetype ncmds sizeofcmds      flags\n"
          "   MH_MAGIC    I386        ALL  0x00     EXECUTE     1         80 0x00000000\n"},
 
-        // ---- Part 13.104: load command printers ----
+        // ---- load command printers ----
         {"segment_cmdsize_192", "seg_192", {"-l"},
          "Load command 0\n      cmd LC_SEGMENT\n  cmdsize 192\n  segname \n   vmaddr 0x00000000\n"
          "   vmsize 0x00000008\n  fileoff 0\n filesize 0\n  maxprot 0x00000007\n initprot 0x00000007\n"
@@ -155,7 +155,7 @@ std::vector<FileCase> fileCases()
          "   time stamp 1 Thu Jan  1 00:00:01 1970\n      current version 1.0.0\ncompatibility version 1.0.0\n"
          "Load command 17\n          cmd LC_LOAD_DYLINKER\n      cmdsize 12\n         name ?(bad offset 40)\n"},
 
-        // ---- Part 13.105: thread states ----
+        // ---- thread states ----
         {"i386_count_17", "thr_i386_count17", {"-l"},
          "Load command 0\n        cmd LC_UNIXTHREAD\n    cmdsize 88\n     flavor i386_THREAD_STATE\n"
          "      count 17 (not i386_THREAD_STATE_COUNT)\n"
@@ -193,7 +193,7 @@ std::vector<FileCase> fileCases()
          "    r30 0x00000120 r31 0x00000121 cr  0x00000122 xer 0x00000123 lr  0x00000124\n"
          "    ctr 0x00000125 mq  0x00000126 vrsave 0x00000127 srr0 0x00000100 srr1 0x00000101\n"},
 
-        // ---- Parts 13.106, 13.107: relocation entries and tables ----
+        // ---- relocation entries and tables ----
         {"relocations_past_object", "reloc_past_end", {"-r"},
          "Relocation information (__TEXT,__text) 1 entries (offset to relocation entries extends past the end of "
          " the file)\n"},
@@ -236,7 +236,7 @@ std::vector<FileCase> fileCases()
         {"hints_numbers", "dylib_tables", {"-H"},
          "Two-level namespace hints table (2 hints)\nindex  isub  itoc\n    0     1     5\n    1     2     6\n"},
 
-        // ---- Parts 13.108, 13.101: section contents and dispatch ----
+        // ---- section contents and dispatch ----
         {"text_hex_20_bytes", "t20.o", {"-t"},
          "(__TEXT,__text) section\n00000000 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f \n"
          "00000010 10 11 12 13 \n"},
@@ -291,7 +291,7 @@ std::vector<FileCase> fileCases()
         {"core_arguments_no_zero_run", "core_i386_no_zero_run", {"-c"},
          "Argument strings on the stack at: c0000000\n\tprog\n\targ\n"},
 
-        // ---- Part 13.122: lookups ----
+        // ---- lookups ----
         {"two_symtab", "two_symtab", {"-rv"}, "more than one LC_SYMTAB command (using command 0)\n"},
         {"size_zero_command", "size_zero_command", {"-rv"},
          "load command 1 size zero (can't advance to other load commands)\nInconsistent sizeofcmds\n"
