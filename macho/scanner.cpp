@@ -27,11 +27,21 @@ char* read_name(const load_commands_view& lc, uint64_t off)
 {
     char buf[kMaxName + 1];
     uint32_t n = 0;
-    for (; n < kMaxName && off + n < lc.sizeofcmds; ++n) {
-        const char c = lc.at(off + n);
-        if (c == '\0')
+    // In chunks: a byte at a time costs a read call per character.
+    constexpr uint32_t kChunk = 64;
+    while (n < kMaxName && off + n < lc.sizeofcmds) {
+        uint64_t want = kChunk;
+        if (want > kMaxName - n)
+            want = kMaxName - n;
+        if (want > lc.sizeofcmds - (off + n))
+            want = lc.sizeofcmds - (off + n);
+        lc.read(off + n, buf + n, want);
+        const void* nul = memchr(buf + n, '\0', want);
+        if (nul != nullptr) {
+            n = static_cast<uint32_t>(static_cast<const char*>(nul) - buf);
             break;
-        buf[n] = c;
+        }
+        n += static_cast<uint32_t>(want);
     }
     buf[n] = '\0';
     return savestr(buf);

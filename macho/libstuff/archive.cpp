@@ -11,6 +11,8 @@ namespace macho {
 namespace {
 
 constexpr int kNameField = 16;
+// The most of a member's name a walk by offset keeps.
+constexpr uint64_t kMemberNameCap = 65536;
 
 void clear_selection(ofile* ofile)
 {
@@ -155,84 +157,149 @@ int size_ar_name(const ar_hdr* hdr)
     return n;
 }
 
+namespace {
+
+// The archive the record's file or selected slice holds: its offset and
+// size in the file (the size clipped to the file). 0 after a report when
+// there is none.
+int archive_range(ofile* ofile, const char* caller, uint64_t* base, uint64_t* size)
+{
+    if (ofile->file_type == OFILE_FAT) {
+        if (ofile->arch_type != OFILE_ARCHIVE || ofile->narch < 0) {
+            error("%s() called on fat file: %s with a non-archive architecture or no architecture selected\n",
+                  caller, ofile->file_name);
+            return 0;
+        }
+        const fat_arch& fa = ofile->fat_archs[ofile->narch];
+        *base = fa.offset;
+        *size = fa.size;
+        if (*base > ofile->file_size)
+            return 0;
+        if (*size > ofile->file_size - *base)
+            *size = ofile->file_size - *base;
+    } else if (ofile->file_type == OFILE_ARCHIVE) {
+        *base = 0;
+        *size = ofile->file_size;
+    } else {
+        error("%s() called and file type of %s is OFILE_UNKNOWN\n", caller, ofile->file_name);
+        return 0;
+    }
+    char magic[SARMAG];
+    read_bytes(&ofile->reader, *base, *base + *size, magic, sizeof magic);
+    if (*size < SARMAG || memcmp(magic, ARMAG, SARMAG) != 0) {
+        archive_error(ofile, "internal error. %s() called but file does not have an archive magic string", caller);
+        return 0;
+    }
+    if (*size != SARMAG && *size < SARMAG + sizeof(ar_hdr)) {
+        archive_error(ofile, "truncated or malformed (archive header of first member extends past the end of the "
+                             "file)");
+        return 0;
+    }
+    return 1;
+}
+
+// One member header of the archive at `base` (`size` bytes), read at `off`
+// from the archive's start: where its name is, how long, where its contents
+// start and how large they are (clipped to the archive), and where the next
+// header is.
+struct member_at {
+    ar_hdr hdr;
+    uint64_t name;      // the name's offset in the file
+    uint32_t name_size; // its length
+    uint32_t ext;       // bytes of a "#1/" name before the contents
+    uint64_t after_hdr; // from the archive's start
+    uint64_t size;      // the contents with the name, clipped
+    uint64_t next;      // the next header, from the archive's start
+};
+
+member_at read_member(ofile* ofile, uint64_t base, uint64_t size, uint64_t off)
+{
+    member_at m;
+    read_bytes(&ofile->reader, base + off, base + size, &m.hdr, sizeof m.hdr);
+    m.after_hdr = off + sizeof(ar_hdr);
+    m.size = ar_member_size(m.hdr);
+    if (m.size > size - m.after_hdr)
+        m.size = size - m.after_hdr; // clipped to the archive
+    m.name = base + off;
+    m.name_size = static_cast<uint32_t>(size_ar_name(&m.hdr));
+    m.ext = 0;
+    if (memcmp(m.hdr.ar_name, AR_EFMT1, 3) == 0) {
+        uint32_t len = 0;
+        if (checked_extended_name(ofile, m.hdr, m.after_hdr, size, &len)) {
+            m.name = base + m.after_hdr;
+            m.name_size = len;
+            m.ext = len;
+        }
+    }
+    m.next = m.after_hdr + m.size + (m.size & 1);
+    return m;
+}
+
+// Makes `m` the selected member, its name the copy `name`, and looks at its
+// contents.
+int select_member(ofile* ofile, uint64_t base, uint64_t size, const member_at& m, char* name)
+{
+    const uint64_t end = base + size;
+    ofile->member_offset = m.after_hdr + m.ext;
+    // An extended name longer than the member leaves no contents.
+    ofile->member_file_offset = base + m.after_hdr + (m.ext <= m.size ? m.ext : m.size);
+    ofile->member_size = m.ext <= m.size ? m.size - m.ext : 0;
+    ofile->member_ar_hdr_store = m.hdr;
+    ofile->member_ar_hdr = &ofile->member_ar_hdr_store;
+    ofile->member_name = name;
+    ofile->member_name_size = m.name_size;
+    ofile->member_type = OFILE_UNKNOWN;
+    return classify_member(ofile, end - ofile->member_file_offset);
+}
+
+} // namespace
+
 int ofile_specific_member(const char* object_name, ofile* ofile)
 {
     clear_selection(ofile);
     uint64_t base;
     uint64_t size;
-    if (ofile->file_type == OFILE_FAT) {
-        if (ofile->arch_type != OFILE_ARCHIVE || ofile->narch < 0) {
-            error("ofile_specific_member() called on fat file: %s with a non-archive architecture or no "
-                  "architecture selected\n",
-                  ofile->file_name);
-            return 0;
-        }
-        const fat_arch& fa = ofile->fat_archs[ofile->narch];
-        base = fa.offset;
-        size = fa.size;
-        if (base > ofile->file_size)
-            return 0;
-        if (size > ofile->file_size - base)
-            size = ofile->file_size - base;
-    } else if (ofile->file_type == OFILE_ARCHIVE) {
-        base = 0;
-        size = ofile->file_size;
-    } else {
-        error("ofile_specific_member() called and file type of %s is OFILE_UNKNOWN\n", ofile->file_name);
+    if (!archive_range(ofile, "ofile_specific_member", &base, &size))
         return 0;
-    }
     const uint64_t end = base + size;
-    char magic[SARMAG];
-    read_bytes(&ofile->reader, base, end, magic, sizeof magic);
-    if (size < SARMAG || memcmp(magic, ARMAG, SARMAG) != 0) {
-        archive_error(ofile, "internal error. ofile_specific_member() called but file does not have an archive "
-                             "magic string");
-        return 0;
-    }
-    if (size != SARMAG && size < SARMAG + sizeof(ar_hdr)) {
-        archive_error(ofile, "truncated or malformed (archive header of first member extends past the end of the "
-                             "file)");
-        return 0;
-    }
-
     uint64_t off = SARMAG;
     // A header that does not fit before the archive's end ends the walk.
     while (off + sizeof(ar_hdr) <= size) {
-        ar_hdr hdr;
-        read_bytes(&ofile->reader, base + off, end, &hdr, sizeof hdr);
-        const uint64_t after_hdr = off + sizeof(ar_hdr);
-        uint64_t member_size = ar_member_size(hdr);
-        if (member_size > size - after_hdr)
-            member_size = size - after_hdr; // clipped to the archive
-
-        uint64_t name = base + off; // the name field, in the file
-        uint32_t name_size = static_cast<uint32_t>(size_ar_name(&hdr));
-        uint32_t ext = 0;
-        if (memcmp(hdr.ar_name, AR_EFMT1, 3) == 0) {
-            uint32_t len = 0;
-            if (checked_extended_name(ofile, hdr, after_hdr, size, &len)) {
-                name = base + after_hdr;
-                name_size = len;
-                ext = len;
-            }
-        }
-        if (name_size > 0 && name_matches(ofile, name, end, name_size, object_name)) {
-            ofile->member_offset = after_hdr + ext;
-            // An extended name longer than the member leaves no contents.
-            ofile->member_file_offset = base + after_hdr + (ext <= member_size ? ext : member_size);
-            ofile->member_size = ext <= member_size ? member_size - ext : 0;
-            ofile->member_ar_hdr_store = hdr;
-            ofile->member_ar_hdr = &ofile->member_ar_hdr_store;
-            ofile->member_name = copy_member_name(ofile, name, end, name_size, object_name);
-            ofile->member_name_size = name_size;
-            ofile->member_type = OFILE_UNKNOWN;
-            return classify_member(ofile, end - ofile->member_file_offset);
-        }
-        off = after_hdr + member_size + (member_size & 1);
+        const member_at m = read_member(ofile, base, size, off);
+        if (m.name_size > 0 && name_matches(ofile, m.name, end, m.name_size, object_name))
+            return select_member(ofile, base, size, m,
+                                 copy_member_name(ofile, m.name, end, m.name_size, object_name));
+        off = m.next;
     }
     archive_error(ofile, "does not contain a member named: %s", object_name);
     clear_selection(ofile);
     return 0;
+}
+
+int ofile_member_at(ofile* ofile, uint64_t offset, uint64_t* next)
+{
+    clear_selection(ofile);
+    *next = 0;
+    uint64_t base;
+    uint64_t size;
+    if (!archive_range(ofile, "ofile_member_at", &base, &size))
+        return 0;
+    if (offset < SARMAG || offset + sizeof(ar_hdr) > size)
+        return 0;
+    const member_at m = read_member(ofile, base, size, offset);
+    *next = m.next;
+    // The name up to its first NUL, no further than the archive, and no
+    // longer than kMemberNameCap: a "#1/" length may claim gigabytes.
+    const uint64_t end = base + size;
+    uint64_t n = m.name_size;
+    if (m.name + n > end)
+        n = end - m.name;
+    if (n > kMemberNameCap)
+        n = kMemberNameCap;
+    char* name = static_cast<char*>(allocate(n + 1));
+    read_bytes(&ofile->reader, m.name, end, name, n);
+    name[n] = '\0';
+    return select_member(ofile, base, size, m, name);
 }
 
 int check_fat_object_in_archive(ofile* ofile)

@@ -106,6 +106,11 @@ void ofile_unmap(ofile* ofile);
 
 // Archive members (archive.cpp).
 int ofile_specific_member(const char* object_name, ofile* ofile);
+/// Selects the member whose header is at `offset` from the start of the
+/// archive (the file, or the selected slice), as ofile_specific_member
+/// selects one by name, and sets `*next` to the next header's offset (0 when
+/// none was read). 0 when no whole header is there or the member is bad.
+int ofile_member_at(ofile* ofile, uint64_t offset, uint64_t* next);
 int check_fat_object_in_archive(ofile* ofile);
 int size_ar_name(const ar_hdr* ar_hdr);
 

@@ -15,14 +15,87 @@ constexpr uint32_t MH_CIGAM = 0xcefaedfe;
 constexpr uint32_t MH_MAGIC_64 = 0xfeedfacf;
 constexpr uint32_t MH_CIGAM_64 = 0xcffaedfe;
 
+constexpr uint32_t MH_OBJECT = 1;
 constexpr uint32_t MH_EXECUTE = 2;
+constexpr uint32_t MH_DYLIB_STUB = 9;
 
+/// The 64-bit ABI bit of a cputype.
+constexpr int32_t CPU_ARCH_ABI64 = 0x01000000;
+
+constexpr uint32_t LC_REQ_DYLD = 0x80000000;
+constexpr uint32_t LC_SEGMENT = 1;
+constexpr uint32_t LC_SYMTAB = 2;
+constexpr uint32_t LC_SYMSEG = 3;
+constexpr uint32_t LC_THREAD = 4;
+constexpr uint32_t LC_UNIXTHREAD = 5;
 constexpr uint32_t LC_LOADFVMLIB = 6;
 constexpr uint32_t LC_IDFVMLIB = 7;
+constexpr uint32_t LC_IDENT = 8;
+constexpr uint32_t LC_FVMFILE = 9;
+constexpr uint32_t LC_DYSYMTAB = 11;
 constexpr uint32_t LC_LOAD_DYLIB = 12;
 constexpr uint32_t LC_ID_DYLIB = 13;
+constexpr uint32_t LC_LOAD_DYLINKER = 14;
+constexpr uint32_t LC_ID_DYLINKER = 15;
+constexpr uint32_t LC_PREBOUND_DYLIB = 16;
+constexpr uint32_t LC_ROUTINES = 17;
+constexpr uint32_t LC_SUB_FRAMEWORK = 18;
+constexpr uint32_t LC_SUB_UMBRELLA = 19;
+constexpr uint32_t LC_SUB_CLIENT = 20;
+constexpr uint32_t LC_SUB_LIBRARY = 21;
+constexpr uint32_t LC_TWOLEVEL_HINTS = 22;
+constexpr uint32_t LC_PREBIND_CKSUM = 23;
 constexpr uint32_t LC_LOAD_WEAK_DYLIB = 0x80000018;
+constexpr uint32_t LC_SEGMENT_64 = 0x19;
+constexpr uint32_t LC_ROUTINES_64 = 0x1a;
+constexpr uint32_t LC_UUID = 0x1b;
+constexpr uint32_t LC_RPATH = 0x8000001c;
+constexpr uint32_t LC_CODE_SIGNATURE = 0x1d;
+constexpr uint32_t LC_SEGMENT_SPLIT_INFO = 0x1e;
 constexpr uint32_t LC_REEXPORT_DYLIB = 0x8000001f;
+
+// Section types (the low byte of a section's flags) and attributes.
+constexpr uint32_t SECTION_TYPE = 0x000000ff;
+constexpr uint32_t SECTION_ATTRIBUTES = 0xffffff00;
+constexpr uint32_t S_REGULAR = 0x0;
+constexpr uint32_t S_ZEROFILL = 0x1;
+constexpr uint32_t S_CSTRING_LITERALS = 0x2;
+constexpr uint32_t S_4BYTE_LITERALS = 0x3;
+constexpr uint32_t S_8BYTE_LITERALS = 0x4;
+constexpr uint32_t S_LITERAL_POINTERS = 0x5;
+constexpr uint32_t S_NON_LAZY_SYMBOL_POINTERS = 0x6;
+constexpr uint32_t S_LAZY_SYMBOL_POINTERS = 0x7;
+constexpr uint32_t S_SYMBOL_STUBS = 0x8;
+constexpr uint32_t S_MOD_INIT_FUNC_POINTERS = 0x9;
+constexpr uint32_t S_MOD_TERM_FUNC_POINTERS = 0xa;
+constexpr uint32_t S_COALESCED = 0xb;
+constexpr uint32_t S_INTERPOSING = 0xd;
+constexpr uint32_t S_16BYTE_LITERALS = 0xe;
+constexpr uint32_t S_ATTR_PURE_INSTRUCTIONS = 0x80000000;
+constexpr uint32_t S_ATTR_NO_TOC = 0x40000000;
+constexpr uint32_t S_ATTR_STRIP_STATIC_SYMS = 0x20000000;
+constexpr uint32_t S_ATTR_NO_DEAD_STRIP = 0x10000000;
+constexpr uint32_t S_ATTR_LIVE_SUPPORT = 0x08000000;
+constexpr uint32_t S_ATTR_SELF_MODIFYING_CODE = 0x04000000;
+constexpr uint32_t S_ATTR_DEBUG = 0x02000000;
+constexpr uint32_t S_ATTR_SOME_INSTRUCTIONS = 0x00000400;
+constexpr uint32_t S_ATTR_EXT_RELOC = 0x00000200;
+constexpr uint32_t S_ATTR_LOC_RELOC = 0x00000100;
+
+// Symbol types: n_type's bits and its type field's values.
+constexpr uint8_t N_STAB = 0xe0;
+constexpr uint8_t N_PEXT = 0x10;
+constexpr uint8_t N_TYPE = 0x0e;
+constexpr uint8_t N_EXT = 0x01;
+constexpr uint8_t N_UNDF = 0x0;
+constexpr uint8_t N_ABS = 0x2;
+constexpr uint8_t N_SECT = 0xe;
+constexpr uint8_t N_PBUD = 0xc;
+constexpr uint8_t N_INDR = 0xa;
+
+// Indirect symbol table markers.
+constexpr uint32_t INDIRECT_SYMBOL_LOCAL = 0x80000000;
+constexpr uint32_t INDIRECT_SYMBOL_ABS = 0x40000000;
 
 constexpr const char ARMAG[] = "!<arch>\n";
 constexpr unsigned SARMAG = 8;
@@ -324,6 +397,18 @@ struct relocation_info {
 };
 
 constexpr uint32_t R_SCATTERED = 0x80000000;
+/// The section number of an absolute plain entry.
+constexpr uint32_t R_ABS = 0;
+
+// Relocation types: the generic ones (m68k and i386 too), then those of
+// other processors that the printers test by number.
+constexpr uint32_t GENERIC_RELOC_VANILLA = 0;
+constexpr uint32_t GENERIC_RELOC_PAIR = 1;
+constexpr uint32_t GENERIC_RELOC_SECTDIFF = 2;
+constexpr uint32_t GENERIC_RELOC_PB_LA_PTR = 3;
+constexpr uint32_t GENERIC_RELOC_LOCAL_SECTDIFF = 4;
+constexpr uint32_t PPC_RELOC_BR14 = 2;
+constexpr uint32_t PPC_RELOC_JBSR = 13;
 
 /// Bit-field word: isym 24, flags 8.
 struct dylib_reference {

@@ -92,17 +92,30 @@ DriverResult runDriver(const std::string& mode, const std::string& path, const s
     return r;
 }
 
-std::string runProgram(const std::vector<std::string>& argv, int* status)
+DriverResult runProgramStreams(const std::vector<std::string>& argv)
 {
     const std::string out = tempPath("prog-out");
     const std::string err = tempPath("prog-err");
-    const int st = spawnWait(argv, out, err);
-    if (status != nullptr)
-        *status = st;
-    std::string text = readFile(out);
+    DriverResult r;
+    r.status = spawnWait(argv, out, err);
+    r.out = readFile(out);
+    r.err = readFile(err);
     unlink(out.c_str());
     unlink(err.c_str());
-    return text;
+    return r;
+}
+
+int runQuiet(const std::vector<std::string>& argv)
+{
+    return spawnWait(argv, "/dev/null", "/dev/null");
+}
+
+std::string runProgram(const std::vector<std::string>& argv, int* status)
+{
+    DriverResult r = runProgramStreams(argv);
+    if (status != nullptr)
+        *status = r.status;
+    return r.out;
 }
 
 std::string withPath(std::string text, const std::string& path)

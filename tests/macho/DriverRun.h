@@ -24,6 +24,11 @@ DriverResult runDriver(const std::string& mode, const std::string& path,
                        const std::vector<std::string>& extra = {}, const std::vector<std::string>& wrapper = {});
 /// Runs a program with arguments, returning its standard output.
 std::string runProgram(const std::vector<std::string>& argv, int* status = nullptr);
+/// Runs a program with arguments: its exit status and both streams, each
+/// captured on its own (answers stays empty).
+DriverResult runProgramStreams(const std::vector<std::string>& argv);
+/// Runs a program with arguments, both streams discarded; its exit status.
+int runQuiet(const std::vector<std::string>& argv);
 /// Replaces every "PATH" in `text` by `path`.
 std::string withPath(std::string text, const std::string& path);
 std::string readFile(const std::string& path);

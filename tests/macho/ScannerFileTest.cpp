@@ -303,13 +303,27 @@ TEST(ScannerOptions, VerboseFatAndModificationTime)
     EXPECT_EQ(stamp + stamp + stamp, r.out);
     EXPECT_EQ(3u, answerNames(r.answers).size());
 
+    // The mapping prints the heading, then the fat-header printer's
+    // non-verbose form (the driver leaves vflag off).
     r = runDriver("deps", fixture("fat_ppc_i386"), {"--fflag"});
-    EXPECT_EQ("Fat headers\n", r.out);
+    EXPECT_EQ("Fat headers\nfat_magic 0xcafebabe\nnfat_arch 2\n"
+              "architecture 0\n    cputype 18\n    cpusubtype 0\n    capabilities 0x0\n"
+              "    offset 4096\n    size 132\n    align 2^12 (4096)\n"
+              "architecture 1\n    cputype 7\n    cpusubtype 3\n    capabilities 0x0\n"
+              "    offset 8192\n    size 176\n    align 2^12 (4096)\n",
+              r.out);
     EXPECT_EQ(2u, answerNames(r.answers).size());
 
+    // A cut slice table is printed from a zero-filled copy of what is there.
     const std::string cut = fixture("fat_truncated_table");
     r = runDriver("exec", cut, {"--fflag"});
-    EXPECT_EQ("Fat headers\n", r.out);
+    EXPECT_EQ("Fat headers\nfat_magic 0xcafebabe\nnfat_arch 2 (malformed, architectures past end of file)\n"
+              "architecture 0\n    cputype 7\n    cpusubtype 3\n    capabilities 0x0\n"
+              "    offset 48 (past end of file) (not aligned on it's alignment (2^12))\n"
+              "    size 176 (past end of file)\n    align 2^12 (4096)\n"
+              "architecture 1\n    cputype 18\n    cpusubtype 0\n    capabilities 0x0\n"
+              "    offset 224 (past end of file)\n    size 132 (past end of file)\n    align 2^0 (1)\n",
+              r.out);
     EXPECT_EQ(withPath(kFatTable, cut), r.err);
 
     struct stat st;

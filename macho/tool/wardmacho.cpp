@@ -1,0 +1,207 @@
+// wardmacho: prints the Mach-O structures that librulebook's display options
+// select, for each file given: its thin object, each slice of a universal
+// file and each archive member (in a slice too), in file order.
+//
+//   wardmacho [-aShlrTMRIHtidocvVXfWZL] [-s SEG SECT] [-p NAME] FILE...
+//
+// Each letter but -L sets the option variable of the same name; -L lists the
+// libraries each object loads. Exit 1 when a file cannot be read, 2 on a
+// usage error, else 0.
+#include "libstuff/errors.h"
+#include "libstuff/ofile.h"
+#include "options.h"
+#include "processor.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Trace host variables that librulebook expects from its program.
+FILE* logFilePtr = nullptr;
+int traceInited = 0;
+
+namespace {
+
+using macho::ofile;
+
+int usage()
+{
+    fprintf(stderr, "usage: wardmacho [-aShlrTMRIHtidocvVXfWZL] [-s SEG SECT] [-p NAME] FILE...\n");
+    return 2;
+}
+
+int* flag_for(char c)
+{
+    switch (c) {
+    case 'a':
+        return &aflag;
+    case 'S':
+        return &Sflag;
+    case 'h':
+        return &hflag;
+    case 'l':
+        return &lflag;
+    case 'r':
+        return &rflag;
+    case 'T':
+        return &Tflag;
+    case 'M':
+        return &Mflag;
+    case 'R':
+        return &Rflag;
+    case 'I':
+        return &Iflag;
+    case 'H':
+        return &Hflag;
+    case 't':
+        return &tflag;
+    case 'i':
+        return &iflag;
+    case 'd':
+        return &dflag;
+    case 'o':
+        return &oflag;
+    case 'c':
+        return &cflag;
+    case 'v':
+        return &vflag;
+    case 'V':
+        return &Vflag;
+    case 'X':
+        return &Xflag;
+    case 'f':
+        return &fflag;
+    case 'W':
+        return &Wflag;
+    case 'Z':
+        return &Zflag;
+    default:
+        return nullptr;
+    }
+}
+
+bool list_libraries = false;
+
+// One object: under -L its heading and the names processor() collects.
+void process(ofile* of, const char* arch_name, const std::string& heading)
+{
+    const bool has_header = of->mh != nullptr || of->mh64 != nullptr;
+    if (!list_libraries || !has_header) {
+        dependant_libraries none{0, nullptr};
+        macho::processor(of, arch_name, &none, macho::PROCESSOR_HEADER_ONLY);
+        return;
+    }
+    printf("%s:\n", heading.c_str());
+    dependant_libraries libs{0, nullptr};
+    macho::processor(of, arch_name, &libs, macho::PROCESSOR_COLLECT);
+    for (int32_t i = 0; i < libs.count; ++i) {
+        printf("\t%s\n", libs.names[i]);
+        free(libs.names[i]);
+    }
+    free(libs.names);
+}
+
+// Every member of the archive the record holds (the file or its slice).
+void process_members(ofile* of, const char* path, const char* arch_name)
+{
+    uint64_t next = 0;
+    for (uint64_t off = macho::SARMAG;; off = next) {
+        const int ok = macho::ofile_member_at(of, off, &next);
+        if (next <= off)
+            break;
+        if (!ok)
+            continue;
+        std::string heading = std::string(path) + "(" +
+                              std::string(of->member_name, strnlen(of->member_name, of->member_name_size)) + ")";
+        if (arch_name != nullptr)
+            heading += std::string(" (architecture ") + arch_name + ")";
+        process(of, arch_name, heading);
+    }
+}
+
+// Whether `path` is a regular file this process can open.
+bool readable(const char* path)
+{
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    const bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    close(fd);
+    return ok;
+}
+
+// 0 when the file was read, 1 when it could not be.
+int process_file(const char* path)
+{
+    ofile of;
+    if (!macho::ofile_map(path, nullptr, nullptr, &of, 0)) {
+        // The scanner reports a file it read and refused, not one it could
+        // not read: that one is ours to report.
+        if (!readable(path))
+            fprintf(stderr, "wardmacho: can't read: %s\n", path);
+        return 1;
+    }
+    if (of.file_type == macho::OFILE_FAT) {
+        const uint32_t n = of.fat_header != nullptr ? of.fat_header->nfat_arch : 0;
+        for (uint32_t i = 0; i < n; ++i) {
+            if (!macho::ofile_specific_arch(&of, i))
+                continue;
+            const char* arch_name = of.arch_flag.name;
+            if (of.arch_type == macho::OFILE_ARCHIVE)
+                process_members(&of, path, arch_name);
+            else
+                process(&of, arch_name, std::string(path) + " (architecture " + macho::nulltext(arch_name) + ")");
+        }
+    } else if (of.file_type == macho::OFILE_ARCHIVE) {
+        process_members(&of, path, nullptr);
+    } else {
+        // Also a file too short for its header: the scanner notes it.
+        process(&of, nullptr, path);
+    }
+    macho::ofile_unmap(&of);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    macho::progname = "wardmacho";
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+        if (strcmp(argv[i], "--") == 0) {
+            ++i;
+            break;
+        }
+        for (const char* p = argv[i] + 1; *p != '\0'; ++p) {
+            if (*p == 'L') {
+                list_libraries = true;
+            } else if (*p == 's') {
+                if (i + 2 >= argc)
+                    return usage();
+                segname = argv[++i];
+                sectname = argv[++i];
+            } else if (*p == 'p') {
+                if (i + 1 >= argc)
+                    return usage();
+                pflag = argv[++i];
+            } else if (int* flag = flag_for(*p)) {
+                *flag = 1;
+            } else {
+                return usage();
+            }
+        }
+    }
+    if (i >= argc)
+        return usage();
+    int status = 0;
+    for (; i < argc; ++i)
+        if (process_file(argv[i]) != 0)
+            status = 1;
+    return status;
+}
