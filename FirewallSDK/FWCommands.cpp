@@ -3,6 +3,7 @@
 // tokenizer.
 #include "FWCommands.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -349,6 +350,16 @@ void FWCommands::clearRuleTable()
 
 void FWCommands::appendCategory(unsigned category, std::vector<FWExtDetailedData>& rules)
 {
+    // One allocation for all of them: a vector grown one record at a time
+    // copies a thousand records about twice more, into fresh pages. Still
+    // geometric, for callers that keep appending to one vector.
+    size_t matching = 0;
+    for (const auto& entry : *m_ruleStore)
+        if ((entry.second.getRuleCategory() & 0xFFFF0000u) == category)
+            ++matching;
+    const size_t needed = rules.size() + matching;
+    if (needed > rules.capacity())
+        rules.reserve(std::max(needed, 2 * rules.capacity()));
     for (const auto& entry : *m_ruleStore) {
         FW_TRACE(0, L"%s - ruleType : %x --> itr->getRuleCategory() : %x\n", "getStoredRulesBasedOnCategory",
                  category, entry.second.getRuleCategory());
