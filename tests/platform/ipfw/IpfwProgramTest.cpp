@@ -213,6 +213,7 @@ TEST_F(IpfwStateTest, UnusableStateExits71AndIsLeftAlone)
         std::vector<uint8_t> bytes;
     };
     const Case cases[] = {
+        {"empty", {}},
         {"garbage", {1, 2, 3, 4, 5}},
         {"no default rule", ipfwFixture("bad_no_default.bin")},
         {"act_ofs past cmd_len", ipfwFixture("bad_actofs.bin")},
