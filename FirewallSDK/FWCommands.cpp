@@ -207,18 +207,26 @@ bool FWCommands::readRuleFile(bool& missing)
     return false;
 }
 
-void FWCommands::writeRuleFile()
+std::string FWCommands::tableText() const
 {
     std::ostringstream text;
-    try {
+    {
         boost::archive::text_oarchive archive(text, 0);
         const RuleTable& table = *m_ruleStore;
         archive << table;
+    } // the archive ends its text when it goes
+    return text.str();
+}
+
+void FWCommands::writeRuleFile()
+{
+    std::string data;
+    try {
+        data = tableText();
     } catch (...) {
         FW_TRACE(2, L"%s - Boost exception\n", "persistRuleTable");
         throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
     }
-    const std::string data = text.str();
     wardfile::makeDirectories(wardfile::parentPath(m_ruleFilePath));
     // Written only under the file lock: what killed writers left can go.
     wardfile::removeLeftovers(m_ruleFilePath);
@@ -228,9 +236,29 @@ void FWCommands::writeRuleFile()
         FW_TRACE(2, L"%s - The rule file could not be written ( %s )\n", "persistRuleTable", std::strerror(e));
         throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
     }
-    m_fileText = data;
+    m_fileText = std::move(data);
     m_cacheValid = true;
     m_dirty = false;
+}
+
+void FWCommands::writeAhead(WriteAhead& ahead, const FWExtDetailedData& rule) noexcept
+{
+    try {
+        if (!m_ruleStore->emplace(ahead.number, rule).second)
+            return;
+        ahead.stored = true;
+        ahead.text = tableText();
+        wardfile::makeDirectories(wardfile::parentPath(m_ruleFilePath));
+        // Under the file lock, as every write of the rule file.
+        wardfile::removeLeftovers(m_ruleFilePath);
+        const std::string& text = ahead.text;
+        wardfile::ReplaceResult r = ahead.file.prepare(
+            m_ruleFilePath, 0644, [&](int fd) { return wardfile::writeAll(fd, text.data(), text.size()); });
+        if (r.error != 0)
+            ahead.undo(); // written again, and its failure reported, after ipfw
+    } catch (...) {
+        ahead.undo();
+    }
 }
 
 void FWCommands::endUpdate(bool write)

@@ -126,6 +126,10 @@ private:
         bool m_done = false;
     };
 
+    /// The rule file of an addition written while ipfw runs; see
+    /// FWCommandsInternal.h.
+    struct WriteAhead;
+
     void acquireFileLock();
     void releaseFileLock();
     /// Reads the rule file into the table; false (table untouched) when it
@@ -133,14 +137,24 @@ private:
     bool readRuleFile(bool& missing);
     /// The corrupt-file path, under the file lock.
     void repairRuleFile();
+    /// The rule file's bytes for the table as it is now.
+    std::string tableText() const;
     void writeRuleFile();
+    /// Called while ipfw runs: stores the rule under the number it is being
+    /// added with and writes the rule file for that table to a temporary.
+    /// On any failure nothing stays stored or written, and the addition is
+    /// persisted as usual.
+    void writeAhead(WriteAhead& ahead, const FWExtDetailedData& rule) noexcept;
     /// Ends one hold; writes first when the table changed since it was read.
     void endUpdate(bool write);
     void checkRule(FWExtDetailedData& rule);
     uint16_t chooseRuleNumber(const FWExtDetailedData& rule);
     void reSequenceLocked();
-    /// Numbers, adds to ipfw and stores; the status of ipfw.
-    int addRuleLocked(FWExtDetailedData& rule);
+    /// Numbers, adds to ipfw and stores; the status of ipfw. With
+    /// `persistAhead` (the update is written right after) the rule file is
+    /// written while ipfw runs and put in place once ipfw has taken the rule
+    /// under the number the file was written with.
+    int addRuleLocked(FWExtDetailedData& rule, bool persistAhead = false);
     bool deleteFromKernelQuietly(int ruleNo);
     void appendCategory(unsigned category, std::vector<FWExtDetailedData>& rules);
 

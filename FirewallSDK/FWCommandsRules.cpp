@@ -2,6 +2,8 @@
 // reconciliation with the kernel. ipfw first, the table second.
 #include "FWCommands.h"
 
+#include <functional>
+
 #include "FWCommandsInternal.h"
 #include "FWWrapper.h"
 
@@ -162,15 +164,19 @@ void FWCommands::reSequenceRulenumbers()
 
 // ---- adding ----------------------------------------------------------------
 
-int FWCommands::addRuleLocked(FWExtDetailedData& rule)
+int FWCommands::addRuleLocked(FWExtDetailedData& rule, bool persistAhead)
 {
     const uint16_t number = chooseRuleNumber(rule);
     rule.setRuleNo(number);
     FWWrapper wrapper;
     std::vector<std::string> lines;
-    int status = wrapper.execCommand(rule, lines);
+    WriteAhead ahead(*m_ruleStore, number);
+    std::function<void()> whileRunning;
+    if (persistAhead)
+        whileRunning = [&]() { writeAhead(ahead, rule); };
+    int status = wrapper.execCommand(rule, lines, whileRunning);
     if (status != 0)
-        return status;
+        return status; // the table and the file as they were
     // Stored under the number ipfw reports.
     std::vector<std::string> tokens;
     if (!lines.empty())
@@ -183,6 +189,19 @@ int FWCommands::addRuleLocked(FWExtDetailedData& rule)
             throw;
         }
     }
+    if (ahead.ready() && rule.getRuleNo() == number) {
+        // Stored and written as ipfw took it: the file goes in place. A
+        // failed rename leaves the table dirty, to be written as usual.
+        ahead.keep();
+        m_dirty = true;
+        if (ahead.file.commit().error == 0) {
+            m_fileText = std::move(ahead.text);
+            m_cacheValid = true;
+            m_dirty = false;
+        }
+        return 0;
+    }
+    ahead.undo();
     if (m_ruleStore->emplace(static_cast<uint16_t>(rule.getRuleNo()), rule).second)
         m_dirty = true;
     return 0;
@@ -195,7 +214,7 @@ int FWCommands::addRule(FWExtDetailedData rule, std::vector<FWExtDetailedData>& 
     checkRule(rule); // before the update: nothing changes on a bad rule
     Update update(*this);
     try {
-        int status = addRuleLocked(rule);
+        int status = addRuleLocked(rule, true);
         update.commit();
         if (status != 0)
             return status;
@@ -215,7 +234,7 @@ int FWCommands::addRule(FWExtDetailedData rule, bool lock)
     if (lock) {
         Update update(*this);
         try {
-            int status = addRuleLocked(rule);
+            int status = addRuleLocked(rule, true);
             update.commit();
             return status;
         } catch (...) {
