@@ -254,8 +254,16 @@ void FWCommands::writeAhead(WriteAhead& ahead, const FWExtDetailedData& rule) no
         const std::string& text = ahead.text;
         wardfile::ReplaceResult r = ahead.file.prepare(
             m_ruleFilePath, 0644, [&](int fd) { return wardfile::writeAll(fd, text.data(), text.size()); });
-        if (r.error != 0)
+        if (r.error != 0) {
             ahead.undo(); // written again, and its failure reported, after ipfw
+            return;
+        }
+        // Not while the category's lines are traced: they follow ipfw's.
+        if (ahead.results != nullptr && !WARD_TRACING(fwCommandFlowvalue, 0)) {
+            ahead.resultsBefore = ahead.results->size();
+            ahead.appended = true;
+            appendCategory(ahead.category, *ahead.results);
+        }
     } catch (...) {
         ahead.undo();
     }

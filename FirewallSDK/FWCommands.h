@@ -141,20 +141,20 @@ private:
     std::string tableText() const;
     void writeRuleFile();
     /// Called while ipfw runs: stores the rule under the number it is being
-    /// added with and writes the rule file for that table to a temporary.
-    /// On any failure nothing stays stored or written, and the addition is
-    /// persisted as usual.
+    /// added with, writes the rule file for that table to a temporary and
+    /// hands back the category's records. On any failure nothing stays
+    /// stored, written or handed back, and the addition goes on as usual.
     void writeAhead(WriteAhead& ahead, const FWExtDetailedData& rule) noexcept;
     /// Ends one hold; writes first when the table changed since it was read.
     void endUpdate(bool write);
     void checkRule(FWExtDetailedData& rule);
     uint16_t chooseRuleNumber(const FWExtDetailedData& rule);
     void reSequenceLocked();
-    /// Numbers, adds to ipfw and stores; the status of ipfw. With
-    /// `persistAhead` (the update is written right after) the rule file is
-    /// written while ipfw runs and put in place once ipfw has taken the rule
-    /// under the number the file was written with.
-    int addRuleLocked(FWExtDetailedData& rule, bool persistAhead = false);
+    /// Numbers, adds to ipfw and stores; the status of ipfw. With `ahead`
+    /// (the update is written right after) the rule file is written while
+    /// ipfw runs and put in place once ipfw has taken the rule under the
+    /// number the file was written with.
+    int addRuleLocked(FWExtDetailedData& rule, WriteAhead* ahead = nullptr);
     bool deleteFromKernelQuietly(int ruleNo);
     void appendCategory(unsigned category, std::vector<FWExtDetailedData>& rules);
 

@@ -1,8 +1,10 @@
 // Shared by the rule store's source files (library-internal).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "FWCommands.h"
 #include "FWTrace.h"
@@ -20,29 +22,48 @@ const uint32_t NEVER_NUMBERED_GROUP = 0x80000000u;
 
 /// An addition's rule file, written while ipfw runs: the table with the new
 /// rule stored under the number it is being added with, in a temporary file
-/// that is renamed into place only once ipfw reports that number. Until
-/// keep(), destruction takes the rule out of the table again and removes
-/// the temporary. The store's lock is held throughout.
+/// that is renamed into place only once ipfw reports that number; and the
+/// records of the caller's category, handed back meanwhile. Until keep(),
+/// destruction takes all of it back: the rule out of the table, the records
+/// out of the caller's vector, the temporary away. The store's lock is held
+/// throughout.
 struct FWCommands::WriteAhead {
-    WriteAhead(RuleTable& table, uint16_t number) : table(table), number(number) {}
-    ~WriteAhead() { undo(); }
+    /// `results` may be null: nothing to hand back.
+    WriteAhead(RuleTable& table, std::vector<FWExtDetailedData>* results, unsigned category)
+        : table(table), results(results), category(category)
+    {
+    }
+    ~WriteAhead()
+    {
+        if (!kept)
+            undo();
+    }
     WriteAhead(const WriteAhead&) = delete;
     WriteAhead& operator=(const WriteAhead&) = delete;
 
     bool ready() const { return stored && file.prepared(); }
-    /// The stored rule stays; the temporary is the caller's to commit.
-    void keep() { stored = false; }
+    /// The stored rule and the handed-back records stay; the temporary is
+    /// the caller's to commit.
+    void keep() { kept = true; }
     void undo()
     {
         if (stored)
             table.erase(number);
         stored = false;
+        if (appended)
+            results->erase(results->begin() + static_cast<std::ptrdiff_t>(resultsBefore), results->end());
+        appended = false;
         file.discard();
     }
 
     RuleTable& table;
-    const uint16_t number;
+    std::vector<FWExtDetailedData>* const results;
+    const unsigned category;
+    uint16_t number = 0;       // the number ipfw is adding the rule with
     bool stored = false;       // the table holds the rule under `number`
+    bool appended = false;     // `results` holds the category's records from resultsBefore on
+    size_t resultsBefore = 0;
+    bool kept = false;
     std::string text;          // what the temporary holds
     wardfile::PendingReplace file;
 };
