@@ -4,12 +4,14 @@
 #include "FWCommands.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 #include <boost/serialization/map.hpp>
 
 #include "FWCommandsInternal.h"
+#include "FWRuleFileText.h"
 #include "FWSerialize.h"
 #include "FWTrace.h"
 #include "FileIO.h"
@@ -197,6 +200,7 @@ bool FWCommands::readRuleFile(bool& missing)
         HVO::bounded_iarchive archive(text, 0);
         readRecord(archive, *m_ruleStore); // whole or not at all
         m_fileText = std::move(whole);
+        m_fileLayout.reset();
         m_cacheValid = true;
         return true;
     } catch (const boost::archive::archive_exception&) {
@@ -207,22 +211,52 @@ bool FWCommands::readRuleFile(bool& missing)
     return false;
 }
 
-std::string FWCommands::tableText() const
+namespace {
+
+std::string wholeArchive(const FWCommands::RuleTable& table)
 {
     std::ostringstream text;
     {
         boost::archive::text_oarchive archive(text, 0);
-        const RuleTable& table = *m_ruleStore;
         archive << table;
     } // the archive ends its text when it goes
     return text.str();
 }
 
+/// Whether the text built a record at a time reads as the whole archive:
+/// 0 not known yet, 1 it does (checked once per process), -1 it does not.
+std::atomic<int> s_recordWise{0};
+
+} // namespace
+
+std::string FWCommands::tableText(std::unique_ptr<RuleFileLayout>& layout) const
+{
+    const RuleTable& table = *m_ruleStore;
+    if (s_recordWise.load() >= 0) {
+        try {
+            auto built = std::make_unique<RuleFileLayout>();
+            std::string text;
+            buildRuleFileText(table, text, *built);
+            if (s_recordWise.load() == 0)
+                s_recordWise = text == wholeArchive(table) ? 1 : -1;
+            if (s_recordWise.load() == 1) {
+                layout = std::move(built);
+                return text;
+            }
+        } catch (const std::logic_error&) {
+            s_recordWise = -1;
+        }
+    }
+    layout.reset();
+    return wholeArchive(table);
+}
+
 void FWCommands::writeRuleFile()
 {
     std::string data;
+    std::unique_ptr<RuleFileLayout> layout;
     try {
-        data = tableText();
+        data = tableText(layout);
     } catch (...) {
         FW_TRACE(2, L"%s - Boost exception\n", "persistRuleTable");
         throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
@@ -237,6 +271,7 @@ void FWCommands::writeRuleFile()
         throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
     }
     m_fileText = std::move(data);
+    m_fileLayout = std::move(layout);
     m_cacheValid = true;
     m_dirty = false;
 }
@@ -247,7 +282,16 @@ void FWCommands::writeAhead(WriteAhead& ahead, const FWExtDetailedData& rule) no
         if (!m_ruleStore->emplace(ahead.number, rule).second)
             return;
         ahead.stored = true;
-        ahead.text = tableText();
+        // The file holds the table less this rule: its text takes the rule's
+        // record where it can, instead of the whole table being written again.
+        bool spliced = false;
+        if (!m_dirty && m_cacheValid && m_fileLayout != nullptr) {
+            ahead.text = m_fileText;
+            ahead.layout = std::make_unique<RuleFileLayout>(*m_fileLayout);
+            spliced = spliceRuleFileText(*m_ruleStore, ahead.number, ahead.text, *ahead.layout);
+        }
+        if (!spliced)
+            ahead.text = tableText(ahead.layout);
         wardfile::makeDirectories(wardfile::parentPath(m_ruleFilePath));
         // Under the file lock, as every write of the rule file.
         wardfile::removeLeftovers(m_ruleFilePath);

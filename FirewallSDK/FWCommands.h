@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@
 #include "FWRecords.h"
 
 namespace FirewallSDK {
+
+struct RuleFileLayout;
 
 /// Which side of a rule a check works on.
 enum TargetType : int32_t {
@@ -137,8 +140,9 @@ private:
     bool readRuleFile(bool& missing);
     /// The corrupt-file path, under the file lock.
     void repairRuleFile();
-    /// The rule file's bytes for the table as it is now.
-    std::string tableText() const;
+    /// The rule file's bytes for the table as it is now, and where its
+    /// records stand in them (null when that is not known).
+    std::string tableText(std::unique_ptr<RuleFileLayout>& layout) const;
     void writeRuleFile();
     /// Called while ipfw runs: stores the rule under the number it is being
     /// added with, writes the rule file for that table to a temporary and
@@ -168,6 +172,7 @@ private:
     bool m_dirty;                    // the table differs from the file (m_mutex)
     bool m_cacheValid;               // m_fileText holds bytes of the table (m_mutex)
     std::string m_fileText;          // the rule file as last read or written (m_mutex)
+    std::unique_ptr<RuleFileLayout> m_fileLayout; // its records' places; null when not known (m_mutex)
 };
 
 } // namespace FirewallSDK

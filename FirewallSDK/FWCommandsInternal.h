@@ -3,10 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "FWCommands.h"
+#include "FWRuleFileText.h"
 #include "FWTrace.h"
 #include "FileIO.h"
 #include "Trace.h"
@@ -65,6 +67,7 @@ struct FWCommands::WriteAhead {
     size_t resultsBefore = 0;
     bool kept = false;
     std::string text;          // what the temporary holds
+    std::unique_ptr<RuleFileLayout> layout; // where its records stand
     wardfile::PendingReplace file;
 };
 

@@ -201,6 +201,7 @@ int FWCommands::addRuleLocked(FWExtDetailedData& rule, WriteAhead* ahead)
         m_dirty = true;
         if (ahead->file.commit().error == 0) {
             m_fileText = std::move(ahead->text);
+            m_fileLayout = std::move(ahead->layout);
             m_cacheValid = true;
             m_dirty = false;
         }
