@@ -10,14 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/archive/archive_exception.hpp>
 #include "BoundedIArchive.h"
-#include <boost/archive/text_oarchive.hpp>
 #include <boost/serialization/map.hpp>
 
 #include "FWCommandsInternal.h"
@@ -213,16 +211,6 @@ bool FWCommands::readRuleFile(bool& missing)
 
 namespace {
 
-std::string wholeArchive(const FWCommands::RuleTable& table)
-{
-    std::ostringstream text;
-    {
-        boost::archive::text_oarchive archive(text, 0);
-        archive << table;
-    } // the archive ends its text when it goes
-    return text.str();
-}
-
 /// Whether the text built a record at a time reads as the whole archive:
 /// 0 not known yet, 1 it does (checked once per process), -1 it does not.
 std::atomic<int> s_recordWise{0};
@@ -238,7 +226,7 @@ std::string FWCommands::tableText(std::unique_ptr<RuleFileLayout>& layout) const
             std::string text;
             buildRuleFileText(table, text, *built);
             if (s_recordWise.load() == 0)
-                s_recordWise = text == wholeArchive(table) ? 1 : -1;
+                s_recordWise = text == archiveRuleFileText(table) ? 1 : -1;
             if (s_recordWise.load() == 1) {
                 layout = std::move(built);
                 return text;
@@ -248,7 +236,7 @@ std::string FWCommands::tableText(std::unique_ptr<RuleFileLayout>& layout) const
         }
     }
     layout.reset();
-    return wholeArchive(table);
+    return archiveRuleFileText(table);
 }
 
 void FWCommands::writeRuleFile()

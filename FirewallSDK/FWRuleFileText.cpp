@@ -142,19 +142,6 @@ private:
     Archive m_archive;
 };
 
-std::string wholeText(const RuleTable& table)
-{
-    std::string text;
-    Sink sink(&text);
-    std::ostream os(&sink);
-    {
-        Archive archive(os, 0);
-        archive << table;
-    }
-    os.flush();
-    return text;
-}
-
 [[noreturn]] void unexpected(const char* what)
 {
     throw std::logic_error(std::string("rule file text: ") + what);
@@ -162,18 +149,31 @@ std::string wholeText(const RuleTable& table)
 
 } // namespace
 
+std::string archiveRuleFileText(const RuleTable& table)
+{
+    std::string text;
+    Sink sink(&text);
+    std::ostream os(&sink);
+    {
+        Archive archive(os, 0);
+        archive << table;
+    } // the archive ends its text when it goes
+    os.flush();
+    return text;
+}
+
 void buildRuleFileText(const RuleTable& table, std::string& text, RuleFileLayout& layout)
 {
     // An empty map reads HEAD " 0 0" TAIL (count, element version); a map of
     // the first record alone HEAD " 1 0" FIRST TAIL.
-    const std::string empty = wholeText(RuleTable());
+    const std::string empty = archiveRuleFileText(RuleTable());
     const size_t headSize = empty.rfind(" 0 0");
     if (headSize == std::string::npos)
         unexpected("no count in an empty table's text");
     const std::string tail = empty.substr(headSize + 4);
     std::string first;
     if (!table.empty()) {
-        const std::string one = wholeText(RuleTable(table.begin(), std::next(table.begin())));
+        const std::string one = archiveRuleFileText(RuleTable(table.begin(), std::next(table.begin())));
         if (one.size() < empty.size() || one.compare(0, headSize, empty, 0, headSize) != 0 ||
             one.compare(headSize, 4, " 1 0") != 0 || one.compare(one.size() - tail.size(), tail.size(), tail) != 0)
             unexpected("a one-record table's text is not laid out as an empty one's");

@@ -33,6 +33,9 @@ struct RuleFileLayout {
     size_t tailAt = 0;              // where the archive's closing starts
 };
 
+/// The table's rule file written by the serialisation library in one go.
+std::string archiveRuleFileText(const RuleTable& table);
+
 /// Replaces `text` with the table's rule file and fills `layout`. The
 /// serialisation library's exceptions pass on; std::logic_error when its
 /// output is not laid out as expected (the caller then writes the table
