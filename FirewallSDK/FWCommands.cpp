@@ -3,21 +3,23 @@
 // tokenizer.
 #include "FWCommands.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/archive/archive_exception.hpp>
 #include "BoundedIArchive.h"
-#include <boost/archive/text_oarchive.hpp>
 #include <boost/serialization/map.hpp>
 
 #include "FWCommandsInternal.h"
+#include "FWRuleFileText.h"
 #include "FWSerialize.h"
 #include "FWTrace.h"
 #include "FileIO.h"
@@ -196,6 +198,7 @@ bool FWCommands::readRuleFile(bool& missing)
         HVO::bounded_iarchive archive(text, 0);
         readRecord(archive, *m_ruleStore); // whole or not at all
         m_fileText = std::move(whole);
+        m_fileLayout.reset();
         m_cacheValid = true;
         return true;
     } catch (const boost::archive::archive_exception&) {
@@ -206,18 +209,46 @@ bool FWCommands::readRuleFile(bool& missing)
     return false;
 }
 
+namespace {
+
+/// Whether the text built a record at a time reads as the whole archive:
+/// 0 not known yet, 1 it does (checked once per process), -1 it does not.
+std::atomic<int> s_recordWise{0};
+
+} // namespace
+
+std::string FWCommands::tableText(std::unique_ptr<RuleFileLayout>& layout) const
+{
+    const RuleTable& table = *m_ruleStore;
+    if (s_recordWise.load() >= 0) {
+        try {
+            auto built = std::make_unique<RuleFileLayout>();
+            std::string text;
+            buildRuleFileText(table, text, *built);
+            if (s_recordWise.load() == 0)
+                s_recordWise = text == archiveRuleFileText(table) ? 1 : -1;
+            if (s_recordWise.load() == 1) {
+                layout = std::move(built);
+                return text;
+            }
+        } catch (const std::logic_error&) {
+            s_recordWise = -1;
+        }
+    }
+    layout.reset();
+    return archiveRuleFileText(table);
+}
+
 void FWCommands::writeRuleFile()
 {
-    std::ostringstream text;
+    std::string data;
+    std::unique_ptr<RuleFileLayout> layout;
     try {
-        boost::archive::text_oarchive archive(text, 0);
-        const RuleTable& table = *m_ruleStore;
-        archive << table;
+        data = tableText(layout);
     } catch (...) {
         FW_TRACE(2, L"%s - Boost exception\n", "persistRuleTable");
         throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
     }
-    const std::string data = text.str();
     wardfile::makeDirectories(wardfile::parentPath(m_ruleFilePath));
     // Written only under the file lock: what killed writers left can go.
     wardfile::removeLeftovers(m_ruleFilePath);
@@ -227,9 +258,47 @@ void FWCommands::writeRuleFile()
         FW_TRACE(2, L"%s - The rule file could not be written ( %s )\n", "persistRuleTable", std::strerror(e));
         throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
     }
-    m_fileText = data;
+    m_fileText = std::move(data);
+    m_fileLayout = std::move(layout);
     m_cacheValid = true;
     m_dirty = false;
+}
+
+void FWCommands::writeAhead(WriteAhead& ahead, const FWExtDetailedData& rule) noexcept
+{
+    try {
+        if (!m_ruleStore->emplace(ahead.number, rule).second)
+            return;
+        ahead.stored = true;
+        // The file holds the table less this rule: its text takes the rule's
+        // record where it can, instead of the whole table being written again.
+        bool spliced = false;
+        if (!m_dirty && m_cacheValid && m_fileLayout != nullptr) {
+            ahead.text = m_fileText;
+            ahead.layout = std::make_unique<RuleFileLayout>(*m_fileLayout);
+            spliced = spliceRuleFileText(*m_ruleStore, ahead.number, ahead.text, *ahead.layout);
+        }
+        if (!spliced)
+            ahead.text = tableText(ahead.layout);
+        wardfile::makeDirectories(wardfile::parentPath(m_ruleFilePath));
+        // Under the file lock, as every write of the rule file.
+        wardfile::removeLeftovers(m_ruleFilePath);
+        const std::string& text = ahead.text;
+        wardfile::ReplaceResult r = ahead.file.prepare(
+            m_ruleFilePath, 0644, [&](int fd) { return wardfile::writeAll(fd, text.data(), text.size()); });
+        if (r.error != 0) {
+            ahead.undo(); // written again, and its failure reported, after ipfw
+            return;
+        }
+        // Not while the category's lines are traced: they follow ipfw's.
+        if (ahead.results != nullptr && !WARD_TRACING(fwCommandFlowvalue, 0)) {
+            ahead.resultsBefore = ahead.results->size();
+            ahead.appended = true;
+            appendCategory(ahead.category, *ahead.results);
+        }
+    } catch (...) {
+        ahead.undo();
+    }
 }
 
 void FWCommands::endUpdate(bool write)
@@ -349,6 +418,16 @@ void FWCommands::clearRuleTable()
 
 void FWCommands::appendCategory(unsigned category, std::vector<FWExtDetailedData>& rules)
 {
+    // One allocation for all of them: a vector grown one record at a time
+    // copies a thousand records about twice more, into fresh pages. Still
+    // geometric, for callers that keep appending to one vector.
+    size_t matching = 0;
+    for (const auto& entry : *m_ruleStore)
+        if ((entry.second.getRuleCategory() & 0xFFFF0000u) == category)
+            ++matching;
+    const size_t needed = rules.size() + matching;
+    if (needed > rules.capacity())
+        rules.reserve(std::max(needed, 2 * rules.capacity()));
     for (const auto& entry : *m_ruleStore) {
         FW_TRACE(0, L"%s - ruleType : %x --> itr->getRuleCategory() : %x\n", "getStoredRulesBasedOnCategory",
                  category, entry.second.getRuleCategory());

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@
 #include "FWRecords.h"
 
 namespace FirewallSDK {
+
+struct RuleFileLayout;
 
 /// Which side of a rule a check works on.
 enum TargetType : int32_t {
@@ -126,6 +129,10 @@ private:
         bool m_done = false;
     };
 
+    /// The rule file of an addition written while ipfw runs; see
+    /// FWCommandsInternal.h.
+    struct WriteAhead;
+
     void acquireFileLock();
     void releaseFileLock();
     /// Reads the rule file into the table; false (table untouched) when it
@@ -133,14 +140,25 @@ private:
     bool readRuleFile(bool& missing);
     /// The corrupt-file path, under the file lock.
     void repairRuleFile();
+    /// The rule file's bytes for the table as it is now, and where its
+    /// records stand in them (null when that is not known).
+    std::string tableText(std::unique_ptr<RuleFileLayout>& layout) const;
     void writeRuleFile();
+    /// Called while ipfw runs: stores the rule under the number it is being
+    /// added with, writes the rule file for that table to a temporary and
+    /// hands back the category's records. On any failure nothing stays
+    /// stored, written or handed back, and the addition goes on as usual.
+    void writeAhead(WriteAhead& ahead, const FWExtDetailedData& rule) noexcept;
     /// Ends one hold; writes first when the table changed since it was read.
     void endUpdate(bool write);
     void checkRule(FWExtDetailedData& rule);
     uint16_t chooseRuleNumber(const FWExtDetailedData& rule);
     void reSequenceLocked();
-    /// Numbers, adds to ipfw and stores; the status of ipfw.
-    int addRuleLocked(FWExtDetailedData& rule);
+    /// Numbers, adds to ipfw and stores; the status of ipfw. With `ahead`
+    /// (the update is written right after) the rule file is written while
+    /// ipfw runs and put in place once ipfw has taken the rule under the
+    /// number the file was written with.
+    int addRuleLocked(FWExtDetailedData& rule, WriteAhead* ahead = nullptr);
     bool deleteFromKernelQuietly(int ruleNo);
     void appendCategory(unsigned category, std::vector<FWExtDetailedData>& rules);
 
@@ -154,6 +172,7 @@ private:
     bool m_dirty;                    // the table differs from the file (m_mutex)
     bool m_cacheValid;               // m_fileText holds bytes of the table (m_mutex)
     std::string m_fileText;          // the rule file as last read or written (m_mutex)
+    std::unique_ptr<RuleFileLayout> m_fileLayout; // its records' places; null when not known (m_mutex)
 };
 
 } // namespace FirewallSDK

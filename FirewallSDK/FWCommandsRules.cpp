@@ -2,6 +2,9 @@
 // reconciliation with the kernel. ipfw first, the table second.
 #include "FWCommands.h"
 
+#include <cstddef>
+#include <functional>
+
 #include "FWCommandsInternal.h"
 #include "FWWrapper.h"
 
@@ -162,15 +165,23 @@ void FWCommands::reSequenceRulenumbers()
 
 // ---- adding ----------------------------------------------------------------
 
-int FWCommands::addRuleLocked(FWExtDetailedData& rule)
+int FWCommands::addRuleLocked(FWExtDetailedData& rule, WriteAhead* ahead)
 {
     const uint16_t number = chooseRuleNumber(rule);
     rule.setRuleNo(number);
     FWWrapper wrapper;
     std::vector<std::string> lines;
-    int status = wrapper.execCommand(rule, lines);
-    if (status != 0)
+    std::function<void()> whileRunning;
+    if (ahead != nullptr) {
+        ahead->number = number;
+        whileRunning = [&]() { writeAhead(*ahead, rule); };
+    }
+    int status = wrapper.execCommand(rule, lines, whileRunning);
+    if (status != 0) {
+        if (ahead != nullptr)
+            ahead->undo(); // the table and the file as they were
         return status;
+    }
     // Stored under the number ipfw reports.
     std::vector<std::string> tokens;
     if (!lines.empty())
@@ -183,6 +194,21 @@ int FWCommands::addRuleLocked(FWExtDetailedData& rule)
             throw;
         }
     }
+    if (ahead != nullptr && ahead->ready() && rule.getRuleNo() == number) {
+        // Stored and written as ipfw took it: the file goes in place. A
+        // failed rename leaves the table dirty, to be written as usual.
+        ahead->keep();
+        m_dirty = true;
+        if (ahead->file.commit().error == 0) {
+            m_fileText = std::move(ahead->text);
+            m_fileLayout = std::move(ahead->layout);
+            m_cacheValid = true;
+            m_dirty = false;
+        }
+        return 0;
+    }
+    if (ahead != nullptr)
+        ahead->undo();
     if (m_ruleStore->emplace(static_cast<uint16_t>(rule.getRuleNo()), rule).second)
         m_dirty = true;
     return 0;
@@ -194,16 +220,21 @@ int FWCommands::addRule(FWExtDetailedData rule, std::vector<FWExtDetailedData>& 
     FW_TRACE(2, L"%s : %s - Called - Category ( %x )\n", __FILE__, "addRule", rule.getRuleCategory());
     checkRule(rule); // before the update: nothing changes on a bad rule
     Update update(*this);
+    const size_t before = results.size();
+    WriteAhead ahead(*m_ruleStore, &results, category);
     try {
-        int status = addRuleLocked(rule);
+        int status = addRuleLocked(rule, &ahead);
         update.commit();
         if (status != 0)
             return status;
-        appendCategory(category, results);
+        if (!ahead.appended)
+            appendCategory(category, results);
         FW_TRACE(2, L"%s - Rule has been added successfully\n", "addRule");
         FW_TRACE(2, L"---------%s ENDING----------\n", "addRule");
         return 0;
     } catch (...) {
+        // Nothing handed back from a failed addition.
+        results.erase(results.begin() + static_cast<std::ptrdiff_t>(before), results.end());
         detail::rethrowAsFirewall("addRule");
     }
 }
@@ -214,8 +245,9 @@ int FWCommands::addRule(FWExtDetailedData rule, bool lock)
     FW_TRACE(2, L"%s - Called at Line No %d - Category ( %x )\n", "addRule", __LINE__, rule.getRuleCategory());
     if (lock) {
         Update update(*this);
+        WriteAhead ahead(*m_ruleStore, nullptr, 0);
         try {
-            int status = addRuleLocked(rule);
+            int status = addRuleLocked(rule, &ahead);
             update.commit();
             return status;
         } catch (...) {

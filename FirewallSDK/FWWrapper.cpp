@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 #include "FWTrace.h"
 #include "IpfwRunner.h"
@@ -428,8 +429,22 @@ int FWWrapper::execCommand(int ruleNo, std::vector<std::string>& lines)
 
 int FWWrapper::execCommand(FWExtDetailedData rule, std::vector<std::string>& lines)
 {
+    return execCommand(std::move(rule), lines, std::function<void()>());
+}
+
+int FWWrapper::execCommand(FWExtDetailedData rule, std::vector<std::string>& lines,
+                           const std::function<void()>& whileRunning)
+{
     WARD_TRACE(fwCommandFlowvalue, 2, L"%s - %s Called\n", kSource, "execCommand");
-    popen(rule);
+    popen(std::move(rule));
+    if (whileRunning) {
+        try {
+            whileRunning();
+        } catch (...) {
+            reapAfterFailure();
+            throw;
+        }
+    }
     int code = runCommand(true, lines);
     WARD_TRACE(fwCommandFlowvalue, 2, L"%s - Finished\n", "execCommand");
     return code;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -74,6 +75,12 @@ public:
     int execCommand(int ruleNo, std::vector<std::string>& lines);
     /// Runs the add command; 64, 65 and 68 throw 13044, 13045 and 13046.
     int execCommand(FWExtDetailedData rule, std::vector<std::string>& lines);
+    /// The same, calling `whileRunning` on this thread once ipfw has started
+    /// and before its output is read, so that the caller's work overlaps
+    /// the tool's. It should not throw; if it does, the tool is reaped
+    /// without its output being read and the exception passes on.
+    int execCommand(FWExtDetailedData rule, std::vector<std::string>& lines,
+                    const std::function<void()>& whileRunning);
 
     /// The argument lists, argv[0] "ipfw" included.
     static std::vector<std::string> buildDeleteArgs(int ruleNo);

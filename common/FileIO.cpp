@@ -182,8 +182,21 @@ int makeDirectories(const std::string& path, mode_t mode)
     return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
-ReplaceResult replaceFile(const std::string& path, mode_t mode, const ContentWriter& write)
+PendingReplace::~PendingReplace()
 {
+    discard();
+}
+
+void PendingReplace::discard()
+{
+    if (!m_temporary.empty())
+        ::unlink(m_temporary.c_str());
+    m_temporary.clear();
+}
+
+ReplaceResult PendingReplace::prepare(const std::string& path, mode_t mode, const ContentWriter& write)
+{
+    discard();
     ReplaceResult result;
     result.temporary = path + ".XXXXXX";
     int fd = ::mkostemp(&result.temporary[0], O_CLOEXEC);
@@ -218,13 +231,41 @@ ReplaceResult replaceFile(const std::string& path, mode_t mode, const ContentWri
     fd = -1;
     if (closed != 0)
         return fail("close", errno);
-    if (::rename(result.temporary.c_str(), path.c_str()) != 0)
-        return fail("rename", errno);
+    m_path = path;
+    m_temporary = result.temporary;
+    return result;
+}
+
+ReplaceResult PendingReplace::commit()
+{
+    ReplaceResult result;
+    result.temporary = m_temporary;
+    if (m_temporary.empty()) {
+        result.error = EINVAL;
+        result.step = "rename";
+        return result;
+    }
+    if (::rename(m_temporary.c_str(), m_path.c_str()) != 0) {
+        result.error = errno;
+        result.step = "rename";
+        discard();
+        return result;
+    }
+    m_temporary.clear();
     Fd folder;
-    folder.fd = ::open(parentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    folder.fd = ::open(parentPath(m_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder.fd < 0 || ::fsync(folder.fd) != 0)
         result.folderSyncError = errno;
     return result;
+}
+
+ReplaceResult replaceFile(const std::string& path, mode_t mode, const ContentWriter& write)
+{
+    PendingReplace pending;
+    ReplaceResult result = pending.prepare(path, mode, write);
+    if (result.error != 0)
+        return result;
+    return pending.commit();
 }
 
 ReplaceResult replaceFile(const std::string& path, mode_t mode, const void* data, size_t size)

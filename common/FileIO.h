@@ -57,6 +57,34 @@ struct ReplaceResult {
 ReplaceResult replaceFile(const std::string& path, mode_t mode, const ContentWriter& write);
 ReplaceResult replaceFile(const std::string& path, mode_t mode, const void* data, size_t size);
 
+/// replaceFile in two steps, for a writer with other work to wait for
+/// between writing the new content and putting it in place: prepare() does
+/// everything before the rename (the temporary is written, fsync'ed and
+/// closed; `path` is untouched), commit() renames it over `path` and syncs
+/// the folder. Discarded, or destroyed before its commit, it removes the
+/// temporary and the old file stays. The same failures are reported, at
+/// the same steps, as replaceFile's.
+class PendingReplace {
+public:
+    PendingReplace() = default;
+    ~PendingReplace();
+    PendingReplace(const PendingReplace&) = delete;
+    PendingReplace& operator=(const PendingReplace&) = delete;
+
+    /// Discards what an earlier prepare left, then writes the temporary.
+    ReplaceResult prepare(const std::string& path, mode_t mode, const ContentWriter& write);
+    /// After a successful prepare: the rename and the folder's sync. A
+    /// failed rename removes the temporary. EINVAL without a prepared one.
+    ReplaceResult commit();
+    /// Removes a prepared temporary; nothing else happens.
+    void discard();
+    bool prepared() const { return !m_temporary.empty(); }
+
+private:
+    std::string m_path;
+    std::string m_temporary; // written and synced, not renamed yet
+};
+
 /// Removes the temporary files of `path` ("<name>.XXXXXX", six letters or
 /// digits) that killed writers left beside it. Call it only while holding
 /// the lock every writer of `path` takes before its replace, so that no live

@@ -20,21 +20,25 @@ int complain(ToolResult& r, int status, const std::string& message)
     return status;
 }
 
-/// The held list, one byte vector per record, the default rule last.
-/// False when the state is unusable.
-bool loadList(std::vector<std::vector<uint8_t>>& records, std::string& problem)
-{
+/// The held list as read: its bytes and a view of every record in them, the
+/// default rule last. Records are spliced as views, never copied one by one:
+/// every addition starts this program and rewrites the whole list.
+struct HeldList {
     std::vector<uint8_t> bytes;
-    int e = readWholeFile(kRulesFile, bytes);
-    if (e == ENOENT) {
-        records.assign(1, defaultRuleRecord());
-        return true;
-    }
-    if (e != 0) {
+    std::vector<ip_fw> records;
+};
+
+/// False when the state is unusable.
+bool loadList(HeldList& list, std::string& problem)
+{
+    int e = readWholeFile(kRulesFile, list.bytes);
+    if (e == ENOENT)
+        list.bytes = defaultRuleRecord();
+    else if (e != 0) {
         problem = std::string(kRulesFile) + ": " + std::strerror(e);
         return false;
     }
-    ListCheck check = checkRuleList(ByteSpan(bytes));
+    ListCheck check = checkRuleList(ByteSpan(list.bytes));
     if (!check.ok) {
         problem = std::string(kRulesFile) + ": " + check.problem;
         return false;
@@ -42,35 +46,41 @@ bool loadList(std::vector<std::vector<uint8_t>>& records, std::string& problem)
     size_t used = 0;
     for (const ip_fw& r : check.records)
         used += r.bytes.size;
-    if (used != bytes.size()) {
-        problem = std::string(kRulesFile) + ": " + std::to_string(bytes.size() - used) +
+    if (used != list.bytes.size()) {
+        problem = std::string(kRulesFile) + ": " + std::to_string(list.bytes.size() - used) +
                   " bytes after the default rule";
         return false;
     }
-    records.clear();
-    for (const ip_fw& r : check.records)
-        records.emplace_back(r.bytes.data, r.bytes.data + r.bytes.size);
+    list.records = std::move(check.records);
     return true;
 }
 
-bool storeList(const std::vector<std::vector<uint8_t>>& records, std::string& problem)
+/// Replaces the list with `pieces` written one after another; pieces that
+/// follow each other in memory go out in one write.
+bool storeList(const std::vector<ByteSpan>& pieces, std::string& problem)
 {
-    std::vector<uint8_t> bytes;
-    for (const auto& r : records)
-        bytes.insert(bytes.end(), r.begin(), r.end());
+    std::vector<ByteSpan> runs;
+    for (const ByteSpan& piece : pieces) {
+        if (!runs.empty() && runs.back().data + runs.back().size == piece.data)
+            runs.back().size += piece.size;
+        else if (piece.size != 0)
+            runs.push_back(piece);
+    }
     // Under the state lock: what killed writers left can go.
     wardfile::removeLeftovers(kRulesFile);
-    int e = wardfile::replaceFile(kRulesFile, 0644, bytes.data(), bytes.size()).error;
+    int e = wardfile::replaceFile(kRulesFile, 0644, [&](int fd) {
+                for (const ByteSpan& run : runs) {
+                    int w = wardfile::writeAll(fd, run.data, run.size);
+                    if (w != 0)
+                        return w;
+                }
+                return 0;
+            }).error;
     if (e != 0) {
         problem = std::string(kRulesFile) + ": " + std::strerror(e);
         return false;
     }
     return true;
-}
-
-uint16_t ruleNumberOf(const std::vector<uint8_t>& rec)
-{
-    return readLE16(ByteSpan(rec), kOffRuleNum).value_or(0);
 }
 
 int addRule(const std::vector<std::string>& words, ToolResult& r)
@@ -84,16 +94,16 @@ int addRule(const std::vector<std::string>& words, ToolResult& r)
     StateLock lock;
     if (lock.error() != 0)
         return complain(r, EX_OSERR, std::string(kLockFile) + ": " + std::strerror(lock.error()));
-    std::vector<std::vector<uint8_t>> records;
+    HeldList list;
     std::string problem;
-    if (!loadList(records, problem))
+    if (!loadList(list, problem))
         return complain(r, EX_OSERR, problem);
 
     uint16_t num = rule.rulenum;
     if (!rule.hasNumber) {
         unsigned highest = 0;
-        for (const auto& r : records) {
-            unsigned n = ruleNumberOf(r);
+        for (const ip_fw& rec : list.records) {
+            unsigned n = rec.rulenum();
             if (n < kDefaultRuleNum && n > highest)
                 highest = n;
         }
@@ -103,11 +113,14 @@ int addRule(const std::vector<std::string>& words, ToolResult& r)
     }
     // After every rule with this number, before the first with a larger one.
     size_t at = 0;
-    while (at < records.size() && ruleNumberOf(records[at]) <= num)
+    size_t offset = 0;
+    while (at < list.records.size() && list.records[at].rulenum() <= num) {
+        offset += list.records[at].bytes.size;
         ++at;
-    records.insert(records.begin() + static_cast<long>(at),
-                   makeRecord(num, rule.set, rule.actOfs, rule.instructions));
-    if (!storeList(records, problem))
+    }
+    const std::vector<uint8_t> added = makeRecord(num, rule.set, rule.actOfs, rule.instructions);
+    const ByteSpan all(list.bytes);
+    if (!storeList({all.sub(0, offset), ByteSpan(added), all.sub(offset, all.size - offset)}, problem))
         return complain(r, EX_OSERR, problem);
     char head[8];
     std::snprintf(head, sizeof head, "%05u", static_cast<unsigned>(num));
@@ -130,16 +143,15 @@ int deleteRule(const std::vector<std::string>& words, ToolResult& r)
     StateLock lock;
     if (lock.error() != 0)
         return complain(r, EX_OSERR, std::string(kLockFile) + ": " + std::strerror(lock.error()));
-    std::vector<std::vector<uint8_t>> records;
+    HeldList list;
     std::string problem;
-    if (!loadList(records, problem))
+    if (!loadList(list, problem))
         return complain(r, EX_OSERR, problem);
-    size_t before = records.size();
-    std::vector<std::vector<uint8_t>> kept;
-    for (auto& r : records)
-        if (ruleNumberOf(r) != num || &r == &records.back())
-            kept.push_back(std::move(r));
-    if (kept.size() == before)
+    std::vector<ByteSpan> kept;
+    for (const ip_fw& rec : list.records)
+        if (rec.rulenum() != num || &rec == &list.records.back())
+            kept.push_back(rec.bytes);
+    if (kept.size() == list.records.size())
         return complain(r, EX_UNAVAILABLE, "delete: no rule numbered " + text);
     if (!storeList(kept, problem))
         return complain(r, EX_OSERR, problem);

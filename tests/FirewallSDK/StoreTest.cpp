@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <random>
 #include <sys/mount.h>
 #include <thread>
@@ -300,6 +302,97 @@ TEST_F(StoreTest, TheNumberIpfwPrintsIsStored)
     Table t = readTable();
     EXPECT_EQ(keysOf(t), std::vector<int>{7000});
     EXPECT_EQ(t.at(7000).getRuleNo(), 7000);
+}
+
+TEST_F(StoreTest, TheRuleFileIsTheArchiveOfItsTableAfterEveryKindOfEdit)
+{
+    // Additions are written by splicing one record into the text last
+    // written: after each step the file must read as the serialisation
+    // library's own text of the table it holds.
+    auto oracle = [] {
+        const Table t = readTable();
+        std::ostringstream os;
+        {
+            boost::archive::text_oarchive ar(os, 0);
+            ar << t;
+        }
+        return os.str();
+    };
+    auto slurp = [] {
+        std::ifstream in(kRuleFile, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    FWExtDetailedData withPort = paneRule(5122, "10.0.0.9");
+    withPort.getDestPortByRef()[0].getPortNo() = "443";
+    FWExtDetailedData withInterface = paneRule(5122, "10.0.0.10");
+    withInterface.setInterface("via", "lo0");
+    struct Step {
+        const char* name;
+        std::function<void()> run;
+    };
+    std::vector<FWExtDetailedData> r;
+    const Step steps[] = {
+        {"first addition", [&] { store().addRule(paneRule(5122, "10.0.0.1"), r, 0x10000000u); }},
+        {"second addition", [&] { store().addRule(paneRule(5122, "10.0.0.2"), r, 0x10000000u); }},
+        {"the first port", [&] { store().addRule(withPort, r, 0x10000000u); }},
+        {"the first interface", [&] { store().addRule(withInterface, r, 0x10000000u); }},
+        {"a plain one after them", [&] { store().addRule(paneRule(5122, "10.0.0.3"), r, 0x10000000u); }},
+        {"below the first rule", [&] { store().addRule(paneRule(5010, "10.0.0.4"), r, 0x10000000u); }},
+        {"the filter rule", [&] { store().addRule(paneRule(65532, "10.0.0.5"), r, 0x10000000u); }},
+        {"between others", [&] { store().addRule(paneRule(5122, "10.0.0.6"), r, 0x10000000u); }},
+        {"update", [&] { store().updateRule(paneRule(5123, "10.0.0.7"), r, 0x10000000u); }},
+        {"swap", [&] { store().swapRules({5122, 5124}, r, 0x10000000u); }},
+        {"delete", [&] { store().deleteRule(std::vector<int>{5123}); }},
+        {"addition after a delete", [&] { store().addRule(paneRule(5122, "10.0.0.8"), r, 0x10000000u); }},
+        {"and one more", [&] { store().addRule(paneRule(5122, "10.0.0.9"), r, 0x10000000u); }},
+    };
+    size_t rules = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.run();
+        const std::string file = slurp();
+        ASSERT_EQ(file, oracle());
+        EXPECT_EQ(shell("ls " + kVar), "QyvRules\nQyvRules.lock\n");
+        rules = readTable().size();
+    }
+    EXPECT_EQ(rules, 9u);
+}
+
+TEST_F(StoreTest, AnAdditionIpfwRefusesLeavesTableFileAndResults)
+{
+    struct Case {
+        const char* script;
+        int status; // returned
+        int code;   // thrown
+    };
+    const Case cases[] = {
+        {"exit 1", 1, 0},
+        {"exit 64", 0, FirewallSDK::FW_INVALID_COMMAND_FOR_EXECUTION},
+        {"exit 68", 0, FirewallSDK::FW_NO_SUCH_HOST},
+        {"print 99999 allow ip from any to any", 0, FirewallSDK::FW_INVALID_RULE_NUMBER_FOR_SETTING},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        SetUp();
+        seed(tableOf({{5122, 0x10000000u}, {65532, 0x10000000u}}));
+        std::vector<FWExtDetailedData> rules;
+        store().getStoredRules(rules); // the store has read the file
+        const std::string before = fileId(kRuleFile);
+        ipfw_.script({c.script});
+        std::vector<FWExtDetailedData> results(1, storedRule(1)); // not emptied by the store
+        int status = -1;
+        EXPECT_EQ(codeOf([&] { status = store().addRule(paneRule(5122, "10.0.0.1"), results, 0x10000000u); }),
+                  c.code);
+        if (c.code == 0) {
+            EXPECT_EQ(status, c.status);
+        }
+        EXPECT_EQ(numbersOf(results), std::vector<int>{1});
+        EXPECT_EQ(fileId(kRuleFile), before);
+        EXPECT_EQ(shell("ls " + kVar), "QyvRules\nQyvRules.lock\n");
+        rules.clear();
+        store().getStoredRules(rules);
+        EXPECT_EQ(numbersOf(rules), (std::vector<int>{5122, 65532}));
+    }
 }
 
 TEST_F(StoreTest, RefusedRulesRunNoIpfwAndLeaveTheFile)

@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -195,6 +197,65 @@ TEST_F(FileIO, FullFileSystemKeepsTheOldFileWholeAndLeavesNoTemporary)
     fs::remove(dir + "/filler");
     EXPECT_EQ(wardfile::replaceFile(path, 0644, bigger.data(), bigger.size()).error, 0);
     EXPECT_EQ(slurp(path), bigger);
+}
+
+TEST_F(FileIO, APendingReplaceTouchesTheFileOnlyAtItsCommit)
+{
+    const std::string path = dir + "/file";
+    struct Case {
+        const char* name;
+        std::function<void(std::unique_ptr<wardfile::PendingReplace>&)> then;
+        const char* result; // the file's content afterwards
+    };
+    const Case cases[] = {
+        {"committed",
+         [](std::unique_ptr<wardfile::PendingReplace>& p) {
+             wardfile::ReplaceResult r = p->commit();
+             EXPECT_EQ(r.error, 0) << r.step;
+             EXPECT_EQ(r.folderSyncError, 0);
+             EXPECT_FALSE(p->prepared());
+             EXPECT_EQ(p->commit().error, EINVAL) << "committed once";
+         },
+         "new"},
+        {"discarded", [](std::unique_ptr<wardfile::PendingReplace>& p) { p->discard(); }, "old"},
+        {"destroyed", [](std::unique_ptr<wardfile::PendingReplace>& p) { p.reset(); }, "old"},
+        {"prepared again, committed",
+         [&](std::unique_ptr<wardfile::PendingReplace>& p) {
+             ASSERT_EQ(p->prepare(path, 0644, [](int fd) { return wardfile::writeAll(fd, "newer", 5); }).error, 0);
+             EXPECT_EQ(p->commit().error, 0);
+         },
+         "newer"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        spit(path, "old");
+        auto pending = std::make_unique<wardfile::PendingReplace>();
+        wardfile::ReplaceResult r =
+            pending->prepare(path, 0640, [](int fd) { return wardfile::writeAll(fd, "new", 3); });
+        ASSERT_EQ(r.error, 0) << r.step;
+        EXPECT_TRUE(pending->prepared());
+        // Written and synced beside the file, which is still the old one.
+        EXPECT_EQ(slurp(path), "old");
+        EXPECT_EQ(slurp(r.temporary), "new");
+        EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"file", r.temporary.substr(dir.size() + 1)}));
+
+        c.then(pending);
+        EXPECT_EQ(slurp(path), c.result);
+        EXPECT_EQ(namesIn(dir), std::vector<std::string>{"file"}) << "no temporary left";
+    }
+
+    // Failures at either step, as replaceFile reports them.
+    wardfile::PendingReplace early;
+    EXPECT_EQ(early.prepare(dir + "/missing/file", 0644, [](int) { return 0; }).error, ENOENT);
+    EXPECT_FALSE(early.prepared());
+    EXPECT_EQ(early.commit().error, EINVAL);
+    fs::create_directory(dir + "/folder");
+    wardfile::PendingReplace late;
+    ASSERT_EQ(late.prepare(dir + "/folder", 0644, [](int) { return 0; }).error, 0);
+    wardfile::ReplaceResult r = late.commit();
+    EXPECT_EQ(r.error, EISDIR);
+    EXPECT_STREQ(r.step, "rename");
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"file", "folder"}));
 }
 
 // A writer that takes the lock, clears the leftovers and replaces the file

@@ -189,6 +189,16 @@ TEST_F(IpfwStateTest, NumbersAndPlacesRulesAndDeletesEveryOneOfANumber)
     EXPECT_EQ(check.records[0].actionPart().data[0], ipfw::O_ACCEPT);
     EXPECT_EQ(check.records[1].actionPart().data[0], ipfw::O_COUNT);
 
+    // A rule between others: the list is the one before, less its bytes.
+    const size_t from = static_cast<size_t>(check.records[2].bytes.data - list.data());
+    const size_t to = static_cast<size_t>(check.records[3].bytes.data - list.data());
+    std::vector<uint8_t> without150(list.begin(), list.begin() + static_cast<long>(from));
+    without150.insert(without150.end(), list.begin() + static_cast<long>(to), list.end());
+    ASSERT_EQ(runIpfw(wordsOf("delete 150")).status(), 0);
+    EXPECT_EQ(rulesBin(), without150);
+    ASSERT_EQ(runIpfw(wordsOf("add 150 allow all from any to any")).status(), 0);
+    EXPECT_EQ(rulesBin(), list);
+
     RunResult del = runIpfw(wordsOf("delete 100"));
     EXPECT_EQ(del.status(), 0);
     EXPECT_EQ(del.out, "");
@@ -203,6 +213,7 @@ TEST_F(IpfwStateTest, UnusableStateExits71AndIsLeftAlone)
         std::vector<uint8_t> bytes;
     };
     const Case cases[] = {
+        {"empty", {}},
         {"garbage", {1, 2, 3, 4, 5}},
         {"no default rule", ipfwFixture("bad_no_default.bin")},
         {"act_ofs past cmd_len", ipfwFixture("bad_actofs.bin")},
