@@ -17,6 +17,7 @@
 #include "AlertManager.h"
 #include "AppHVOLogWrapper.h"
 #include "ConfigController.h"
+#include "FileIO.h"
 #include "HVOCommBroker.h"
 #include "SignalThread.h"
 #include "SocketKernelControl.h"
@@ -70,21 +71,6 @@ void dispatchSignal(int signum)
     default:
         break;
     }
-}
-
-// TODO: common/fileio (writeAll) once common/ is merged in.
-bool writeAll(int fd, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -190,7 +176,7 @@ bool AppProtectionController::createPidFile()
     if (fd < 0)
         return false;
     const std::string pid = std::to_string(static_cast<int>(::getpid()));
-    if (::ftruncate(fd, 0) != 0 || !writeAll(fd, pid)) {
+    if (::ftruncate(fd, 0) != 0 || wardfile::writeAll(fd, pid.data(), pid.size()) != 0) {
         const int err = errno;
         CTRL_TRACE(0, L"AppProtectionController::createPidFile - could not write the pid: %s\n", std::strerror(err));
         ::close(fd);
@@ -469,7 +455,7 @@ void AppProtectionController::pluginChangeHandler(int signum)
     const int fd = ::open(kPluginChangePath, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return;
-    // TODO: common/fileio (readAll with a limit) once common/ is merged in.
+    // Only the first word counts: a bounded prefix is read, not the file.
     std::string text(kPluginChangeReadLimit, '\0');
     size_t got = 0;
     while (got < text.size()) {
