@@ -29,11 +29,11 @@ enum AppProtError : int32_t {
     PID_NOT_IN_CACHE = 20023,
 };
 
-/// The message an AppProtException carrying `id` is thrown with; "" for the
+/// The message an AppProtException carrying `code` is thrown with; "" for the
 /// codes that have no fixed message. Kept as the system writes them.
-inline const char* appProtErrorMessage(AppProtError id)
+inline const char* appProtErrorMessage(AppProtError code)
 {
-    switch (id) {
+    switch (code) {
     case KEXT_LOAD_FAILED: return "Unable to load kext";
     case KEXT_UNLOAD_FAILED: return "Unable to unload kext";
     case KEXT_CONNECT_FAILED: return "Unable to connect to kext";

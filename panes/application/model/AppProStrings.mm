@@ -1,0 +1,130 @@
+#import "AppProStrings.h"
+
+const char *const AppProServiceNames[16] = {
+    "FTP", "SSH", "SMTP", "Telnet", "DNS", "DHCP Server", "DHCP Client", "TFTP",
+    "HTTP", "POP3", "NTP", "SMB", "IMAP", "Airport", "LDAP", "HTTPS",
+};
+
+static NSBundle *fixtureBundle = nil;
+
+NSBundle *AppProResourceBundle(void)
+{
+    if (fixtureBundle != nil)
+        return fixtureBundle;
+    return [NSBundle bundleForClass:[AppProPrefsStrings class]];
+}
+
+void AppProSetResourceBundle(NSBundle *bundle)
+{
+    // Bundles live as long as the process: GNUstep deadlocks freeing one
+    // that has loaded a table (its path cache is locked while it logs).
+    [bundle retain];
+    fixtureBundle = bundle;
+}
+
+NSString *AppProLocalized(NSString *key, NSString *table)
+{
+    if (key == nil)
+        return nil;
+    NSString *text = [AppProResourceBundle() localizedStringForKey:key value:@"" table:table];
+    // An empty default answers the key for a missing key; some tables give
+    // the empty text instead.
+    if (text == nil || [text length] == 0)
+        return key;
+    return text;
+}
+
+@implementation AppProPrefsStrings
+- (NSString *)retriveLocalisedString:(NSString *)key
+{
+    return AppProLocalized(key, @"AppProPrefs");
+}
+
+- (id)init
+{
+    self = [super init];
+    if (self == nil)
+        return nil;
+    struct Field {
+        NSString **field;
+        NSString *key;
+    } fields[] = {
+        {&rulesString, @"rules"},
+        {&exclusionString, @"exclusions"},
+        {&appleSignedBinariesString, @"applesignedbinaries"},
+        {&unknownModifiedApplicationString, @"unknown/modified"},
+        {&applicationNameString, @"applicationname"},
+        {&pathString, @"path"},
+        {&statusString, @"status"},
+        {&forString, @"for"},
+        {&secondsString, @"seconds"},
+        {&rulesTabHeadingString, @"rulesheading"},
+        {&exclusionTabHeadingString, @"exclusionheading"},
+        {&allowString, @"allow"},
+        {&denyString, @"deny"},
+        {&allowExecutionWithNWAccessString, @"allowexecutionwithnwaccess"},
+        {&allowExecutionWithoutNWAccessString, @"allowexecutionwithoutnwaccess"},
+        {&allowExecutionWithRestrictedAccessString, @"allowexecutionwithrestictednwaccess"},
+        {&denyExecutionWithString, @"denyexecution"},
+        {&promptString, @"prompt"},
+        {&tcpString, @"tcp"},
+        {&udpString, @"udp"},
+        {&bothString, @"both"},
+        {&allowallString, @"allowall"},
+        {&denyallString, @"denyall"},
+        {&customString, @"custom"},
+        {&incomingString, @"incoming"},
+        {&outgoingString, @"outgoing"},
+        {&anyString, @"any"},
+        {&protocolString, @"protocol"},
+        {&ipsubnetString, @"ipsubnet"},
+        {&portrangeString, @"portrange"},
+        {&directionString, @"direction"},
+        {&actionString, @"action"},
+        {&okString, @"ok"},
+        {&cancelString, @"cancel"},
+        {&predefinedApplicationsString, @"predefinedApplications"},
+        {&existingRulesString, @"existingRules"},
+        {&importRulesFromString, @"importRulesFrom"},
+        {&allApplicationsString, @"allApplications"},
+        {&promptDesString, @"promptDescription"},
+    };
+    for (const Field &f : fields)
+        *f.field = [[self retriveLocalisedString:f.key] copy];
+    networkConnectionString = nil;
+
+    portDropDownItem = [[NSMutableArray alloc] init];
+    NSString *any = [self retriveLocalisedString:@"any"];
+    if (any != nil)
+        [portDropDownItem addObject:any];
+    for (const char *name : AppProServiceNames) {
+        NSString *text = [self retriveLocalisedString:[NSString stringWithUTF8String:name]];
+        if (text != nil)
+            [portDropDownItem addObject:text];
+    }
+    IpDropDownItem = [[NSMutableArray alloc] init];
+    if (any != nil)
+        [IpDropDownItem addObject:any];
+    return self;
+}
+
+- (void)dealloc
+{
+    NSString **all[] = {
+        &rulesString, &exclusionString, &appleSignedBinariesString, &unknownModifiedApplicationString,
+        &applicationNameString, &pathString, &statusString, &networkConnectionString, &forString,
+        &secondsString, &rulesTabHeadingString, &exclusionTabHeadingString, &allowString, &denyString,
+        &allowExecutionWithNWAccessString, &allowExecutionWithoutNWAccessString,
+        &allowExecutionWithRestrictedAccessString, &denyExecutionWithString, &promptString, &tcpString,
+        &udpString, &bothString, &allowallString, &denyallString, &customString, &incomingString,
+        &outgoingString, &anyString, &protocolString, &ipsubnetString, &portrangeString, &directionString,
+        &actionString, &okString, &cancelString, &predefinedApplicationsString, &existingRulesString,
+        &importRulesFromString, &allApplicationsString, &promptDesString,
+    };
+    for (NSString **s : all)
+        [*s release];
+    [portDropDownItem release];
+    [IpDropDownItem release];
+    [super dealloc];
+}
+@end
