@@ -148,6 +148,11 @@ static std::unique_ptr<HVO::TestPeer> startPeer()
         [self performSelector:@selector(writeShot:) withObject:nil afterDelay:0.5];
     if (seconds > 0)
         [self performSelector:@selector(quit:) withObject:nil afterDelay:seconds];
+    // Where the view's top left is on the screen (X11 coordinates), for a
+    // driver's clicks.
+    NSRect content = [window contentRectForFrameRect:[window frame]];
+    double screenHeight = [[window screen] frame].size.height;
+    printf("origin %d %d\n", (int)content.origin.x, (int)(screenHeight - (content.origin.y + content.size.height)));
     printf("ready\n");
     fflush(stdout);
 }
