@@ -1,5 +1,5 @@
 // paneview BUNDLE [--tab ID] [--unlock] [--seconds S] [--shot FILE]
-//          [--peer] [--geometry-out FILE]
+//          [--peer] [--geometry-out FILE] [--rows-out FILE]
 //
 // Loads a pane bundle, shows its preference view in a window and runs
 // until the window closes (or S seconds passed). --shot writes the window
@@ -30,6 +30,7 @@
     NSWindow *window;
     NSString *shot;
     NSString *geometryOut;
+    NSString *rowsOut;
     double seconds;
     BOOL unlock;
     NSString *tab;
@@ -38,6 +39,7 @@
 
 @interface NSObject (PaneViewControllers)
 + (id)sharedAppProPrefsController;
++ (id)sharedAppProExclusionController;
 - (void)setIsPreferenceEnabled:(BOOL)flag;
 @end
 
@@ -113,6 +115,24 @@ static std::unique_ptr<HVO::TestPeer> startPeer()
     fclose(out);
 }
 
+// The rows the pane shows: "rule PATH" and "exclusion PATH", in order.
+- (void)writeRows
+{
+    FILE *out = fopen([rowsOut UTF8String], "w");
+    if (out == NULL)
+        return;
+    NSArray *rules = [[NSClassFromString(@"AppProPrefsController") sharedAppProPrefsController]
+        valueForKey:@"appProRulesArray"];
+    NSArray *excluded = [[NSClassFromString(@"AppProExclusionController") sharedAppProExclusionController]
+        valueForKey:@"appProExclusionsListArray"];
+    for (NSUInteger i = 0; i < [rules count]; i++)
+        fprintf(out, "rule %s\n", [[[rules objectAtIndex:i] valueForKey:@"applicationNameWithAbsPath"] UTF8String]);
+    for (NSUInteger i = 0; i < [excluded count]; i++)
+        fprintf(out, "exclusion %s\n",
+                [[[excluded objectAtIndex:i] valueForKey:@"applicationNameWithAbsPath"] UTF8String]);
+    fclose(out);
+}
+
 - (void)quit:(id)unused
 {
     (void)unused;
@@ -144,6 +164,8 @@ static std::unique_ptr<HVO::TestPeer> startPeer()
     }
     if (geometryOut != nil)
         [self writeGeometry];
+    if (rowsOut != nil)
+        [self writeRows];
     if (shot != nil)
         [self performSelector:@selector(writeShot:) withObject:nil afterDelay:0.5];
     if (seconds > 0)
@@ -193,6 +215,8 @@ int main(int argc, char **argv)
             runner->seconds = atof(argv[++i]);
         else if (a == "--shot" && more)
             runner->shot = [[NSString alloc] initWithUTF8String:argv[++i]];
+        else if (a == "--rows-out" && more)
+            runner->rowsOut = [[NSString alloc] initWithUTF8String:argv[++i]];
         else if (a == "--geometry-out" && more)
             runner->geometryOut = [[NSString alloc] initWithUTF8String:argv[++i]];
         else if (a == "--peer")
