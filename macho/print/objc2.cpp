@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace macho {
 namespace objc2 {
@@ -341,16 +342,18 @@ void print_string_at(uint64_t addr, const objc2_info& info)
 }
 
 /// A record at addr: where it is, copied zero-filled, converted. False when
-/// no section holds it; `*whole` false when the section cut it short.
+/// no section holds it. A record the section cuts short is announced as
+/// "LEAD(NAME entends past the end of the section)".
 template <typename T>
-bool read_record(uint64_t addr, const objc2_info& info, T* out, bool* whole, const section_info_64** section = nullptr,
-                 uint64_t* offset = nullptr)
+bool read_record(uint64_t addr, const objc2_info& info, T* out, const std::string& lead, const char* name,
+                 const section_info_64** section = nullptr, uint64_t* offset = nullptr)
 {
     uint64_t off;
     const section_info_64* s = get_pointer_64(addr, &off, nullptr, info);
     if (s == nullptr)
         return false;
-    *whole = objc_read(*info.object, s->bytes, off, out, sizeof *out) == sizeof *out;
+    if (objc_read(*info.object, s->bytes, off, out, sizeof *out) != sizeof *out)
+        printf("%s(%s entends past the end of the section)\n", lead.c_str(), name);
     if (info.swapped)
         swap_record(out);
     if (section != nullptr)
@@ -384,21 +387,17 @@ void print_layout_map(uint64_t addr, const objc2_info& info)
 void print_method_list_t(uint64_t addr, const objc2_info& info, const char* indent)
 {
     list_head head;
-    bool whole;
-    if (!read_record(addr, info, &head, &whole))
+    if (!read_record(addr, info, &head, std::string(indent) + "   ", "method_list_t"))
         return;
-    if (!whole)
-        printf("%s   (method_list_t entends past the end of the section)\n", indent);
     printf("%s\t\t   entsize %u\n", indent, head.entsize);
     printf("%s\t\t     count %u\n", indent, head.count);
     for (uint32_t i = 0; i < head.count; ++i) {
         method_t m;
         const section_info_64* s;
         uint64_t off;
-        if (!read_record(addr + sizeof head + sizeof m * uint64_t(i), info, &m, &whole, &s, &off))
+        if (!read_record(addr + sizeof head + sizeof m * uint64_t(i), info, &m, std::string(indent) + "   ",
+                         "method_t", &s, &off))
             break;
-        if (!whole)
-            printf("%s   (method_t entends past the end of the section)\n", indent);
         printf("%s\t\t      name 0x%llx", indent, static_cast<unsigned long long>(m.name));
         print_string_at(m.name, info);
         printf("%s\t\t     types 0x%llx", indent, static_cast<unsigned long long>(m.types));
@@ -411,25 +410,18 @@ void print_method_list_t(uint64_t addr, const objc2_info& info, const char* inde
 void print_protocol_list_t(uint64_t addr, const objc2_info& info)
 {
     uint64_t count;
-    bool whole;
-    if (!read_record(addr, info, &count, &whole))
+    if (!read_record(addr, info, &count, "   ", "protocol_list_t"))
         return;
-    if (!whole)
-        printf("   (protocol_list_t entends past the end of the section)\n");
     printf("                      count %llu\n", static_cast<unsigned long long>(count));
     for (uint64_t i = 0; i < count; ++i) {
         uint64_t entry;
-        if (!read_record(addr + 8 + 8 * i, info, &entry, &whole))
+        if (!read_record(addr + 8 + 8 * i, info, &entry, "   ", "protocol_t *"))
             return;
-        if (!whole)
-            printf("   (protocol_t * entends past the end of the section)\n");
         printf("\t\t      list[%lu] 0x%llx (struct protocol_t *)\n", static_cast<unsigned long>(i),
                static_cast<unsigned long long>(entry));
         protocol_t p;
-        if (!read_record(entry, info, &p, &whole))
+        if (!read_record(entry, info, &p, "   ", "protocol_t"))
             return;
-        if (!whole)
-            printf("   (protocol_t entends past the end of the section)\n");
         printf("\t\t\t      isa 0x%llx\n", static_cast<unsigned long long>(p.isa));
         printf("\t\t\t     name 0x%llx", static_cast<unsigned long long>(p.name));
         print_string_at(p.name, info);
@@ -448,45 +440,38 @@ void print_protocol_list_t(uint64_t addr, const objc2_info& info)
     }
 }
 
-void print_objc_property_list(uint64_t addr, const objc2_info& info)
+/// An objc_property_list or ivar_list_t at addr: its head, then each entry
+/// until the count or until one is not held by a section.
+template <typename T, typename Print>
+void print_entry_list(uint64_t addr, const objc2_info& info, const char* list_name, const char* entry_name,
+                      Print print_entry)
 {
     list_head head;
-    bool whole;
-    if (!read_record(addr, info, &head, &whole))
+    if (!read_record(addr, info, &head, "   ", list_name))
         return;
-    if (!whole)
-        printf("   (objc_property_list entends past the end of the section)\n");
     printf("                    entsize %u\n", head.entsize);
     printf("                      count %u\n", head.count);
     for (uint32_t i = 0; i < head.count; ++i) {
-        objc_property p;
-        if (!read_record(addr + sizeof head + sizeof p * uint64_t(i), info, &p, &whole))
+        T entry;
+        if (!read_record(addr + sizeof head + sizeof entry * uint64_t(i), info, &entry, "   ", entry_name))
             break;
-        if (!whole)
-            printf("   (objc_property entends past the end of the section)\n");
+        print_entry(entry);
+    }
+}
+
+void print_objc_property_list(uint64_t addr, const objc2_info& info)
+{
+    print_entry_list<objc_property>(addr, info, "objc_property_list", "objc_property", [&](const objc_property& p) {
         printf("\t\t\t     name 0x%llx", static_cast<unsigned long long>(p.name));
         print_string_at(p.name, info);
         printf("\t\t\tattributes x%llx", static_cast<unsigned long long>(p.attributes));
         print_string_at(p.attributes, info);
-    }
+    });
 }
 
 void print_ivar_list(uint64_t addr, const objc2_info& info)
 {
-    list_head head;
-    bool whole;
-    if (!read_record(addr, info, &head, &whole))
-        return;
-    if (!whole)
-        printf("   (ivar_list_t entends past the end of the section)\n");
-    printf("                    entsize %u\n", head.entsize);
-    printf("                      count %u\n", head.count);
-    for (uint32_t i = 0; i < head.count; ++i) {
-        ivar_t v;
-        if (!read_record(addr + sizeof head + sizeof v * uint64_t(i), info, &v, &whole))
-            break;
-        if (!whole)
-            printf("   (ivar_t entends past the end of the section)\n");
+    print_entry_list<ivar_t>(addr, info, "ivar_list_t", "ivar_t", [&](const ivar_t& v) {
         printf("\t\t\t   offset %llu\n", static_cast<unsigned long long>(v.offset));
         printf("\t\t\t     name 0x%llx", static_cast<unsigned long long>(v.name));
         print_string_at(v.name, info);
@@ -494,19 +479,16 @@ void print_ivar_list(uint64_t addr, const objc2_info& info)
         print_string_at(v.type, info);
         printf("\t\t\talignment %u\n", v.alignment);
         printf("\t\t\t     size %u\n", v.size);
-    }
+    });
 }
 
 void print_class_t(uint64_t addr, const objc2_info& info)
 {
     class_t c;
-    bool whole;
     const section_info_64* s;
     uint64_t off;
-    if (!read_record(addr, info, &c, &whole, &s, &off))
+    if (!read_record(addr, info, &c, "   ", "class_t", &s, &off))
         return;
-    if (!whole)
-        printf("   (class_t entends past the end of the section)\n");
     printf("           isa 0x%llx", static_cast<unsigned long long>(c.isa));
     print_symbol_of(off + 0, s, c.isa, info);
     printf("    superclass 0x%llx", static_cast<unsigned long long>(c.superclass));
@@ -518,10 +500,8 @@ void print_class_t(uint64_t addr, const objc2_info& info)
     printf("          data 0x%llx (struct class_ro_t *)\n", static_cast<unsigned long long>(c.data));
 
     class_ro_t ro;
-    if (!read_record(c.data, info, &ro, &whole))
+    if (!read_record(c.data, info, &ro, "   ", "class_ro_t"))
         return;
-    if (!whole)
-        printf("   (class_ro_t entends past the end of the section)\n");
     printf("                    flags 0x%x", ro.flags);
     if ((ro.flags & RO_META) != 0)
         printf(" RO_META");
@@ -557,13 +537,10 @@ void print_class_t(uint64_t addr, const objc2_info& info)
 void print_category_t(uint64_t addr, const objc2_info& info)
 {
     category_t c;
-    bool whole;
     const section_info_64* s;
     uint64_t off;
-    if (!read_record(addr, info, &c, &whole, &s, &off))
+    if (!read_record(addr, info, &c, "   ", "category_t", &s, &off))
         return;
-    if (!whole)
-        printf("   (category_t entends past the end of the section)\n");
     printf("              name 0x%llx", static_cast<unsigned long long>(c.name));
     print_symbol_of(off, s, c.name, info);
     printf("               cls 0x%llx\n", static_cast<unsigned long long>(c.cls));
@@ -675,13 +652,10 @@ void print_objc2(int32_t cputype, const load_commands_view& load_commands, uint3
         printf("Contents of (%.16s,%.16s) section\n", s->segname, s->sectname);
         for (uint64_t off = 0; off < s->bytes.size; off += sizeof(message_ref)) {
             message_ref m;
-            bool whole;
             const section_info_64* at;
             uint64_t at_off;
-            if (!read_record(s->bytes.addr + off, info, &m, &whole, &at, &at_off))
+            if (!read_record(s->bytes.addr + off, info, &m, " ", "message_ref", &at, &at_off))
                 break;
-            if (!whole)
-                printf(" (message_ref entends past the end of the section)\n");
             printf("  imp 0x%llx", static_cast<unsigned long long>(m.imp));
             print_symbol_of(at_off, at, m.imp, info);
             printf("  sel 0x%llx", static_cast<unsigned long long>(m.sel));
@@ -692,10 +666,7 @@ void print_objc2(int32_t cputype, const load_commands_view& load_commands, uint3
     if (const section_info_64* s = call.either("__OBJC", "__image_info", "__DATA", "__objc_imageinfo")) {
         printf("Contents of (%.16s,%.16s) section\n", s->segname, s->sectname);
         objc_image_info ii;
-        bool whole;
-        if (read_record(s->bytes.addr, info, &ii, &whole)) {
-            if (!whole)
-                printf(" (objc_image_info entends past the end of the section)\n");
+        if (read_record(s->bytes.addr, info, &ii, " ", "objc_image_info")) {
             printf("  version %u\n", ii.version);
             printf("    flags 0x%x", ii.flags);
             if ((ii.flags & 0x1) != 0)

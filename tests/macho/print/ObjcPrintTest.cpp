@@ -19,6 +19,7 @@
 #include <vector>
 
 using machotest::fixture;
+using machotest::lines;
 using namespace macho;
 
 namespace {
@@ -38,16 +39,6 @@ std::string wardmacho(const std::vector<std::string>& options, const std::string
     EXPECT_EQ(0, r.status) << file;
     EXPECT_EQ("", r.err) << file;
     return r.out;
-}
-
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    std::string l;
-    while (std::getline(in, l))
-        out.push_back(l);
-    return out;
 }
 
 // ---- pieces of the Objective-C 1 texts ----
@@ -390,7 +381,8 @@ TEST(ObjcAgainstLlvmObjdump, Objc2DylibEqualOnceReviewedDifferencesApplied)
     EXPECT_EQ(apply(llvmObjc("o64.dylib"), true), apply(ours, false));
     for (const Difference& d : diffs)
         EXPECT_GT(d.used, 0) << "reviewed difference no line needs: " << d.why;
-    for (const char* want : {"           isa 0x2040 _OBJC_METACLASS_$_Foo", "          data 0x21a0 (struct class_ro_t *)",
+    for (const char* want : {"           isa 0x2040 _OBJC_METACLASS_$_Foo",
+                             "          data 0x21a0 (struct class_ro_t *)",
                              "                    flags 0x2 RO_ROOT", "\t\t   entsize 24"})
         EXPECT_TRUE(hasLine(ours, want)) << want;
 }
