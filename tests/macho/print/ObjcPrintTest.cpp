@@ -146,6 +146,16 @@ std::vector<ObjcCase> objc1Cases()
          "    protocol_name 0x0000100b P\n    protocol_list 0x00000000 (not in an __OBJC section)\n"
          " instance_methods 0x00002000\n        count 1\n        list[0]\n             name 0x00001000 req\n"
          "            types 0x00001004 v8@0:4\n    class_methods 0x00000000 (not in an __OBJC section)\n"},
+        // A protocol list already being printed further up is not followed.
+        {"protocol_list_names_itself", "objc1_protocol_loop", {"-v", "-s", "__OBJC", "__protocol"},
+         "Contents of (__OBJC,__protocol) section\nProtocol 0x1000\n              isa 0x00000000\n"
+         "    protocol_name 0x00003000 Loop\n    protocol_list 0x00002000\n             next 0x00000000\n"
+         "            count 1\n          list[0] 0x00001000\n                  isa 0x00000000\n"
+         "        protocol_name 0x00003000 Loop\n        protocol_list 0x00002000\n"
+         "     instance_methods 0x00000000 (not in an __OBJC section)\n"
+         "        class_methods 0x00000000 (not in an __OBJC section)\n"
+         " instance_methods 0x00000000 (not in an __OBJC section)\n"
+         "    class_methods 0x00000000 (not in an __OBJC section)\n"},
         {"cstring_object_clang", "o2.o", {"-v", "-s", "__OBJC", "__cstring_object"},
          "Contents of (__OBJC,__cstring_object) section\nString Object 0xc4\n           isa 0x0\n"
          "    characters 0x33 hello\n       _length 5\n"},
