@@ -2,6 +2,7 @@
 // /Applications (tests/ns-run.sh --overlay): exact content against md5sum and
 // iconv, what is left alone, the lock, a full disk, and concurrent writers.
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -64,7 +65,10 @@ TEST_F(GeneratorExport, TheScannedTree)
     ProfileGenerator g;
     ASSERT_TRUE(g.loadInstalledApplications());
     ASSERT_EQ(g.getAppList(false).size(), 4u);
+    // The profile object's worker is woken at its end: no wait of its own.
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(g.exportAppToProfile(p));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900));
     const std::string want = treeExport();
     EXPECT_EQ(want.size(), 518u);
     EXPECT_EQ(asText(p), want);

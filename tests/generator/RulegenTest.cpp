@@ -76,3 +76,27 @@ TEST(Rulegen, FailuresAndUsage)
 }
 
 } // namespace
+
+namespace {
+
+TEST(RulebuilderLibrary, ExportsEveryOperationAndLeavesTheHostSymbolsToTheHost)
+{
+    const std::string symbols = testfiles::run(std::string("nm -DC '") + RULEBUILDER + "'");
+    ASSERT_FALSE(symbols.empty());
+    for (const char* op :
+         {"ProfileGenerator()", "~ProfileGenerator()", "loadInstalledApplications()", "loadAppsFromFolder(",
+          "addAppToList(AppProtection::BasicAppRecord&)", "deleteAppFromList(AppProtection::BasicAppRecord&)",
+          "updateAppInList(AppProtection::BasicAppRecord&)", "getAppList[abi:cxx11](bool)", "enforceAppList()",
+          "exportAppToProfile(", "importAppsFromProfile(", "loadRecommendedProfile()", "importCurrentProfile()"}) {
+        SCOPED_TRACE(op);
+        EXPECT_NE(symbols.find(std::string(" T AppProtection::ProfileGenerator::") + op), std::string::npos);
+    }
+    // Defined by the host program only: declared or unused here.
+    for (const char* host : {"logFilePtr", "traceInited"}) {
+        SCOPED_TRACE(host);
+        for (const char* kind : {" B ", " D ", " T ", " C "})
+            EXPECT_EQ(symbols.find(std::string(kind) + host + "\n"), std::string::npos);
+    }
+}
+
+} // namespace

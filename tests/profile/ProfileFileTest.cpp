@@ -466,8 +466,8 @@ struct DepStoreM {
 };
 
 /// Our bytes, turned little-endian by iconv, read by boost's own wide text
-/// archive.
-void readWithBoost(const std::string& bytes, AppStoreM& apps, DepStoreM& deps)
+/// archive into `objects`, in order.
+template <class... Objects> void readWithBoost(const std::string& bytes, Objects&... objects)
 {
     TempDir dir;
     testfiles::writeFile(dir / "be", bytes);
@@ -477,7 +477,7 @@ void readWithBoost(const std::string& bytes, AppStoreM& apps, DepStoreM& deps)
     std::memcpy(&text[0], le.data(), le.size());
     std::wistringstream in(text);
     boost::archive::text_wiarchive ar(in, boost::archive::no_codecvt);
-    ar >> apps >> deps;
+    (ar >> ... >> objects);
 }
 
 TEST(ProfileOracle, BoostReadsTheExample)
@@ -865,17 +865,8 @@ struct BasicM {
 
 TEST(TempProfileOracle, BoostReadsTheList)
 {
-    const std::string bytes = tempWritten({groupOnly("/X"), fullRecord()});
-    TempDir dir;
-    testfiles::writeFile(dir / "be", bytes);
-    std::string le = testfiles::run("iconv -f UCS-4BE -t UCS-4LE " + dir / "be");
-    ASSERT_EQ(le.size(), bytes.size());
-    std::wstring text(le.size() / 4, L'\0');
-    std::memcpy(&text[0], le.data(), le.size());
-    std::wistringstream in(text);
-    boost::archive::text_wiarchive ar(in, boost::archive::no_codecvt);
     std::list<BasicM> list;
-    ar >> list;
+    readWithBoost(tempWritten({groupOnly("/X"), fullRecord()}), list);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list.front().group, "/X");
     EXPECT_TRUE(list.front().enabled);
