@@ -116,6 +116,17 @@ TEST_F(GeneratorExport, ReplacesWhatTheTargetHeld)
               1);
 }
 
+TEST_F(GeneratorExport, NestedBundleBeforeItsOuterOneRefusesTheOuterOneWhole)
+{
+    const std::string p = dir / "P";
+    ASSERT_TRUE(exportGroups({kB, kA}, p));
+    ProfileGenerator g;
+    ASSERT_TRUE(g.importAppsFromProfile(p));
+    std::list<BasicAppRecord> list = g.getAppList(false);
+    EXPECT_EQ(paths(list), Names{kBExe});
+    EXPECT_EQ(groups(list), Names{kB});
+}
+
 TEST_F(GeneratorExport, WaitsForAnotherProcesssLock)
 {
     const std::string p = dir / "P";
