@@ -33,6 +33,16 @@ class Failure(Exception):
     pass
 
 
+def check(actual, expected, what):
+    if actual != expected:
+        raise Failure("%s: got %r, wanted %r" % (what, actual, expected))
+    print("ok  %s" % what, flush=True)
+
+
+def check_true(value, what):
+    check(bool(value), True, what)
+
+
 def wait_for(what, predicate, seconds=5.0):
     end = time.monotonic() + seconds
     while True:

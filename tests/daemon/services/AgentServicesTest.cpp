@@ -130,60 +130,27 @@ TEST_F(AgentServicesTest, CollectionByVersionFileAndSettings)
 {
     const std::string full = "<HVKVersion>8.0</HVKVersion><BuildNumber>123</BuildNumber>"
                              "<ServicePack> </ServicePack><PatchVersion>P1</PatchVersion><Hotfixes>HF2</Hotfixes>";
+    using Rows = std::vector<std::pair<std::wstring, std::wstring>>;
     struct Case {
         const char* name;
         const char* versionFile; // null: no file
         int action;
         int timeout;
-        std::vector<std::pair<std::wstring, std::wstring>> want;
+        Rows versions;                  // the version keys
+        const wchar_t* unknown;         // zUV_UnknownApplications
+        const wchar_t* promptTime;      // zUV_UnknownAppPromptTime
     } cases[] = {
-        {"full file, prompt", full.c_str(), 3, 60,
-         {{L"szProductVer", L" 8.0.123"},
-          {L"szHotfix", L"P1,HF2"},
-          {L"zUV_AppProtectionEnabled", L"Disabled"},
-          {L"zUV_AllowAppleBinariesEnabled", L"Disabled"},
-          {L"zUV_UnknownApplications", L"Prompt"},
-          {L"zUV_UnknownAppPromptTime", L"60"}}},
-        {"no version file", nullptr, 1, 60,
-         {{L"szProductVer", L" ."},
-          {L"zUV_AppProtectionEnabled", L"Disabled"},
-          {L"zUV_AllowAppleBinariesEnabled", L"Disabled"},
-          {L"zUV_UnknownApplications", L"Allow"},
-          {L"zUV_UnknownAppPromptTime", L"N/A"}}},
+        {"full file, prompt", full.c_str(), 3, 60, {{L"szProductVer", L" 8.0.123"}, {L"szHotfix", L"P1,HF2"}},
+         L"Prompt", L"60"},
+        {"no version file", nullptr, 1, 60, {{L"szProductVer", L" ."}}, L"Allow", L"N/A"},
         {"service pack, no patch", "<HVKVersion>8</HVKVersion><ServicePack>SP3</ServicePack><Hotfixes>HF2</Hotfixes>",
-         2, 60,
-         {{L"szProductVer", L" 8."},
-          {L"szSPVersion", L"SP3"},
-          {L"szHotfix", L"HF2"},
-          {L"zUV_AppProtectionEnabled", L"Disabled"},
-          {L"zUV_AllowAppleBinariesEnabled", L"Disabled"},
-          {L"zUV_UnknownApplications", L"Deny"},
-          {L"zUV_UnknownAppPromptTime", L"N/A"}}},
+         2, 60, {{L"szProductVer", L" 8."}, {L"szSPVersion", L"SP3"}, {L"szHotfix", L"HF2"}}, L"Deny", L"N/A"},
         {"patch and hotfix single blanks, action 0", "<PatchVersion> </PatchVersion><Hotfixes> </Hotfixes>", 0, 60,
-         {{L"szProductVer", L" ."},
-          {L"zUV_AppProtectionEnabled", L"Disabled"},
-          {L"zUV_AllowAppleBinariesEnabled", L"Disabled"},
-          {L"zUV_UnknownApplications", L"Prompt"},
-          {L"zUV_UnknownAppPromptTime", L"N/A"}}},
+         {{L"szProductVer", L" ."}}, L"Prompt", L"N/A"},
         {"patch only, action 7", "<PatchVersion>P1</PatchVersion>", 7, 60,
-         {{L"szProductVer", L" ."},
-          {L"szHotfix", L"P1"},
-          {L"zUV_AppProtectionEnabled", L"Disabled"},
-          {L"zUV_AllowAppleBinariesEnabled", L"Disabled"},
-          {L"zUV_UnknownApplications", L"Prompt"},
-          {L"zUV_UnknownAppPromptTime", L"N/A"}}},
-        {"four-digit time-out", "", 3, 1000,
-         {{L"szProductVer", L" ."},
-          {L"zUV_AppProtectionEnabled", L"Disabled"},
-          {L"zUV_AllowAppleBinariesEnabled", L"Disabled"},
-          {L"zUV_UnknownApplications", L"Prompt"},
-          {L"zUV_UnknownAppPromptTime", L"1000"}}},
-        {"negative time-out", "", 3, -100,
-         {{L"szProductVer", L" ."},
-          {L"zUV_AppProtectionEnabled", L"Disabled"},
-          {L"zUV_AllowAppleBinariesEnabled", L"Disabled"},
-          {L"zUV_UnknownApplications", L"Prompt"},
-          {L"zUV_UnknownAppPromptTime", L"-100"}}},
+         {{L"szProductVer", L" ."}, {L"szHotfix", L"P1"}}, L"Prompt", L"N/A"},
+        {"four-digit time-out", "", 3, 1000, {{L"szProductVer", L" ."}}, L"Prompt", L"1000"},
+        {"negative time-out", "", 3, -100, {{L"szProductVer", L" ."}}, L"Prompt", L"-100"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -194,11 +161,16 @@ TEST_F(AgentServicesTest, CollectionByVersionFileAndSettings)
         putInt("PromptTimeout", c.timeout);
         AppProPluginPropertyCollectionImpl service;
         SectionsHandle h;
+        Rows want = c.versions;
+        want.insert(want.end(), {{L"zUV_AppProtectionEnabled", L"Disabled"},
+                                 {L"zUV_AllowAppleBinariesEnabled", L"Disabled"},
+                                 {L"zUV_UnknownApplications", c.unknown},
+                                 {L"zUV_UnknownAppPromptTime", c.promptTime}});
         EXPECT_TRUE(service.collectProperties(true, h));
-        EXPECT_EQ(general(h), c.want);
+        EXPECT_EQ(general(h), want);
         SectionsHandle some;
         EXPECT_TRUE(service.collectProperties(false, some));
-        EXPECT_EQ(general(some), c.want) << "every key is in General";
+        EXPECT_EQ(general(some), want) << "every key is in General";
     }
 }
 
@@ -617,7 +589,7 @@ TEST_F(AgentServicesTest, PluginChangeFileChoosesReloadOrUnload)
         {"missing", nullptr, 0, 0},
     };
     makeController();
-    AppHVOAgentWrapper wrapper;
+    auto wrapper = std::make_unique<AppHVOAgentWrapper>();
     std::filesystem::create_directories("/usr/local/Vantrel/AppProtection/var");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -632,7 +604,7 @@ TEST_F(AgentServicesTest, PluginChangeFileChoosesReloadOrUnload)
         EXPECT_EQ(after.unloads - before.unloads, c.unloads);
     }
     // Without an agent: nothing, and nothing breaks.
-    HVOEnterprise::HvoAgent::releaseInstance();
+    wrapper.reset();
     AppHVOAgentWrapper::reloadMAPlugins();
     AppHVOAgentWrapper::unloadMAPlugins();
 }

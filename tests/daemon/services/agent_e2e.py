@@ -21,23 +21,13 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "../main"))
 import wardsys  # noqa: E402
-from wardsys import Failure, PID_FILE, PROFILE, System, VAR, wait_for  # noqa: E402
+from wardsys import Failure, PID_FILE, PROFILE, System, VAR, check, check_true, wait_for  # noqa: E402
 
 AGENT_SOCKET = "/usr/local/Vantrel/hvo/var/agentsocket"
 VERSION_FILE = "/usr/local/Vantrel/hvo/config/AppProtection/HVKConfig.xml"
 PLUGIN_CHANGE = VAR + "/pluginChange"
 PREFS_DIR = "/usr/local/Vantrel/preferences"
 PLIST = PREFS_DIR + "/" + wardsys.DOMAIN + ".plist"
-
-
-def check(actual, expected, what):
-    if actual != expected:
-        raise Failure("%s: got %r, wanted %r" % (what, actual, expected))
-    print("ok  %s" % what, flush=True)
-
-
-def check_true(value, what):
-    check(bool(value), True, what)
 
 
 def agentctl(s, *args, stdin=None, timeout=60):
