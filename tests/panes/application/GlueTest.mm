@@ -99,6 +99,38 @@ TEST_F(Glue, SubRuleConversion)
     EXPECT_TRUE(panels(toolkit.toolkit).empty());
 }
 
+// Localised "any" and service texts go to the daemon as their names; the
+// listing shows them localised again.
+TEST_F(Glue, LocalisedPortTextsTravelAsNames)
+{
+    panetest::FixtureBundle texts("AppProPrefs", "\"any\" = \"alle\";\n\"Telnet\" = \"Fernschreiber\";\n");
+    int status = -1;
+    NSMutableArray *rows = [NSMutableArray arrayWithObjects:detail(@"alle", @"Fernschreiber", 100, 100, 100),
+                                                            detail(@"alle", @"alle", 100, 100, 100), nil];
+    [[rows objectAtIndex:0] setOrderNumber:1];
+    [[rows objectAtIndex:1] setOrderNumber:2];
+    std::list<NetworkRule> rules = populateNWRuleList(rows, &status);
+    ASSERT_EQ(0, status);
+    ASSERT_EQ(2u, rules.size());
+    EXPECT_EQ("Telnet", rules.front().getPortRange());
+    EXPECT_EQ("ANY_IP", rules.front().getIpRange());
+    EXPECT_EQ("ANY_PORT", rules.back().getPortRange());
+    EXPECT_EQ(0u, [toolkit->panels count]);
+    // Untranslated, "any" is no address.
+    populateNWRuleList([NSMutableArray arrayWithObject:detail(@"any", @"SMTP", 100, 100, 100)], &status);
+    EXPECT_EQ(-1, status);
+
+    BasicAppRecord listed = panetest::record("/bin/t", true, 3);
+    listed.setNwRules(rules);
+    daemon.answer(20003, std::list<BasicAppRecord>{listed});
+    ASSERT_EQ(0, GetAllAppProRules());
+    NSArray *details = [[[[AppProPrefsController sharedAppProPrefsController] appProRulesArray] lastObject] detailedRule];
+    ASSERT_EQ(2u, [details count]);
+    EXPECT_EQ("Fernschreiber", utf8([[details objectAtIndex:0] portRangeString]));
+    EXPECT_EQ("alle", utf8([[details objectAtIndex:0] ipSubnetString]));
+    EXPECT_EQ("alle", utf8([[details objectAtIndex:1] portRangeString]));
+}
+
 TEST_F(Glue, InvalidSubRulesAreReportedOnceAndNothingIsSent)
 {
     daemon.codes(20000, {});
