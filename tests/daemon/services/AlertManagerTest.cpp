@@ -54,6 +54,10 @@ protected:
         return got;
     }
 
+    /// Waits until the answer being applied is done: the alert mutex is
+    /// held across it. Only for tests with nothing else pending.
+    static void settle() { AlertManager::getInstance()->clearAllAlerts(false); }
+
     std::vector<std::pair<std::string, std::string>> groups()
     {
         std::vector<std::pair<std::string, std::string>> out;
@@ -113,6 +117,7 @@ TEST_F(AlertManagerTest, AnswersApplied)
         const size_t logs = newLogs().size();
         answerAlert(sent, answer(sent, c.action, c.allowNetwork, c.always));
         EXPECT_EQ((Answers{{cookie, c.result, c.network}}), waitAnswers(1));
+        settle();
         EXPECT_EQ(c.processNetwork, controller->processHelper().getNetworkActionFromPid(pid));
         hub().peer.logs();
         auto after = newLogs();
@@ -136,6 +141,7 @@ TEST_F(AlertManagerTest, AlwaysAnswersStoreARule)
     const SentAlert deny = ask(1, 1, U);
     answerAlert(deny, answer(deny, false, false, true));
     EXPECT_EQ((Answers{{1, 2, 2}}), waitAnswers(1));
+    settle();
     auto rules = controller->getAllProfileRules(true);
     ASSERT_EQ(1u, rules.size());
     EXPECT_EQ(U, rules.front().getAppPath());
@@ -149,6 +155,7 @@ TEST_F(AlertManagerTest, AlwaysAnswersStoreARule)
     const SentAlert allow = ask(2, 2, U);
     answerAlert(allow, answer(allow, true, true, true));
     EXPECT_EQ((Answers{{2, 1, 1}}), waitAnswers(1));
+    settle();
     rules = controller->getAllProfileRules(false);
     ASSERT_EQ(1u, rules.size());
     EXPECT_TRUE(rules.front().getExecAllowed());
@@ -160,6 +167,7 @@ TEST_F(AlertManagerTest, AlwaysAnswersStoreARule)
     renamed.setAppName("/somewhere/else");
     answerAlert(other, renamed);
     EXPECT_EQ((Answers{{3, 1, 2}}), waitAnswers(1));
+    settle();
     EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{folder + "/R", folder + "/R"}, {U, U}}), groups());
 }
 
@@ -182,6 +190,7 @@ TEST_F(AlertManagerTest, AlwaysAllowSplitsADisabledGroup)
     const SentAlert sent = ask(7, 7, B + "/x");
     answerAlert(sent, answer(sent, true, false, true));
     EXPECT_EQ((Answers{{7, 1, 2}}), waitAnswers(1));
+    settle();
     EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{B + "/x", B + "/x"}, {B + "/y", B + "/y"}}),
               groups());
     for (const BasicAppRecord& r : controller->getAllProfileRules(false)) {
