@@ -273,7 +273,8 @@ def commands(s):
 
     check(s.ok(20005, HEADER + " 0 0 30 4 0 0 1"), HEADER + " 20003", "20005 with UnknownAppAction 4")
     check((s.pref_get("PromptTimeout"), s.pref_get("UnknownAppAction"), s.pref_get("CustomNwFallBackAction")),
-          ("30", "1", "1"), "PromptTimeout 30, UnknownAppAction unchanged, CustomNwFallBackAction 1")
+          ("30", "", "1"), "PromptTimeout 30, UnknownAppAction not stored, CustomNwFallBackAction 1")
+    check(s.ok(20004), HEADER + " 0 0 30 1 0 0 1", "20004 then")
     before = os.stat(PREFS_DIR + "/com.vantrel.zrm.appprotection.plist").st_mtime_ns
     rc, text = s.command(20005, HEADER + " 0 0 45")
     check((rc, text), (1, ""), "20005 with an unreadable payload: a failure reply without payload")
