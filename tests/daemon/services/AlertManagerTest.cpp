@@ -160,6 +160,12 @@ TEST_F(AlertManagerTest, AlwaysAnswersStoreARule)
     ASSERT_EQ(1u, rules.size());
     EXPECT_TRUE(rules.front().getExecAllowed());
     EXPECT_EQ(BasicAppRecord::NW_ACTION_ALLOW_ALL, rules.front().getNwAction());
+    // The next launch follows the rule: allowed with the network, no alert.
+    const size_t alerts = newCommands().size();
+    ScanRequest next = request(4, 100, 4, U);
+    controller->processRequest(next);
+    EXPECT_EQ((Answers{{4, 1, 1}}), answers());
+    EXPECT_EQ(alerts, newCommands().size());
 
     // Another name in the answer: the rule names the pending request's path.
     const SentAlert other = ask(3, 3, folder + "/R");
