@@ -242,3 +242,142 @@ TEST(X86Vector, VmxAndLongNames)
 }
 
 } // namespace
+
+namespace {
+
+using macho::relocation_info;
+
+constexpr uint32_t scattered(uint32_t type, uint32_t address)
+{
+    return macho::R_SCATTERED | (type << 24) | address;
+}
+
+relocation_info sreloc(uint32_t type, uint32_t address, uint32_t value)
+{
+    return relocation_info{static_cast<int32_t>(scattered(type, address)), value};
+}
+
+// A plain external 4-byte entry for symbol `symnum`.
+relocation_info extern_reloc(uint32_t address, uint32_t symnum, bool pcrel)
+{
+    return relocation_info{static_cast<int32_t>(address), symnum | (pcrel ? 1u << 24 : 0) | (2u << 25) | (1u << 27)};
+}
+
+struct reloc_case {
+    const char* name;
+    const char* bytes;
+    uint64_t addr;
+    std::vector<relocation_info> relocs;
+    std::vector<macho::sorted_symbol> sorted;
+    const char* out;
+    const char* err;
+};
+
+// Symbolic operands from relocation entries and the sorted symbols (i386,
+// verbose on); malformed lists are reported by entry and the scan goes on.
+TEST(X86Operands, RelocationEntries)
+{
+    const std::vector<reloc_case> cases = {
+        {"stray pair", "8b 80 10 00 00 00", 0, {sreloc(macho::GENERIC_RELOC_PAIR, 0x100, 0)}, {},
+         "movl\t0x00000010(%eax),%eax\n", "Stray GENERIC_RELOC_PAIR relocation entry 0\n"},
+        {"sectdiff last", "8b 80 10 00 00 00", 0,
+         {extern_reloc(0x40, 0, false), sreloc(macho::GENERIC_RELOC_SECTDIFF, 2, 0x10)}, {},
+         "movl\t0x00000010(%eax),%eax\n", "No GENERIC_RELOC_PAIR relocation entry after entry 1\n"},
+        {"sectdiff without pair", "8b 80 10 00 00 00", 0,
+         {sreloc(macho::GENERIC_RELOC_LOCAL_SECTDIFF, 2, 0x10), extern_reloc(0x40, 0, false)}, {},
+         "movl\t0x00000010(%eax),%eax\n", "No GENERIC_RELOC_PAIR relocation entry after entry 0\n"},
+        {"unknown type", "8b 80 10 00 00 00", 0, {sreloc(macho::GENERIC_RELOC_PB_LA_PTR, 2, 0x10)}, {},
+         "movl\t0x00000010(%eax),%eax\n", "Unknown relocation r_type for entry 0\n"},
+        {"local sectdiff", "8b 83 0d 00 00 00", 6,
+         {sreloc(macho::GENERIC_RELOC_LOCAL_SECTDIFF, 8, 0x12), sreloc(macho::GENERIC_RELOC_PAIR, 0, 0x5)},
+         {{"_data", 0x12}}, "movl\t_data-0x5(%ebx),%eax\n", ""},
+        {"sectdiff with offset", "8b 83 11 00 00 00", 6,
+         {sreloc(macho::GENERIC_RELOC_SECTDIFF, 8, 0x12), sreloc(macho::GENERIC_RELOC_PAIR, 0, 0x5)},
+         {{"_f", 0x5}, {"_data", 0x12}}, "movl\t_data-_f+0x00000004(%ebx),%eax\n", ""},
+        {"sectdiff without names", "8b 83 0d 00 00 00", 6,
+         {sreloc(macho::GENERIC_RELOC_SECTDIFF, 8, 0x12), sreloc(macho::GENERIC_RELOC_PAIR, 0, 0x5)}, {},
+         "movl\t0x12-0x5(%ebx),%eax\n", ""},
+        {"pair skipped with its entry", "8b 83 0d 00 00 00", 6,
+         {sreloc(macho::GENERIC_RELOC_SECTDIFF, 0x30, 0x12), sreloc(macho::GENERIC_RELOC_PAIR, 0, 0x5)}, {},
+         "movl\t0x0000000d(%ebx),%eax\n", ""},
+        {"scattered vanilla", "b8 20 00 00 00", 0, {sreloc(macho::GENERIC_RELOC_VANILLA, 1, 0x18)},
+         {{"_x", 0x18}}, "movl\t$_x+0x00000008,%eax\n", ""},
+        {"address named by the symbols", "a1 00 10 00 00", 0, {}, {{"_g", 0x1000}}, "movl\t_g,%eax\n", ""},
+        {"plain non-external ends the scan", "e8 0b 00 00 00", 0,
+         {relocation_info{1, 1u | (1u << 24) | (2u << 25)}, sreloc(macho::GENERIC_RELOC_PB_LA_PTR, 9, 0)},
+         {{"_t", 0x10}}, "call\t_t\n", ""},
+    };
+    for (const reloc_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        call_input in;
+        in.bytes = hex_bytes(c.bytes);
+        in.addr = c.addr;
+        in.verbose = 1;
+        // exactly sized, so a look-ahead past the last entry is caught under AddressSanitizer
+        std::vector<relocation_info> relocs(c.relocs);
+        in.relocs = relocs.empty() ? nullptr : relocs.data();
+        in.nrelocs = static_cast<uint32_t>(relocs.size());
+        in.sorted = c.sorted.empty() ? nullptr : c.sorted.data();
+        in.nsorted = static_cast<uint32_t>(c.sorted.size());
+        const call_output r = run_case(i386(), in);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+// An external entry names the operand from the string table; a name that
+// runs to the table's end without a NUL stops there.
+TEST(X86Operands, ExternalNames)
+{
+    const char table[] = {'\0', '_', 'e', 'x', 't'};
+    std::vector<char> strings(table, table + sizeof table);
+    const macho::nlist syms[2] = {{1, 0x01, 0, 0, 0}, {7, 0x01, 0, 0, 0}};
+    for (const auto& c : std::vector<std::pair<uint32_t, const char*>>{{0, "call\t_ext\n"},
+                                                                        {1, "call\t0x00000000\n"}}) {
+        SCOPED_TRACE(c.second);
+        relocation_info rel = extern_reloc(1, c.first, true);
+        call_input in;
+        in.bytes = hex_bytes("e8 fb ff ff ff");
+        in.verbose = 1;
+        in.relocs = &rel;
+        in.nrelocs = 1;
+        in.symbols = syms;
+        in.nsymbols = 2;
+        in.strings = strings.data();
+        in.strings_size = strings.size();
+        EXPECT_EQ(run_case(i386(), in).out, c.second);
+    }
+    // x86-64: the entry names the symbol and the displacement is its addend
+    const std::vector<char> strings64 = {'\0', '_', 'p', 'u', 't', 's', '\0'};
+    const macho::nlist_64 syms64[1] = {{1, 0x01, 0, 0, 0}};
+    relocation_info rel = extern_reloc(1, 0, true);
+    call_input in;
+    in.bytes = hex_bytes("e8 00 00 00 00");
+    in.cputype = X86_64;
+    in.addr = 0x20;
+    in.sect_addr = 0x20;
+    in.verbose = 1;
+    in.relocs = &rel;
+    in.nrelocs = 1;
+    in.symbols64 = syms64;
+    in.nsymbols = 1;
+    in.strings = strings64.data();
+    in.strings_size = strings64.size();
+    EXPECT_EQ(run_case(i386(), in).out, "call\t_puts\n");
+}
+
+// Without verbose no relocation entry or symbol is consulted.
+TEST(X86Operands, NotVerboseReadsNoEntry)
+{
+    call_input in;
+    in.bytes = hex_bytes("e8 00 00 00 00");
+    in.relocs = reinterpret_cast<const relocation_info*>(uintptr_t{16}); // never touched
+    in.nrelocs = 1000;
+    in.sorted = reinterpret_cast<const macho::sorted_symbol*>(uintptr_t{16});
+    in.nsorted = 1000;
+    const call_output r = run_case(i386(), in);
+    EXPECT_EQ(r.out, "call\t0x00000005\n");
+    EXPECT_EQ(r.err, "");
+}
+
+} // namespace
