@@ -1,0 +1,68 @@
+// Symbolic operands through wardmacho: relocation entries, local and
+// external names, and symbol stubs in objects llvm-mc, clang and ld64.lld
+// made (tests/fixtures/disasm_fixtures.py).
+#include "DriverRun.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+using namespace machotest;
+
+namespace {
+
+struct symbol_case {
+    const char* file;
+    const char* flags;
+    const char* out;
+};
+
+TEST(X86Symbols, ThroughWardmacho)
+{
+    const std::vector<symbol_case> cases = {
+        {"r.o", "-tvV",
+         "(__TEXT,__text) section\n_f:\n00000000\tcall\t0x00000005\n00000005\tpopl\t%ebx\n"
+         "00000006\tmovl\t_data-0x5(%ebx),%eax\n0000000c\tcall\t_ext\n00000011\tret\n"},
+        {"r.o", "-tv",
+         "(__TEXT,__text) section\n_f:\n00000000\tcall\t0x00000005\n00000005\tpopl\t%ebx\n"
+         "00000006\tmovl\t0x0000000d(%ebx),%eax\n0000000c\tcall\t0x00000000\n00000011\tret\n"},
+        // a global _data gives a SECTDIFF entry in place of the LOCAL_SECTDIFF
+        {"r_globl.o", "-tvV",
+         "(__TEXT,__text) section\n_f:\n00000000\tcall\t0x00000005\n00000005\tpopl\t%ebx\n"
+         "00000006\tmovl\t_data-0x5(%ebx),%eax\n0000000c\tcall\t_ext\n00000011\tret\n"},
+        {"st.o", "-tvV",
+         "(__TEXT,__text) section\n_f:\n00000000\tcall\t0x0000000b\t; symbol stub for: _puts\n"
+         "00000005\tcall\t0x00000010\t; symbol stub for: _ext\n0000000a\tret\n"},
+        {"st64.o", "-tvV",
+         "(__TEXT,__text) section\n_f:\n0000000000000000\tcall\t0x00000006\t; symbol stub for: _puts\n"
+         "0000000000000005\tret\n"},
+    };
+    for (const symbol_case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + c.flags);
+        const DriverResult r = runProgramStreams({WARDMACHO, c.flags, fixture(c.file)});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+// A linked x86-64 executable: the call to puts's stub lies above 4 GiB; its
+// target and stub name are llvm-objdump's.
+TEST(X86Symbols, StubAboveFourGiB)
+{
+    const std::string path = fixture("stub_x64.exe");
+    const std::string ours = runProgram({WARDMACHO, "-tvV", path});
+    const std::string theirs = runProgram({"/usr/bin/llvm-objdump", "--macho", "-d", path});
+    std::smatch m, t;
+    ASSERT_TRUE(std::regex_search(ours, m, std::regex("\tcall\t0x([0-9a-f]+)\t; symbol stub for: (\\S+)\n"))) << ours;
+    ASSERT_TRUE(std::regex_search(theirs, t, std::regex("callq\t0x([0-9a-f]+) ## symbol stub for: (\\S+)\n")))
+        << theirs;
+    EXPECT_EQ(std::stoull(m[1].str(), nullptr, 16), std::stoull(t[1].str(), nullptr, 16));
+    EXPECT_GT(std::stoull(m[1].str(), nullptr, 16), 0xffffffffull);
+    EXPECT_EQ(m[2].str(), t[2].str());
+    EXPECT_EQ(m[2].str(), "_puts");
+}
+
+} // namespace
