@@ -473,28 +473,20 @@ void decoder::sse_load_store(bool store)
     vec_kind rk = XMM, gk = XMM; // r/m operand, reg operand
     char rbuf[16];
     operand o;
-    const char* ps4 = by_prefix(p, "pd", "sd", "ss", "ps");
 
+    // A store row takes the ending and operand kinds of the load row it
+    // mirrors; D6 and E7 have their own. Key 0 stands for "chosen here".
+    unsigned key = op2;
     if (store) {
         switch (op2) {
-        case 0x11: end = by_prefix(p, "upd", "sd", "ss", "ups"); break;
-        case 0x13:
-        case 0x17:
-        case 0x29:
-        case 0x2b: end = ps4; break;
-        case 0x7f:
-            if (p == 0x66 || p == 0xf3)
-                end = p == 0x66 ? "dqa" : "dqu";
-            else {
-                end = "q";
-                rk = gk = MM;
-            }
-            break;
+        case 0x11: key = 0x10; break;
+        case 0x7f: key = 0x6f; break;
         case 0xd6:
             if (p == 0xf2 || p == 0xf3) {
                 sse_load_store(false);
                 return;
             }
+            key = 0;
             if (p == 0x66)
                 end = "q";
             else {
@@ -503,6 +495,7 @@ void decoder::sse_load_store(bool store)
             }
             break;
         case 0xe7:
+            key = 0;
             if (p == 0x66)
                 end = "tdq";
             else {
@@ -510,21 +503,12 @@ void decoder::sse_load_store(bool store)
                 rk = gk = MM;
             }
             break;
-        default: break;
+        default: key = 0x14; break; // 13, 17, 29, 2B
         }
-        if (op2 == 0xd6 && unnamed)
-            get_operand(o, 0, false, false, false);
-        else
-            vec_rm(o, rk);
-        if (unnamed)
-            printf("\t%s,", vec_reg(rbuf, sizeof rbuf, gk));
-        else
-            printf("%s%s\t%s,", mn, end, vec_reg(rbuf, sizeof rbuf, gk));
-        print_operand(seg, o, "\n");
-        return;
     }
 
-    switch (op2) {
+    switch (key) {
+    case 0: break;
     case 0x10: end = by_prefix(p, "upd", "sd", "ss", "ups"); break;
     case 0x12:
         if (p == 0xf2 || p == 0xf3)
@@ -553,7 +537,7 @@ void decoder::sse_load_store(bool store)
     case 0x5c:
     case 0x5d:
     case 0x5e:
-    case 0x5f: end = ps4; break;
+    case 0x5f: end = by_prefix(p, "pd", "sd", "ss", "ps"); break;
     case 0x2a:
         end = by_prefix(p, "pi2pd", "si2sd", "si2ss", "pi2ps");
         rk = p == 0xf2 || p == 0xf3 ? GPR : MM;
@@ -638,6 +622,18 @@ void decoder::sse_load_store(bool store)
         if (p != 0x66)
             rk = gk = MM;
         break;
+    }
+    if (store) {
+        if (unnamed)
+            get_operand(o, 0, false, false, false); // a byte-sized general operand
+        else
+            vec_rm(o, rk);
+        if (unnamed)
+            printf("\t%s,", vec_reg(rbuf, sizeof rbuf, gk));
+        else
+            printf("%s%s\t%s,", mn, end, vec_reg(rbuf, sizeof rbuf, gk));
+        print_operand(seg, o, "\n");
+        return;
     }
     vec_rm(o, rk);
     if (unnamed)
@@ -882,8 +878,7 @@ uint32_t i386_disassemble(const char* sect, uint64_t left, uint64_t addr, uint64
         }
     }
     d.op1 = byte;
-    operand o;        // the r/m operand of the 3DNow! path
-    bool mmx = false; // set by the 3DNow! and monitor/mwait rows
+    operand o; // the r/m operand of the 3DNow! path
 
     // Two- and three-byte opcodes, and the held prefix.
     if (r->next == T_0F) {
@@ -909,13 +904,11 @@ uint32_t i386_disassemble(const char* sect, uint64_t left, uint64_t addr, uint64
             d.get_operand(o, 0, d.data16, false, true);
             r = &op0F0F[d.next_byte()];
             d.data16 = false;
-            mmx = true;
         } else if (r->next == T_0F01) {
             d.read_modrm();
             if (d.modrm == 0xc8 || d.modrm == 0xc9) {
                 r = d.modrm == 0xc8 ? &op_monitor : &op_mwait;
                 d.data16 = false;
-                mmx = true;
             } else if (is64 && d.modrm == 0xf8) {
                 r = &op_swapgs;
             } else {
@@ -933,7 +926,6 @@ uint32_t i386_disassemble(const char* sect, uint64_t left, uint64_t addr, uint64
                                byte == 0xab || byte == 0xac || byte == 0xad;
         printf("%s", held_byte == 0xf3 && string_op ? "rep/" : held->name);
     }
-    (void)mmx; // changes no output
 
     // Groups and the x87 tables.
     if (r->next != T_NONE) {

@@ -48,6 +48,23 @@ TEST(X86Symbols, ThroughWardmacho)
     }
 }
 
+// A hand-made i386 object with malformed relocation lists: each operand's
+// scan reports them by entry and goes on; nothing is read past the array.
+TEST(X86Symbols, MalformedRelocationList)
+{
+    const DriverResult r = runProgramStreams({WARDMACHO, "-tvV", fixture("bad_relocs.o")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "(__TEXT,__text) section\n00000000\tmovl\t0x00000010(%eax),%eax\n"
+                     "00000006\tmovl\t0x00000020(%eax),%eax\n0000000c\tret\n");
+    const std::string once = "Stray GENERIC_RELOC_PAIR relocation entry 0\nUnknown relocation r_type for entry 1\n"
+                             "No GENERIC_RELOC_PAIR relocation entry after entry 2\n";
+    EXPECT_EQ(r.err, once + once);
+    // without -V no entry is read
+    const DriverResult plain = runProgramStreams({WARDMACHO, "-tv", fixture("bad_relocs.o")});
+    EXPECT_EQ(plain.out, r.out);
+    EXPECT_EQ(plain.err, "");
+}
+
 // A linked x86-64 executable: the call to puts's stub lies above 4 GiB; its
 // target and stub name are llvm-objdump's.
 TEST(X86Symbols, StubAboveFourGiB)

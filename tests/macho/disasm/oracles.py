@@ -129,8 +129,13 @@ def ours_macho(tool, path):
 
 def llvm_macho(path):
     """llvm-objdump --macho -d: the same section, with its bytes."""
+    return llvm_macho_text(run(["llvm-objdump", "--macho", "-d", path]))
+
+
+def llvm_macho_text(text):
+    """(address, length, text) of each instruction line of llvm-objdump --macho -d."""
     out = []
-    for line in run(["llvm-objdump", "--macho", "-d", path]).splitlines():
+    for line in text.splitlines():
         m = MACHO_LLVM.match(line)
         if m:
             text = m.group(3).strip()
