@@ -17,14 +17,6 @@ uint32_t step(uint64_t left, uint32_t unit)
 
 } // namespace
 
-uint32_t i386_disassemble(const char*, uint64_t left, uint64_t, uint64_t, byte_sex, const relocation_info*,
-                          uint32_t, const nlist*, const nlist_64*, uint32_t, const sorted_symbol*, uint32_t,
-                          const char*, uint64_t, const uint32_t*, uint32_t, int32_t, const load_commands_view&,
-                          uint32_t, uint32_t, int)
-{
-    return step(left, 1);
-}
-
 uint32_t ppc_disassemble(const char*, uint64_t left, uint64_t, uint64_t, byte_sex, const relocation_info*,
                          uint32_t, const nlist*, const nlist_64*, uint32_t, const sorted_symbol*, uint32_t,
                          const char*, uint64_t, const uint32_t*, uint32_t, const load_commands_view&, uint32_t,
