@@ -33,13 +33,6 @@ uint32_t ppc_disassemble(const char*, uint64_t left, uint64_t, uint64_t, byte_se
     return step(left, 4);
 }
 
-uint32_t m68k_disassemble(const char*, uint64_t left, uint64_t, uint64_t, byte_sex, const relocation_info*,
-                          uint32_t, const nlist*, uint32_t, const sorted_symbol*, uint32_t, const char*, uint64_t,
-                          const uint32_t*, uint32_t, const load_commands_view&, uint32_t, uint32_t, int)
-{
-    return step(left, 2);
-}
-
 uint32_t sparc_disassemble(const char*, uint64_t left, uint64_t, uint64_t, byte_sex, const relocation_info*,
                            uint32_t, const nlist*, uint32_t, const sorted_symbol*, uint32_t, const char*, uint64_t,
                            const uint32_t*, uint32_t, const load_commands_view&, uint32_t, uint32_t, int)

@@ -1,0 +1,113 @@
+// Table-driven checks of the big-endian disassemblers: hex bytes in, the
+// printed text, the warnings and the length out; relocation entries built in
+// the published bit layout; the Debian cross objdump as an oracle.
+#pragma once
+
+#include "disasm/disasm.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace disasm_test {
+
+/// Bytes from hex digits; blanks are ignored ("4e75 0000").
+inline std::vector<char> hex_bytes(const std::string& hex)
+{
+    std::vector<char> out;
+    int hi = -1;
+    for (char ch : hex) {
+        int v;
+        if (ch >= '0' && ch <= '9')
+            v = ch - '0';
+        else if (ch >= 'a' && ch <= 'f')
+            v = ch - 'a' + 10;
+        else if (ch >= 'A' && ch <= 'F')
+            v = ch - 'A' + 10;
+        else
+            continue;
+        if (hi < 0) {
+            hi = v;
+        } else {
+            out.push_back(static_cast<char>(hi * 16 + v));
+            hi = -1;
+        }
+    }
+    return out;
+}
+
+/// What one call printed and returned.
+struct Printed {
+    std::string out;
+    std::string err;
+    uint32_t length;
+};
+
+/// Runs `call` (returning the length) with stdout and stderr captured.
+template <typename Call>
+Printed capture(Call call)
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const uint32_t length = call();
+    fflush(stdout);
+    fflush(stderr);
+    Printed p;
+    p.out = testing::internal::GetCapturedStdout();
+    p.err = testing::internal::GetCapturedStderr();
+    p.length = length;
+    return p;
+}
+
+/// A plain relocation entry (host order).
+inline macho::relocation_info plain_reloc(uint32_t address, uint32_t symbolnum, bool is_extern, uint32_t type,
+                                          uint32_t length = 2, bool pcrel = false)
+{
+    macho::relocation_info r;
+    r.r_address = static_cast<int32_t>(address);
+    r.r_info = (symbolnum & 0xffffff) | (pcrel ? 1u << 24 : 0) | ((length & 3) << 25) | (is_extern ? 1u << 27 : 0)
+               | ((type & 0xf) << 28);
+    return r;
+}
+
+/// A scattered relocation entry (host order).
+inline macho::relocation_info scattered_reloc(uint32_t address, uint32_t type, uint32_t value, uint32_t length = 2,
+                                              bool pcrel = false)
+{
+    macho::relocation_info r;
+    r.r_address = static_cast<int32_t>(macho::R_SCATTERED | (pcrel ? 1u << 30 : 0) | ((length & 3) << 28)
+                                       | ((type & 0xf) << 24) | (address & 0xffffff));
+    r.r_info = value;
+    return r;
+}
+
+/// A symbol table with names and the string table that holds them.
+struct Symbols {
+    std::vector<macho::nlist> table;
+    std::string strings{std::string(1, '\0')};
+
+    uint32_t add(const std::string& name, uint32_t value = 0)
+    {
+        macho::nlist n{};
+        n.n_strx = static_cast<uint32_t>(strings.size());
+        n.n_value = value;
+        strings += name;
+        strings += '\0';
+        table.push_back(n);
+        return static_cast<uint32_t>(table.size() - 1);
+    }
+};
+
+/// Output of a shell-free program run (argv), or "" when it cannot start.
+std::string run_program(const std::vector<std::string>& argv);
+
+/// Writes `bytes` to a new file in the test's temporary folder.
+std::string write_temp(const std::string& name, const std::vector<char>& bytes);
+
+/// True when the program is on PATH.
+bool have_program(const std::string& name);
+
+} // namespace disasm_test

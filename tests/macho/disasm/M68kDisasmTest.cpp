@@ -1,0 +1,267 @@
+// m68k disassembler: exact texts and lengths for big-endian words (every
+// case takes the byte-swapping path on this host), symbolic operands, and
+// lengths and texts against the Debian cross objdump.
+#include "BigEndianCases.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <sstream>
+
+using namespace disasm_test;
+
+namespace {
+
+const macho::load_commands_view no_commands{nullptr, 0, 0, 0};
+
+struct Case {
+    const char* bytes;
+    uint32_t addr;
+    const char* want;
+    uint32_t length;
+};
+
+Printed m68k(const std::vector<char>& b, uint32_t addr, int verbose = 0,
+             const std::vector<macho::relocation_info>& relocs = {}, const Symbols* syms = nullptr,
+             uint64_t left = UINT64_MAX, macho::byte_sex order = macho::BIG_ENDIAN_BYTE_SEX)
+{
+    if (left == UINT64_MAX)
+        left = b.size();
+    return capture([&] {
+        return macho::m68k_disassemble(b.data(), left, addr, 0, order, relocs.empty() ? nullptr : relocs.data(),
+                                       static_cast<uint32_t>(relocs.size()),
+                                       syms != nullptr ? syms->table.data() : nullptr,
+                                       syms != nullptr ? static_cast<uint32_t>(syms->table.size()) : 0, nullptr, 0,
+                                       syms != nullptr ? syms->strings.data() : nullptr,
+                                       syms != nullptr ? syms->strings.size() : 0, nullptr, 0, no_commands, 0, 0,
+                                       verbose);
+    });
+}
+
+void check_cases(const std::vector<Case>& cases)
+{
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.bytes);
+        const Printed p = m68k(hex_bytes(k.bytes), k.addr);
+        EXPECT_EQ(k.want, p.out);
+        EXPECT_EQ(k.length, p.length);
+        EXPECT_EQ("", p.err);
+    }
+}
+
+// ---- reading and the integer lines ----
+
+TEST(M68kReading, ShortTailsAndSectionEnd)
+{
+    const std::vector<char> one = hex_bytes("4e");
+    Printed p = m68k(one, 0, 0, {}, nullptr, 1);
+    EXPECT_EQ(".short\t0x4e00\n(end of section)\n", p.out);
+    EXPECT_EQ(1u, p.length);
+    p = m68k(one, 0, 0, {}, nullptr, 0);
+    EXPECT_EQ("(end of section)\n", p.out);
+    EXPECT_EQ(0u, p.length);
+    // The same byte in a little-endian object stays in the low byte.
+    p = m68k(one, 0, 0, {}, nullptr, 1, macho::LITTLE_ENDIAN_BYTE_SEX);
+    EXPECT_EQ(".short\t0x004e\n(end of section)\n", p.out);
+}
+
+TEST(M68kReading, ExtensionPastTheSectionReadsZerosAndCountsOnlyBytesPresent)
+{
+    // orl #imm,d0 with one byte of its long immediate present.
+    Printed p = m68k(hex_bytes("80bc 12"), 0);
+    EXPECT_EQ("orl\t#0x12000000:l,d0\n", p.out);
+    EXPECT_EQ(3u, p.length);
+    // bsr.l with no displacement at all.
+    p = m68k(hex_bytes("61ff"), 0);
+    EXPECT_EQ("bsr\t0x2:l\n", p.out);
+    EXPECT_EQ(2u, p.length);
+    // A truncated double immediate: only the bytes present count.
+    p = m68k(hex_bytes("f23c 5400 4000"), 0);
+    EXPECT_EQ("fmoved\t#0d2,fp0\n", p.out);
+    EXPECT_EQ(6u, p.length);
+}
+
+TEST(M68kInteger, ExactTexts)
+{
+    check_cases({
+        {"4e75", 0, "rts\n", 2},
+        {"a000", 0, ".word\t0xa000  | invalid instruction\n", 2},
+        {"7080", 0, "moveq\t#-128,d0\n", 2},
+        {"7180", 0, "moveq\t#-128,d0\n", 2},
+        {"803c 0012", 0, "orb\t#0x12:b,d0\n", 4},
+        {"48e7 0000", 0, "moveml\t#0x0,sp@-\n", 4},
+        {"48e7 8001", 0, "moveml\td0/sp,sp@-\n", 4},
+        {"4cdf 0101", 0, "moveml\tsp@+,d0/a0\n", 4},
+        {"61ff 0000 0010", 0, "bsr\t0x12:l\n", 6},
+        {"6610", 0x100, "bne\t0x112:b\n", 2},
+        {"67fe", 0x100, "beq\t0x100:b\n", 2},
+        {"6000 fffe", 0x100, "bra\t0x100:w\n", 4},
+        {"51c8 fffe", 0x40, "dbf\td0,0x40\n", 4},
+        {"41f0 00f0", 0, "lea\ta0@(0xfffffff0:b,d0:w:1),a0\n", 4},
+        {"41f0 0120 fff0", 0, "lea\ta0@(0xfff0:w,d0:w:1),a0\n", 6},
+        {"41f0 01e1 0010", 0, "lea\t@(0x10:w)@(0),a0\n", 6},
+        {"41f0 01a1 0010", 0, "lea\t@(0x10:w,d0:w:1)@(0),a0\n", 6},
+        {"41fb 0190", 0, "lea\tzpc@(0,d0:w:1),a0\n", 4},
+        {"41f0 0100", 0, "lea\t<bad ef>,a0\n", 4},
+        {"41f0 0164 0000", 0, "lea\t<bad ef>,a0\n", 6},
+        {"4e7a 0801", 0, "movec\tvbr,d0\n", 4},
+        {"4e7b 8002", 0, "movec\ta0,cacr\n", 4},
+        {"4e56 fff8", 0, "linkw\ta6,#0xfff8\n", 4},
+        {"2f0e", 0, "movel\ta6,sp@-\n", 2},
+        {"206e 0008", 0, "movel\ta6@(0x8:w),a0\n", 4},
+        {"23c0 0000 1000", 0, "movel\td0,0x1000:l\n", 6},
+        {"31c0 8000", 0, "movew\td0,0x8000:w\n", 4},
+        {"0c80 0000 0010", 0, "cmpl\t#0x10,d0\n", 6},
+        {"0480 0000 0010", 0, "subl\t#0x10,d0\n", 6},
+        {"0680 0000 0010", 0, "addl\t#0x10,d0\n", 6},
+        {"0800 0003", 0, "btst\t#3,d0\n", 4},
+        {"0500", 0, "btst\td2,d0\n", 2},
+        {"5280", 0, "addql\t#0x1,d0\n", 2},
+        {"5f48", 0, "subqw\t#0x7,a0\n", 2},
+        {"5088", 0, "addql\t#0x8,a0\n", 2},
+        {"57c0", 0, "seq\td0\n", 2},
+        {"57fa 0005", 0, "trapeq.w\t#0x5\n", 4},
+        {"d081", 0, "addl\td1,d0\n", 2},
+        {"d1c1", 0, "addal\td1,a0\n", 2},
+        {"9189", 0, "subxl\ta1@-,a0@-\n", 2},
+        {"c342", 0, "exg\td1,d2\n", 2},
+        {"c1fc 0003", 0, "muls\t#0x3:w,d0\n", 4},
+        {"4c00 0800", 0, "mulsl\td0,d0\n", 4},
+        {"4c41 1402", 0, "divul\td1,d2,d1\n", 4},
+        {"4c41 0000", 0, "divul\td1,d0\n", 4},
+        {"e388", 0, "lsll\t#1,d0\n", 2},
+        {"e2a8", 0, "lsrl\td1,d0\n", 2},
+        {"e7d0", 0, "rolw\ta0@\n", 2},
+        {"e9c0 0108", 0, "bfextu\td0{#4,#8},d0\n", 4},
+        {"efd0 1828", 0, "bfins\td1,a0@{d0,d0}\n", 4},
+        {"4afc", 0, "illegal\n", 2},
+        {"4e40", 0, "trap\t#0\n", 2},
+        {"4848", 0, "bkpt\t#0\n", 2},
+        {"0e50 0800", 0, "movesw\td0,a0@\n", 4},
+        {"0e50 8000", 0, "movesw\ta0@,a0\n", 4},
+        {"0e50 8800", 0, "movesw\ta0,a0@\n", 4},
+        {"0cd0 0081", 0, "casw\td1,d2,a0@\n", 4},
+        {"0cfc 8001 9082", 0, "cas2w\td1,d2,d0,d2,a0,a1\n", 6},
+        {"00d0 8000", 0, "cmp2b\ta0@,a0\n", 4},
+        {"0108 0010", 0, "movepw\t(0x10,a0),d0\n", 4},
+        {"4e71", 0, "nop\n", 2},
+        {"81c1", 0, "divs\td1,d0\n", 2},
+        {"c501", 0, "abcd\td1,d2\n", 2},
+        {"b308", 0, "cmpmb\ta0@+,a1@+\n", 2},
+        {"4ab9 0001 0000", 0, "tstl\t0x10000:l\n", 6},
+        {"203c 3f80 0000", 0, "movel\t#0x3f800000:l,d0\n", 6},
+        {"4a78 8000", 0, "tstw\t0x8000:w\n", 4},
+        {"203b 0804", 0, "movel\tpc@(0x4:b,d0:l:1),d0\n", 4},
+        {"203a 0010", 0, "movel\tpc@(0x10:w),d0\n", 4},
+        {"203d", 0, "movel\t<bad ef>,d0\n", 2},
+        {"4e7f", 0, ".word\t0x4e7f  | invalid instruction\n", 2},
+    });
+}
+
+TEST(M68kInteger, FloatingImmediatesThroughTheSwappedPath)
+{
+    check_cases({
+        {"f23c 4400 3fc0 0000", 0, "fmoves\t#0s1.5,fp0\n", 8},
+        {"f23c 5400 c004 0000 0000 0000", 0, "fmoved\t#0d-2.5,fp0\n", 12},
+        {"f23c 4800 4000 0000 8000 0000 0000 0000", 0, "fmovex\t#0b400000008000000000000000,fp0\n", 16},
+        {"f23c 4c00 8000 0003 1234 5678 9abc def0", 0, "fmovep\t#-3.123456789abcdef0e003,fp0\n", 16},
+        {"f23c 4c00 4000 0003 1234 5678 9abc def0", 0, "fmovep\t#3.123456789abcdef0e-003,fp0\n", 16},
+    });
+}
+
+// ---- line 15 ----
+
+TEST(M68kCoprocessor, ExactTexts)
+{
+    check_cases({
+        {"f280 0000", 0, "fnop\n", 4},
+        {"f240 0028", 0, ".word\t0xf240  | invalid instruction\n", 4},
+        {"f200 0041", 0, "fssqrt\tfp0\n", 4},
+        {"f200 0062", 0, "fsaddx\tfp0\n", 4},
+        {"f200 00a2", 0, "faddx\tfp0,fp1\n", 4},
+        {"f200 0005", 0, "f0x05x\tfp0\n", 4},
+        {"f200 00b1", 0, "fsincosx\tfp0,fp1,fp1\n", 4},
+        {"f200 003a", 0, "ftstx\tfp0\n", 4},
+        {"f200 5c32", 0, "fmovecrx\t#0x32,fp0\n", 4},
+        {"f200 2000", 0, ".word\t0xf200  | invalid instruction\n", 4},
+        {"f227 e000", 0, "fmovemx\t#0x0,sp@-\n", 4},
+        {"f227 e0c0", 0, "fmovemx\tfp6/fp7,sp@-\n", 4},
+        {"f21f d030", 0, "fmovemx\tsp@+,fp2/fp3\n", 4},
+        {"f210 6c7f", 0, "fmovep\tfp0,a0@{#4294967295}\n", 4},
+        {"f210 7c10", 0, "fmovep\tfp0,a0@{d1}\n", 4},
+        {"f210 6000", 0, "fmovel\tfp0,a0@\n", 4},
+        {"f200 8400", 0, "fmoveml\td0,fpi\n", 4},
+        {"f200 b000", 0, "fmoveml\tfpc,d0\n", 4},
+        {"f281 0010", 0x10, "fbeq\t0x22:w\n", 4},
+        {"f2c1 0000 0010", 0x10, "fbeq\t0x22:l\n", 6},
+        {"f2a0", 0, ".word\t0xf2a0  | invalid instruction\n", 2},
+        {"f248 0001 fffc", 0x20, "fdbeq\td0,0x20\n", 6},
+        {"f27a 0001 0005", 0, "ftrapeqw\t#0x5\n", 6},
+        {"f27c 0001", 0, "ftrapeq\n", 4},
+        {"f240 0001", 0, "fseq\td0\n", 4},
+        {"f310", 0, "fsave\ta0@\n", 2},
+        {"f358", 0, "frestore\ta0@+\n", 2},
+        {"f380", 0, ".word\t0xf380  | invalid instruction\n", 2},
+        {"f458", 0, "cinva\tdc\n", 2},
+        {"f448", 0, "cinvl\tdc,a0@\n", 2},
+        {"f4f1", 0, "cpushp\tbc,a1@\n", 2},
+        {"f408", 0, ".word\t0xf408  | invalid instruction\n", 2},
+        {"f508", 0, "pflush\ta0@\n", 2},
+        {"f500", 0, "pflushn\ta0@\n", 2},
+        {"f510", 0, "pflushan\n", 2},
+        {"f518", 0, "pflusha040\n", 2},
+        {"f568", 0, "ptestr\ta0@\n", 2},
+        {"f548", 0, "ptestw\ta0@\n", 2},
+        {"f620 9000", 0, "move16\ta0@+,a1@+\n", 4},
+        {"f600 0000 1000", 0, "move16\ta0@+,#0x1000\n", 6},
+        {"f618 0000 1000", 0, "move16\t#0x1000,a0@\n", 6},
+        {"f010 4000", 0, "pmove\ta0@,tc\n", 4},
+        {"f010 4200", 0, "pmove\ttc,a0@\n", 4},
+        {"f010 4100", 0, "pmovefd\ta0@,tc\n", 4},
+        {"f010 0800", 0, "pmove\ta0@,tt0\n", 4},
+        {"f010 6200", 0, "pmove\tmmusr,a0@\n", 4},
+        {"f010 9e11", 0, "ptestr\t#0x1,a0@,#0x7\n", 4},
+        {"f010 8110", 0, "ptestw\t#0x0,a0@,#0x0,a0\n", 4},
+        {"f010 2010", 0, "ploadw\t#0x0,a0@\n", 4},
+        {"f000 2400", 0, "pflusha030\n", 4},
+        {"f000 3010", 0, "pflush\t#0x0,#0x0\n", 4},
+        {"f010 3810", 0, "pflush\t#0x0,#0x0,a0@\n", 4},
+        {"f010 2002", 0, ".word\t0xf010  | invalid instruction\n", 4},
+        {"f000 a000", 0, ".word\t0xf000  | invalid instruction\n", 4},
+        {"fa00", 0, ".word\t0xfa00  | invalid instruction\n", 2},
+    });
+}
+
+// ---- symbolic operands ----
+
+TEST(M68kSymbolic, ExternalRelocationNamesTheOperand)
+{
+    Symbols syms;
+    const uint32_t foo = syms.add("_foo");
+    const std::vector<macho::relocation_info> relocs{plain_reloc(2, foo, true, 0)};
+    Printed p = m68k(hex_bytes("4eb9 0000 0000"), 0, 1, relocs, &syms);
+    EXPECT_EQ("jsr\t_foo:l\n", p.out);
+    EXPECT_EQ(6u, p.length);
+    // Without verbose the same bytes print numerically.
+    p = m68k(hex_bytes("4eb9 0000 0000"), 0, 0, relocs, &syms);
+    EXPECT_EQ("jsr\t0x0:l\n", p.out);
+    // subl looks its long immediate up at its own position (address + 2).
+    p = m68k(hex_bytes("0480 0000 0004"), 0, 1, relocs, &syms);
+    EXPECT_EQ("subl\t_foo+0x4,d0\n", p.out);
+    p = m68k(hex_bytes("0c80 0000 0000"), 0, 1, relocs, &syms);
+    EXPECT_EQ("cmpl\t#_foo,d0\n", p.out);
+}
+
+TEST(M68kSymbolic, BranchTargetsNameSortedSymbols)
+{
+    const macho::sorted_symbol sorted[] = {{"_start", 0x100}, {"_loop", 0x112}};
+    const std::vector<char> b = hex_bytes("6610");
+    const Printed p = capture([&] {
+        return macho::m68k_disassemble(b.data(), b.size(), 0x100, 0x100, macho::BIG_ENDIAN_BYTE_SEX, nullptr, 0,
+                                       nullptr, 0, sorted, 2, nullptr, 0, nullptr, 0, no_commands, 0, 0, 1);
+    });
+    EXPECT_EQ("bne\t_loop:b\n", p.out);
+}
+
+} // namespace
