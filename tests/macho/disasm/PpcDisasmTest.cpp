@@ -1,0 +1,396 @@
+// PowerPC disassembler: exact texts for big-endian words (the byte-swapping
+// path on this host), the branch forms with their hints, the relocated
+// operands and their warnings.
+#include "BigEndianCases.h"
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+using namespace disasm_test;
+
+namespace {
+
+const macho::load_commands_view no_commands{nullptr, 0, 0, 0};
+
+// Sets Zflag for one scope.
+class ZflagSet {
+public:
+    explicit ZflagSet(int value) : saved_(Zflag) { Zflag = value; }
+    ~ZflagSet() { Zflag = saved_; }
+    ZflagSet(const ZflagSet&) = delete;
+    ZflagSet& operator=(const ZflagSet&) = delete;
+
+private:
+    int saved_;
+};
+
+struct Call {
+    uint64_t addr = 0;
+    uint64_t sect_addr = 0;
+    int verbose = 0;
+    std::vector<macho::relocation_info> relocs;
+    const Symbols* syms = nullptr;
+    const std::vector<macho::sorted_symbol>* sorted = nullptr;
+    bool symbols64 = false;
+};
+
+Printed ppc(const std::vector<char>& b, const Call& k = Call(), uint64_t left = UINT64_MAX)
+{
+    if (left == UINT64_MAX)
+        left = b.size();
+    std::vector<macho::nlist_64> table64;
+    if (k.syms != nullptr && k.symbols64) {
+        for (const macho::nlist& n : k.syms->table) {
+            macho::nlist_64 m{};
+            m.n_strx = n.n_strx;
+            m.n_value = n.n_value;
+            table64.push_back(m);
+        }
+    }
+    return capture([&] {
+        return macho::ppc_disassemble(
+            b.data(), left, k.addr, k.sect_addr, macho::BIG_ENDIAN_BYTE_SEX, k.relocs.empty() ? nullptr : k.relocs.data(),
+            static_cast<uint32_t>(k.relocs.size()), k.syms != nullptr && !k.symbols64 ? k.syms->table.data() : nullptr,
+            k.symbols64 ? table64.data() : nullptr, k.syms != nullptr ? static_cast<uint32_t>(k.syms->table.size()) : 0,
+            k.sorted != nullptr ? k.sorted->data() : nullptr,
+            k.sorted != nullptr ? static_cast<uint32_t>(k.sorted->size()) : 0,
+            k.syms != nullptr ? k.syms->strings.data() : nullptr, k.syms != nullptr ? k.syms->strings.size() : 0,
+            nullptr, 0, no_commands, 0, 0, k.verbose);
+    });
+}
+
+struct Case {
+    const char* word;
+    uint64_t addr;
+    int zflag;
+    const char* want;
+};
+
+void check_cases(const std::vector<Case>& cases)
+{
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.word);
+        ZflagSet z(k.zflag);
+        Call call;
+        call.addr = k.addr;
+        const Printed p = ppc(hex_bytes(k.word), call);
+        EXPECT_EQ(k.want, p.out);
+        EXPECT_EQ(4u, p.length);
+        EXPECT_EQ("", p.err);
+    }
+}
+
+// ---- the decoder ----
+
+TEST(PpcDecode, ExactTexts)
+{
+    check_cases({
+        {"60000000", 0, 0, "nop\n"},
+        {"60000001", 0, 0, "ori\tr0,r0,0x1\n"},
+        {"3860ffff", 0, 0, "li\tr3,0xffff\n"},
+        {"3c600001", 0, 0, "lis\tr3,0x1\n"},
+        {"38630010", 0, 0, "addi\tr3,r3,0x10\n"},
+        {"7fe00008", 0, 0, "trap\n"},
+        {"7c832008", 0, 0, "tweq\tr3,r4\n"},
+        {"7d232008", 0, 0, "tw\t9,r3,r4\n"},
+        {"0c830010", 0, 0, "tweqi\tr3,0x10\n"},
+        {"7c032000", 0, 0, "cmpw\tr3,r4\n"},
+        {"7c032000", 0, 1, "cmp\tcr0,0,r3,r4\n"},
+        {"7c832000", 0, 0, "cmpw\tcr1,r3,r4\n"},
+        {"7c232040", 0, 0, "cmpld\tr3,r4\n"},
+        {"2c030005", 0, 0, "cmpwi\tr3,0x5\n"},
+        {"2f83ffff", 0, 0, "cmpwi\tcr7,r3,0xffff\n"},
+        {"28030005", 0, 1, "cmpli\tcr0,0,r3,0x5\n"},
+        {"7c0802a6", 0, 0, "mfspr\tr0,lr\n"},
+        {"7c0803a6", 0, 0, "mtspr\tlr,r0\n"},
+        {"7c1c43a6", 0, 0, "mttbl\tr0\n"},
+        {"7c1d43a6", 0, 0, "mttbu\tr0\n"},
+        {"7c6042a6", 0, 0, "mfspr\tr3,VRsave\n"},
+        {"7c7e42a6", 0, 0, "mfspr\tr3,286\n"},
+        {"7c7ffaa6", 0, 0, "mfspr\tr3,pir\n"},
+        {"7c7082a6", 0, 0, "mfspr\tr3,ibat0u\n"},
+        {"7c6c42e6", 0, 0, "mftb\tr3\n"},
+        {"7c6d42e6", 0, 0, "mftbu\tr3\n"},
+        {"04000000", 0, 0, ".long 0x04000000\n"},
+        {"84600000", 0, 0, "lwzu\tr3,0x0(r0)\n"},
+        {"8c600000", 0, 0, "lbzu\tr3,0x0(0)\n"},
+        {"a4600000", 0, 0, "lhzu\tr3,0x0(0)\n"},
+        {"94210000", 0, 0, "stwu\tr1,0x0(r1)\n"},
+        {"80610008", 0, 0, "lwz\tr3,0x8(r1)\n"},
+        {"80600008", 0, 0, "lwz\tr3,0x8(0)\n"},
+        {"c8230010", 0, 0, "lfd\tf1,0x10(r3)\n"},
+        {"e8610012", 0, 0, "lwa\tr3,0x10(r1)\n"},
+        {"e8610011", 0, 0, "ldu\tr3,0x10(r1)\n"},
+        {"f8600008", 0, 0, "std\tr3,0x8(0)\n"},
+        {"7c632214", 0, 0, "add\tr3,r3,r4\n"},
+        {"7c632615", 0, 0, "addo.\tr3,r3,r4\n"},
+        {"7c6300d0", 0, 0, "neg\tr3,r3\n"},
+        {"7c632050", 0, 0, "subf\tr3,r3,r4\n"},
+        {"7c6320d6", 0, 0, "mul\tr3,r3,r4\n"},
+        {"7c632210", 0, 0, "doz\tr3,r3,r4\n"},
+        {"7c6302d0", 0, 0, "abs\tr3,r3\n"},
+        {"7c832378", 0, 0, "or\tr3,r4,r4\n"},
+        {"7c6320f9", 0, 0, "nor.\tr3,r3,r4\n"},
+        {"7c640034", 0, 0, "cntlzw\tr4,r3\n"},
+        {"7c63203a", 0, 0, "maskg\tr3,r3,r4\n"},
+        {"7c64182e", 0, 0, "lwzx\tr3,r4,r3\n"},
+        {"7c60182e", 0, 0, "lwzx\tr3,0,r3\n"},
+        {"7c64186e", 0, 0, "lwzux\tr3,r4,r3\n"},
+        {"7c60192d", 0, 0, "stwcx.\tr3,0,r3\n"},
+        {"7c201cae", 0, 0, "lfdx\tf1,0,r3\n"},
+        {"7c4018ce", 0, 0, "lvx\tv2,0,r3\n"},
+        {"7c001fae", 0, 0, "stfiwx\tf0,0,r3\n"},
+        {"7c6404aa", 0, 0, "lswi\tr3,r4,0\n"},
+        {"7c64222a", 0, 0, "lscbx\tr3,r4,r4\n"},
+        {"7c00186c", 0, 0, "dcbst\t0,r3\n"},
+        {"7c04186c", 0, 0, "dcbst\tr4,r3\n"},
+        {"7c041a2c", 0, 0, "dcbt\tr4,r3\n"},
+        {"7d041a2c", 0, 0, "dcbt\tr4,r3,0x8\n"},
+        {"7c001fec", 0, 0, "dcbz\t0,r3\n"},
+        {"7c201fec", 0, 0, "dcbzl\t0,r3\n"},
+        {"7c640e70", 0, 0, "srawi\tr4,r3,1\n"},
+        {"7c640e76", 0, 0, "sradi\tr4,r3,33\n"},
+        {"7c640e74", 0, 0, "sradi\tr4,r3,1\n"},
+        {"7c600026", 0, 0, "mfcr\tr3\n"},
+        {"7c708026", 0, 0, "mfocrf\tr3,0x08\n"},
+        {"7c6ff120", 0, 0, "mtcrf\t255,r3\n"},
+        {"7c708120", 0, 0, "mtocrf\t0x08,r3\n"},
+        {"7c6001a4", 0, 0, "mtsr\tsr0,r3\n"},
+        {"7c6104a6", 0, 0, "mfsr\tr3,sr1\n"},
+        {"7c000400", 0, 0, "mcrxr\tcr0\n"},
+        {"7c640426", 0, 0, "clcs\tr3,r4\n"},
+        {"7c001a64", 0, 0, "tlbie\tr3\n"},
+        {"7c0004ac", 0, 0, "sync\n"},
+        {"7c2004ac", 0, 0, "lwsync\n"},
+        {"7c4004ac", 0, 0, "ptesync\n"},
+        {"7c6004ac", 0, 0, "sync\t3\n"},
+        {"7c0006ac", 0, 0, "eieio\n"},
+        {"7c0002e4", 0, 0, "tlbia\n"},
+        {"7c0322ac", 0, 0, "dst\tr3,r4,0\n"},
+        {"7e0322ac", 0, 0, "dstt\tr3,r4,0\n"},
+        {"7c00066c", 0, 0, "dss\t0\n"},
+        {"7e00066c", 0, 0, "dssall\n"},
+        {"00000200", 0, 0, "attn\t0x0\n"},
+        {"00000000", 0, 0, ".long 0x00000000\n"},
+        {"44000002", 0, 0, "sc\n"},
+        {"4c000064", 0, 0, "rfi\n"},
+        {"4c00012c", 0, 0, "isync\n"},
+        {"4c220a42", 0, 0, "creqv\t1,2,1\n"},
+        {"4c840000", 0, 0, "mcrf\tcr1,cr1\n"},
+        {"5463103a", 0, 0, "rlwinm\tr3,r3,2,0,29\n"},
+        {"5c63203e", 0, 0, "rlwnm\tr3,r3,r4,0,31\n"},
+        {"78630020", 0, 0, "rldicl\tr3,r3,0,32\n"},
+        {"78630010", 0, 0, "rldcl\tr3,r3,r0,0\n"},
+        {"fc011000", 0, 0, "fcmpu\tcr0,f1,f2\n"},
+        {"fc200890", 0, 0, "fmr\tf1,f1\n"},
+        {"fc20102a", 0, 0, "fadd\tf1,f0,f2\n"},
+        {"fc2110fa", 0, 0, "fmadd\tf1,f1,f3,f2\n"},
+        {"fc2100f2", 0, 0, "fmul\tf1,f1,f3\n"},
+        {"fc20102c", 0, 0, "fsqrt\tf1,f2\n"},
+        {"fc2008ec", 0, 0, ".long 0xfc2008ec\n"},
+        {"ec21102a", 0, 0, "fadds\tf1,f1,f2\n"},
+        {"fc00048e", 0, 0, "mffs\tf0\n"},
+        {"fdfe058e", 0, 0, "mtfsf\t255,f0\n"},
+        {"10011080", 0, 0, "vadduwm\tv0,v1,v2\n"},
+        {"100110c6", 0, 0, "vcmpeqfp\tv0,v1,v2\n"},
+        {"100114c6", 0, 0, "vcmpeqfp.\tv0,v1,v2\n"},
+        {"1000110a", 0, 0, "vrefp\tv0,v2\n"},
+        {"1001120c", 0, 0, "vspltb\tv0,v2,1\n"},
+        {"101f030c", 0, 0, "vspltisb\tv0,-1\n"},
+        {"10000604", 0, 0, "mfvscr\tv0\n"},
+        {"10001644", 0, 0, "mtvscr\tv2\n"},
+        {"100110eb", 0, 0, "vperm\tv0,v1,v2,v3\n"},
+        {"100110ee", 0, 0, "vmaddfp\tv0,v1,v3,v2\n"},
+        {"1001116c", 0, 0, "vsldoi\tv0,v1,v2,5\n"},
+        {"10011001", 0, 0, ".long 0x10011001\n"},
+        {"1000120e", 0, 0, "vupkhsb\tv0,v2\n"},
+    });
+}
+
+TEST(PpcDecode, TailWordIsZeroFilled)
+{
+    Printed p = ppc(hex_bytes("1234"));
+    EXPECT_EQ(".long\t0x12340000\n(end of section)\n", p.out);
+    EXPECT_EQ(2u, p.length);
+    p = ppc(hex_bytes("12"));
+    EXPECT_EQ(".long\t0x12000000\n(end of section)\n", p.out);
+    EXPECT_EQ(1u, p.length);
+    p = ppc(hex_bytes(""), Call(), 0);
+    EXPECT_EQ("(end of section)\n", p.out);
+    EXPECT_EQ(0u, p.length);
+}
+
+// ---- branches ----
+
+TEST(PpcBranches, SimplifiedFormsHintsAndTargets)
+{
+    check_cases({
+        {"4e800020", 0, 0, "blr\n"},
+        {"4e800021", 0, 0, "blrl\n"},
+        {"4e800420", 0, 0, "bctr\n"},
+        {"4d820020", 0, 0, "beqlr\n"},
+        {"4da20020", 0, 0, "beqlr+\n"},
+        {"4e800020", 0, 1, "bclr\t20,0,0\n"},
+        {"40860010", 0x64, 0, "bne\tcr1,0x74\n"},
+        {"40820010", 0x68, 0, "bne\t0x78\n"},
+        {"40820010", 0x68, 1, "bc\t4,2,0x78\n"},
+        {"4200fff0", 0x6c, 0, "bdnz\t0x5c\n"},
+        {"41a20010", 0x70, 0, "beq+\t0x80\n"},
+        {"41a2fff0", 0x70, 0, "beq-\t0x60\n"},
+        {"48000010", 0x74, 0, "b\t0x84\n"},
+        {"48000011", 0x74, 0, "bl\t0x84\n"},
+        {"4bfffff0", 0x74, 0, "b\t0x64\n"},
+        {"48000012", 0x74, 0, "ba\t0x10\n"},
+        {"40c20010", 0x78, 0, "bne--\t0x88\n"},
+        {"41e20010", 0, 0, "beq++\t0x10\n"},
+        {"43000010", 0, 0, "bdnz--\t0x10\n"},
+        {"41000010", 0, 0, "bdnzt\tlt,0x10\n"},
+        {"40060010", 0, 0, "bdnzf\tcr1+eq,0x10\n"},
+        {"42800010", 0, 0, "b\t0x10\n"},
+        {"42820010", 0, 0, "bc\t20,2,0x10\n"},
+        {"42020010", 0, 0, "bc\t16,2,0x10\n"},
+        {"4e000420", 0, 0, "bcctr\t16,0\n"},
+        {"4c000420", 0, 0, "bcctr\t0,0\n"},
+        {"4e801020", 0, 0, "blr\t2\n"},
+        {"4d821020", 0, 0, "beqlr\tcr0,2\n"},
+    });
+}
+
+TEST(PpcBranches, PredictionFlagFromARelocationOfLengthThree)
+{
+    Call call;
+    call.verbose = 1;
+    call.relocs = {plain_reloc(0, 1, false, 2, 3)};
+    // y clear, forward: the flag gives "-".
+    Printed p = ppc(hex_bytes("40820010"), call);
+    EXPECT_EQ("bne-\t0x10\n", p.out);
+    call.relocs = {plain_reloc(0, 1, false, 2, 2)};
+    p = ppc(hex_bytes("40820010"), call);
+    EXPECT_EQ("bne\t0x10\n", p.out);
+}
+
+TEST(PpcBranches, SixtyFourBitTargetsAboveFourGiB)
+{
+    Symbols syms;
+    syms.add("_x");
+    Call call;
+    call.addr = 0x100000074ull;
+    call.sect_addr = 0x100000000ull;
+    call.syms = &syms;
+    call.symbols64 = true;
+    Printed p = ppc(hex_bytes("48000010"), call);
+    EXPECT_EQ("b\t0x100000084\n", p.out);
+    p = ppc(hex_bytes("4bfffff0"), call);
+    EXPECT_EQ("b\t0x100000064\n", p.out);
+    p = ppc(hex_bytes("41a20010"), call);
+    EXPECT_EQ("beq+\t0x100000084\n", p.out);
+    // 32-bit code wraps at 4 GiB.
+    Call low;
+    low.addr = 0x10;
+    p = ppc(hex_bytes("4bffffe0"), low);
+    EXPECT_EQ("b\t0xfffffff0\n", p.out);
+}
+
+// ---- relocated operands ----
+
+struct RelocCase {
+    const char* name;
+    const char* word;
+    std::vector<macho::relocation_info> relocs;
+    const char* want;
+    const char* warnings;
+};
+
+TEST(PpcRelocations, OperandsAndWarnings)
+{
+    using namespace macho;
+    Symbols syms;
+    const uint32_t x = syms.add("_x");
+    const uint32_t foo = syms.add("_foo");
+    const std::vector<sorted_symbol> sorted{{"_a", 0x1000}, {"_b", 0x1100}, {"_c", 0x12345678}};
+    const std::vector<RelocCase> cases{
+        {"hi16", "3c600000", {plain_reloc(0, x, true, 4), plain_reloc(0x5678, 0, false, 1)},
+         "lis\tr3,hi16(_x+0x5678)\n", ""},
+        {"lo16", "38635678", {plain_reloc(0, x, true, 5), plain_reloc(0, 0, false, 1)},
+         "addi\tr3,r3,lo16(_x+0x5678)\n", ""},
+        {"ha16 without sign adjustment", "3c600001", {plain_reloc(0, x, true, 6), plain_reloc(0x8000, 0, false, 1)},
+         "lis\tr3,ha16(_x+0x18000)\n", ""},
+        {"jbsr", "48000021", {plain_reloc(0, foo, true, 13), plain_reloc(0, 0, false, 1)}, "jbsr\t_foo,0x20\n", ""},
+        {"jmp", "48000020", {plain_reloc(0, foo, true, 13), plain_reloc(0x40, 0, false, 1)}, "jmp\t_foo+0x40,0x20\n",
+         ""},
+        {"no offset", "3c600000", {plain_reloc(0, x, true, 4), plain_reloc(0, 0, false, 1)}, "lis\tr3,hi16(_x)\n",
+         ""},
+        {"missing pair", "3c600000", {plain_reloc(0, x, true, 4), plain_reloc(8, x, true, 0)}, "lis\tr3,0x0\n",
+         "No PPC_RELOC_PAIR relocation entry after entry 0\n"},
+        {"stray pair", "3c600000", {plain_reloc(0, 0, false, 1)}, "lis\tr3,0x0\n",
+         "Stray PPC_RELOC_PAIR relocation entry 0\n"},
+        {"other entry's pair skipped", "3c600000",
+         {plain_reloc(8, x, true, 4), plain_reloc(0, 0, false, 1), plain_reloc(0, x, true, 4),
+          plain_reloc(0x10, 0, false, 1)},
+         "lis\tr3,hi16(_x+0x10)\n", ""},
+        {"other entry without pair", "3c600000",
+         {plain_reloc(8, x, true, 4), plain_reloc(0, x, true, 0)}, "lis\tr3,_x\n",
+         "No PPC_RELOC_PAIR relocation entry after entry 0\n"},
+        {"symbol number out of range", "3c600000",
+         {plain_reloc(0, 7, true, 4), plain_reloc(0, 0, false, 1)}, "lis\tr3,hi16(bad string offset)\n", ""},
+        {"ha16 sectdiff", "3c600000",
+         {scattered_reloc(0, 12, 0x1100), scattered_reloc(0x0180, 1, 0x1000)}, "lis\tr3,ha16(_b-_a+0x80)\n", ""},
+        {"lo16 sectdiff", "38630180",
+         {scattered_reloc(0, 11, 0x1100), scattered_reloc(0, 1, 0x1000)}, "addi\tr3,r3,lo16(_b-_a+0x80)\n", ""},
+        {"hi16 sectdiff exact", "3c600000",
+         {scattered_reloc(0, 10, 0x2100), scattered_reloc(0x1100, 1, 0x1000)}, "lis\tr3,hi16(0x2100-_a)\n", ""},
+        {"scattered lo16", "38631108",
+         {scattered_reloc(0, 5, 0x1100), scattered_reloc(0, 1, 0)}, "addi\tr3,r3,lo16(_b+0x8)\n", ""},
+        {"local hi16", "3c601234", {plain_reloc(0, 1, false, 4), plain_reloc(0x5678, 0, false, 1)},
+         "lis\tr3,hi16(_c)\n", ""},
+        {"local unnamed", "3c600001", {plain_reloc(0, 1, false, 6), plain_reloc(0x0010, 0, false, 1)},
+         "lis\tr3,ha16(0x10010)\n", ""},
+    };
+    for (const RelocCase& k : cases) {
+        SCOPED_TRACE(k.name);
+        Call call;
+        call.verbose = 1;
+        call.relocs = k.relocs;
+        call.syms = &syms;
+        call.sorted = &sorted;
+        const Printed p = ppc(hex_bytes(k.word), call);
+        EXPECT_EQ(k.want, p.out);
+        EXPECT_EQ(k.warnings, p.err);
+    }
+}
+
+TEST(PpcRelocations, ExternalEntryWithoutSymbolTableOrPastTheStrings)
+{
+    Call call;
+    call.verbose = 1;
+    call.relocs = {macho::relocation_info(plain_reloc(0, 0, true, 4)), plain_reloc(0, 0, false, 1)};
+    Printed p = ppc(hex_bytes("3c600000"), call);
+    EXPECT_EQ("lis\tr3,hi16(bad string offset)\n", p.out);
+
+    // A name that runs to the end of the table without its NUL stops there.
+    Symbols syms;
+    syms.add("_unterminated");
+    syms.strings.pop_back();
+    call.syms = &syms;
+    const std::vector<char> bytes = hex_bytes("3c600000");
+    p = ppc(bytes, call);
+    EXPECT_EQ("lis\tr3,hi16(_unterminated)\n", p.out);
+    syms.table[0].n_strx = 1000;
+    p = ppc(bytes, call);
+    EXPECT_EQ("lis\tr3,hi16(bad string offset)\n", p.out);
+}
+
+TEST(PpcRelocations, SortedSymbolsNameOperandsWithoutEntries)
+{
+    const std::vector<macho::sorted_symbol> sorted{{"_start", 0x84}};
+    Call call;
+    call.verbose = 1;
+    call.addr = 0x74;
+    call.sorted = &sorted;
+    Printed p = ppc(hex_bytes("48000010"), call);
+    EXPECT_EQ("b\t_start\n", p.out);
+    p = ppc(hex_bytes("38600084"), call);
+    EXPECT_EQ("li\tr3,_start\n", p.out);
+}
+
+} // namespace
