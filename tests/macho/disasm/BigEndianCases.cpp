@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 extern char** environ;
 
@@ -69,6 +71,166 @@ bool have_program(const std::string& name)
         start = end + 1;
     }
     return false;
+}
+
+} // namespace disasm_test
+
+namespace disasm_test {
+
+std::vector<OracleLine> objdump_listing(const std::vector<std::string>& argv)
+{
+    std::vector<OracleLine> lines;
+    std::istringstream in(run_program(argv));
+    std::string line;
+    while (std::getline(in, line)) {
+        // "   1c:\t4e75           \trts"
+        const size_t colon = line.find(":\t");
+        if (colon == std::string::npos)
+            continue;
+        const std::string addr = line.substr(0, colon);
+        const size_t first = addr.find_first_not_of(' ');
+        if (first == std::string::npos || addr.find_first_not_of("0123456789abcdef", first) != std::string::npos)
+            continue;
+        const size_t text = line.find('\t', colon + 2);
+        if (text == std::string::npos)
+            continue; // continuation of a long instruction
+        std::string t = line.substr(text + 1);
+        while (!t.empty() && (t.back() == ' ' || t.back() == '\t'))
+            t.pop_back();
+        lines.push_back({std::stoull(addr.substr(first), nullptr, 16), t});
+    }
+    return lines;
+}
+
+std::vector<char> build_section(const std::vector<std::string>& build, const std::string& object,
+                                const std::string& objcopy, const std::string& section)
+{
+    run_program(build);
+    const std::string bin = object + ".bin";
+    run_program({objcopy, "-O", "binary", "-j", section, object, bin});
+    std::ifstream f(bin, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    unlink(object.c_str());
+    unlink(bin.c_str());
+    return bytes;
+}
+
+std::vector<std::pair<std::string, std::string>> load_exceptions(const std::string& path)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    std::ifstream f(path);
+    std::string line;
+    while (std::getline(f, line)) {
+        const size_t hash = line.find('#');
+        std::string body = line.substr(0, hash);
+        const size_t sep = body.find_first_of(" \t");
+        if (sep == std::string::npos)
+            continue;
+        std::string reason = body.substr(sep);
+        const size_t r = reason.find_first_not_of(" \t");
+        out.emplace_back(body.substr(0, sep), r == std::string::npos ? "" : reason.substr(r));
+    }
+    return out;
+}
+
+std::string to_hex(const char* p, size_t n)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(p[i]);
+        s += digits[c >> 4];
+        s += digits[c & 15];
+    }
+    return s;
+}
+
+namespace {
+
+bool all_of(const std::string& s, const char* set)
+{
+    return !s.empty() && s.find_first_not_of(set) == std::string::npos;
+}
+
+} // namespace
+
+std::vector<Token> tokenize(const std::string& s, bool bare_hex)
+{
+    std::vector<Token> out;
+    size_t i = 0;
+    while (i < s.size()) {
+        const char c = s[i];
+        if (c == ' ' || c == '\t') {
+            if (!out.empty() && out.back().text != " ")
+                out.push_back({" ", false, {}});
+            ++i;
+            continue;
+        }
+        if (!(isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.')) {
+            out.push_back({std::string(1, c), false, {}});
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < s.size() && (isalnum(static_cast<unsigned char>(s[j])) || s[j] == '_' || s[j] == '.'))
+            ++j;
+        const std::string w = s.substr(i, j - i);
+        i = j;
+        Token t{w, false, {}};
+        // Bare hex is read only as a displacement, right after "(".
+        const bool hex_here = bare_hex && !out.empty() && out.back().text == "(";
+        if (w.size() > 2 && w[0] == '0' && w[1] == 'x' && all_of(w.substr(2), "0123456789abcdef")) {
+            t.values.push_back(std::stoull(w.substr(2), nullptr, 16));
+        } else if (all_of(w, "0123456789")) {
+            t.values.push_back(std::stoull(w, nullptr, 10));
+            if (hex_here)
+                t.values.push_back(std::stoull(w, nullptr, 16));
+        } else if (hex_here && w.size() >= 4 && all_of(w, "0123456789abcdef")) {
+            t.values.push_back(std::stoull(w, nullptr, 16));
+        }
+        if (!t.values.empty()) {
+            t.number = true;
+            t.text = "N";
+            // A minus sign before a number (not an @- predecrement) negates it.
+            if (!out.empty() && out.back().text == "-"
+                && (out.size() < 2 || (out[out.size() - 2].text != "@" && out[out.size() - 2].text != "N"))) {
+                out.pop_back();
+                for (uint64_t& v : t.values)
+                    v = 0 - v;
+            }
+        }
+        out.push_back(t);
+    }
+    while (!out.empty() && out.back().text == " ")
+        out.pop_back();
+    return out;
+}
+
+bool same_tokens(const std::vector<Token>& ours, const std::vector<Token>& theirs)
+{
+    if (ours.size() != theirs.size())
+        return false;
+    for (size_t i = 0; i < ours.size(); ++i) {
+        if (ours[i].text != theirs[i].text)
+            return false;
+        if (!ours[i].number)
+            continue;
+        // Our numbers are at most 32 bits: zero-extended fields of 8, 16 or
+        // 32 bits, or sign-extended into 32.
+        const uint64_t v = ours[i].values[0];
+        std::vector<uint64_t> masks{0xffffffffull};
+        if (v <= 0xffff || (v >= 0xffff8000ull && v <= 0xffffffffull))
+            masks.push_back(0xffff);
+        if (v <= 0xff || (v >= 0xffffff80ull && v <= 0xffffffffull))
+            masks.push_back(0xff);
+        bool match = false;
+        for (uint64_t w : theirs[i].values)
+            for (uint64_t mask : masks)
+                match = match || (v & mask) == (w & mask);
+        if (!match)
+            return false;
+    }
+    return true;
 }
 
 } // namespace disasm_test

@@ -111,3 +111,42 @@ std::string write_temp(const std::string& name, const std::vector<char>& bytes);
 bool have_program(const std::string& name);
 
 } // namespace disasm_test
+
+namespace disasm_test {
+
+/// One instruction line of an objdump listing: its address and text (the
+/// continuation lines of long instructions are left out).
+struct OracleLine {
+    uint64_t addr;
+    std::string text;
+};
+
+/// Runs objdump (argv) and parses its instruction lines.
+std::vector<OracleLine> objdump_listing(const std::vector<std::string>& argv);
+
+/// The bytes of `section` of an ELF object built by `build` (argv ending in
+/// the object path `object`), through `objcopy`; empty when a step fails.
+std::vector<char> build_section(const std::vector<std::string>& build, const std::string& object,
+                                const std::string& objcopy, const std::string& section = ".text");
+
+/// "hex bytes" → reason lines of an exception list; '#' starts a comment.
+std::vector<std::pair<std::string, std::string>> load_exceptions(const std::string& path);
+
+/// Lower-case hex of bytes, no blanks.
+std::string to_hex(const char* p, size_t n);
+
+/// An operand text reduced for comparison with another disassembler's:
+/// the words, the punctuation, and each number with the widths it may have
+/// been printed at.
+struct Token {
+    std::string text; // the word or punctuation; "N" for a number
+    bool number = false;
+    std::vector<uint64_t> values; // readings of a number
+};
+std::vector<Token> tokenize(const std::string& s, bool bare_hex);
+
+/// True when both token lists agree, numbers compared modulo 2^8, 2^16 or
+/// 2^32 (the widths our side's value can be read at).
+bool same_tokens(const std::vector<Token>& ours, const std::vector<Token>& theirs);
+
+} // namespace disasm_test

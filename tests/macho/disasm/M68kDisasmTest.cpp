@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
-#include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 
 using namespace disasm_test;
@@ -263,5 +265,199 @@ TEST(M68kSymbolic, BranchTargetsNameSortedSymbols)
     });
     EXPECT_EQ("bne\t_loop:b\n", p.out);
 }
+
+// ---- against the Debian cross objdump ----
+
+std::string replace_all(std::string s, const std::string& re, const std::string& with)
+{
+    return std::regex_replace(s, std::regex(re), with);
+}
+
+// Register lists in one order: "d0/a1" and "a1/d0" compare equal.
+std::string sort_lists(const std::string& s)
+{
+    static const std::regex list("[a-z0-9]+(/[a-z0-9]+)+");
+    std::string out;
+    auto begin = std::sregex_iterator(s.begin(), s.end(), list);
+    size_t last = 0;
+    for (auto it = begin; it != std::sregex_iterator(); ++it) {
+        out += s.substr(last, static_cast<size_t>(it->position()) - last);
+        std::vector<std::string> parts;
+        std::stringstream in(it->str());
+        std::string part;
+        while (std::getline(in, part, '/'))
+            parts.push_back(part);
+        std::sort(parts.begin(), parts.end());
+        for (size_t i = 0; i < parts.size(); ++i)
+            out += (i == 0 ? "" : "/") + parts[i];
+        last = static_cast<size_t>(it->position() + it->length());
+    }
+    return out + s.substr(last);
+}
+
+// `ext` is the address of the instruction's first extension word: pc@(d)
+// is compared as the address it names, as objdump prints it.
+std::string normalise_ours(std::string s, uint32_t ext)
+{
+    std::smatch pc;
+    if (std::regex_search(s, pc, std::regex("pc@\\((0x[0-9a-f]+):w\\)"))) {
+        const auto d = static_cast<int16_t>(std::stoul(pc[1].str().substr(2), nullptr, 16));
+        s = pc.prefix().str() + "pc@(" + std::to_string(ext + static_cast<uint32_t>(d)) + ")" + pc.suffix().str();
+    }
+    if (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    s = replace_all(s, "\t", " ");
+    s = replace_all(s, "#0[sd]([-0-9.e+]+|inf|nan)", "F$1");
+    s = replace_all(s, "\\b(0x[0-9a-f]+|[0-9]+):[bwl]", "$1");
+    s = replace_all(s, "^(trap[a-z]+)\\.([wl])", "$1$2");
+    s = replace_all(s, "\\b(d[0-7]):(d[0-7])\\b", "$1,$2");
+    s = replace_all(s, "(:[wl]):1\\b", "$1");
+    s = replace_all(s, "[#}]", "");
+    s = replace_all(s, "\\{", ",");
+    s = replace_all(s, "^pflusha0[34]0", "pflusha");
+    return sort_lists(s);
+}
+
+std::string normalise_objdump(std::string s)
+{
+    s = replace_all(s, "\t", " ");
+    s = replace_all(s, "#0e([-0-9.e+]+|inf|nan)", "F$1");
+    s = replace_all(s, "[%#}]", "");
+    s = replace_all(s, "\\{", ",");
+    s = replace_all(s, "\\bfp\\b", "a6");
+    s = replace_all(s, "\\bfpcr\\b", "fpc");
+    s = replace_all(s, "\\bfpsr\\b", "fps");
+    s = replace_all(s, "\\bfpiar\\b", "fpi");
+    s = replace_all(s, "\\bpsr\\b", "mmusr");
+    s = replace_all(s, "\\bccr\\b", "cc");
+    // Ranges: d2-d4 is d2/d3/d4.
+    static const std::regex range("\\b(d|a|fp)([0-7])-(?:d|a|fp)?([0-7])\\b");
+    std::smatch m;
+    while (std::regex_search(s, m, range)) {
+        std::string list;
+        for (int r = std::stoi(m[2]); r <= std::stoi(m[3]); ++r)
+            list += (list.empty() ? "" : "/") + m[1].str() + std::to_string(r);
+        s = m.prefix().str() + list + m.suffix().str();
+    }
+    s = replace_all(s, "\\ba7\\b", "sp");
+    // Mnemonics.
+    const size_t blank = s.find(' ');
+    std::string op = s.substr(0, blank);
+    std::string rest = blank == std::string::npos ? "" : s.substr(blank);
+    static const std::set<std::string> branch_names{"bra", "bsr", "bhi", "bls", "bcc", "bcs", "bne", "beq",
+                                                    "bvc", "bvs", "bpl", "bmi", "bge", "blt", "bgt", "ble"};
+    if (op == "moveal" || op == "moveaw" || op == "cmpal" || op == "cmpaw")
+        op.erase(op.size() - 2, 1);
+    else if (std::regex_match(op, std::regex("(or|and|sub|add|eor|cmp)i[bwl]")))
+        op.erase(op.size() - 2, 1);
+    else if (op.size() > 1 && branch_names.count(op) == 0 && branch_names.count(op.substr(0, op.size() - 1)) != 0)
+        op.pop_back();
+    else if (op.size() > 3 && op[0] == 'f' && op[1] == 'b' && (op.back() == 'l' || op.back() == 'w'))
+        op.pop_back();
+    else if (op == "fmovel" && std::regex_search(rest, std::regex("\\bfp[csi]\\b")))
+        op = "fmoveml";
+    else if (op == "divuw" || op == "divsw" || op == "muluw" || op == "mulsw")
+        op.pop_back();
+    else if (op == "fssqrtx" || op == "fdsqrtx") // named without the x here
+        op.pop_back();
+    std::smatch div;
+    if ((op == "divull" || op == "divsll") && std::regex_match(rest, div, std::regex("(.*),(d[0-7]),(d[0-7])"))
+        && div[2] == div[3]) {
+        op.pop_back();
+        rest = div[1].str() + "," + div[2].str();
+    }
+    // movep d(An) reads as (d,An) here.
+    if (op.compare(0, 5, "movep") == 0)
+        rest = std::regex_replace(rest, std::regex("\\b(a[0-7]|sp)@\\((-?[0-9]+)\\)"), "($2,$1)");
+    // One operand for an f-operation on one register.
+    std::smatch same;
+    if (op[0] == 'f' && std::regex_match(rest, same, std::regex(" (fp[0-7]),(fp[0-7])")) && same[1] == same[2])
+        rest = " " + same[1].str();
+    return sort_lists(op + rest);
+}
+
+struct Corpus {
+    const char* name;
+    std::vector<std::string> build; // argv; "SRC" and "OBJ" are replaced
+    const char* machine;
+};
+
+class M68kObjdump : public testing::TestWithParam<Corpus> {};
+
+TEST_P(M68kObjdump, LengthsAndTextsAgree)
+{
+    const Corpus& corpus = GetParam();
+    for (const char* tool : {"m68k-linux-gnu-as", "m68k-linux-gnu-objdump", "m68k-linux-gnu-objcopy", "clang"})
+        if (!have_program(tool))
+            GTEST_SKIP() << tool << " missing (scripts/packages/disasm.txt)";
+    const std::string object = write_temp(std::string(corpus.name) + ".o", {});
+    std::vector<std::string> build;
+    for (const std::string& a : corpus.build)
+        build.push_back(a == "SRC" ? std::string(DISASM_CORPUS_DIR) + "/" + corpus.name : a == "OBJ" ? object : a);
+    std::vector<char> bin = build_section(build, object, "m68k-linux-gnu-objcopy");
+    ASSERT_GT(bin.size(), 16u);
+    // objdump reports a lone final word out of bounds: pad with nops.
+    for (int i = 0; i < 4; ++i) {
+        bin.push_back(0x4e);
+        bin.push_back(0x71);
+    }
+    const std::string path = write_temp(std::string(corpus.name) + ".bin", bin);
+    const std::vector<OracleLine> theirs = objdump_listing(
+        {"m68k-linux-gnu-objdump", "-D", "-b", "binary", "-m", corpus.machine, path});
+    unlink(path.c_str());
+    ASSERT_FALSE(theirs.empty());
+    const auto exceptions = load_exceptions(std::string(DISASM_CORPUS_DIR) + "/m68k_exceptions.txt");
+    const auto excepted = [&](const std::string& hex) {
+        for (const auto& e : exceptions)
+            if (e.first == hex)
+                return true;
+        return false;
+    };
+
+    size_t k = 0; // index into theirs
+    uint64_t off = 0;
+    size_t compared = 0;
+    bool resync = false; // after an oracle's wrong length, until we agree again
+    while (off + 8 < bin.size()) {
+        const Printed p = m68k(std::vector<char>(bin.begin() + static_cast<long>(off), bin.end()),
+                               static_cast<uint32_t>(off));
+        ASSERT_GE(p.length, 2u);
+        const std::string hex = to_hex(bin.data() + off, p.length);
+        while (k < theirs.size() && theirs[k].addr < off)
+            ++k;
+        const bool aligned = k < theirs.size() && theirs[k].addr == off;
+        const bool next_aligned = k + 1 < theirs.size() && theirs[k + 1].addr == off + p.length;
+        if (excepted(hex)) {
+            resync = !next_aligned;
+        } else if (!(resync && !aligned)) {
+            resync = false;
+            SCOPED_TRACE(hex + " at " + std::to_string(off) + ": " + p.out);
+            EXPECT_TRUE(aligned && next_aligned) << "objdump boundaries differ";
+            if (aligned) {
+                const std::string a = normalise_ours(p.out, static_cast<uint32_t>(off + 2));
+                const std::string b = normalise_objdump(theirs[k].text);
+                EXPECT_TRUE(same_tokens(tokenize(a, false), tokenize(b, true)))
+                    << "ours    " << a << "\nobjdump " << b << "\n(" << theirs[k].text << ")";
+                ++compared;
+            }
+        }
+        off += p.length;
+    }
+    EXPECT_GT(compared, 10u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Corpora, M68kObjdump,
+    testing::Values(
+        Corpus{"m68k_integer.s", {"m68k-linux-gnu-as", "-m68040", "-o", "OBJ", "SRC"}, "m68k:68040"},
+        Corpus{"m68k_fpu040.s", {"m68k-linux-gnu-as", "-m68040", "-o", "OBJ", "SRC"}, "m68k:68040"},
+        Corpus{"m68k_mmu030.s", {"m68k-linux-gnu-as", "-m68030", "-o", "OBJ", "SRC"}, "m68k:68030"},
+        Corpus{"m68k_compiled.c", {"clang", "--target=m68k-linux-gnu", "-O2", "-c", "-o", "OBJ", "SRC"},
+               "m68k:68040"}),
+    [](const testing::TestParamInfo<Corpus>& info) {
+        std::string n = info.param.name;
+        std::replace(n.begin(), n.end(), '.', '_');
+        return n;
+    });
 
 } // namespace
