@@ -1137,6 +1137,11 @@ const vx_op vx_compares[] = {
 void primary4(uint32_t w)
 {
     if ((w & 0x20) != 0) {
+        // The published VA-form opcodes are 32 to 47: bit 4 set is none.
+        if ((w & 0x10) != 0) {
+            print_unknown(w);
+            return;
+        }
         static const char* const va[16] = {"vmhaddshs", "vmhraddshs", "vmladduhm", nullptr, "vmsumubm", "vmsummbm",
                                            "vmsumuhm",  "vmsumuhs",   "vmsumshm",  "vmsumshs", "vsel",   "vperm",
                                            nullptr,     nullptr,      "vmaddfp",   "vnmsubfp"};

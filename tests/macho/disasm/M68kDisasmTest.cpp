@@ -452,7 +452,7 @@ INSTANTIATE_TEST_SUITE_P(
         Corpus{"m68k_integer.s", {"m68k-linux-gnu-as", "-m68040", "-o", "OBJ", "SRC"}, "m68k:68040"},
         Corpus{"m68k_fpu040.s", {"m68k-linux-gnu-as", "-m68040", "-o", "OBJ", "SRC"}, "m68k:68040"},
         Corpus{"m68k_mmu030.s", {"m68k-linux-gnu-as", "-m68030", "-o", "OBJ", "SRC"}, "m68k:68030"},
-        Corpus{"m68k_compiled.c", {"clang", "--target=m68k-linux-gnu", "-O2", "-c", "-o", "OBJ", "SRC"},
+        Corpus{"compiled.c", {"clang", "--target=m68k-linux-gnu", "-O2", "-c", "-o", "OBJ", "SRC"},
                "m68k:68040"}),
     [](const testing::TestParamInfo<Corpus>& info) {
         std::string n = info.param.name;

@@ -1,4 +1,5 @@
-/* A compiled corpus for the m68k disassembler. */
+/* A compiled corpus for the disassemblers: loops, 64-bit arithmetic, a
+   switch, structure walks, floating point. */
 struct node {
     struct node* next;
     int key;
@@ -61,4 +62,20 @@ int divide(int a, int b, int* rem)
 {
     *rem = a % b;
     return a / b;
+}
+
+double poly(const double* c, int n, double x)
+{
+    double r = 0;
+    for (int i = n - 1; i >= 0; i--)
+        r = r * x + c[i];
+    return r;
+}
+
+float mean(const float* v, int n)
+{
+    float s = 0;
+    for (int i = 0; i < n; i++)
+        s += v[i];
+    return n ? s / (float)n : 0.0f;
 }
