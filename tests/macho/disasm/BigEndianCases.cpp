@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -231,6 +232,136 @@ bool same_tokens(const std::vector<Token>& ours, const std::vector<Token>& their
             return false;
     }
     return true;
+}
+
+} // namespace disasm_test
+
+namespace disasm_test {
+
+namespace {
+
+void put32(std::vector<char>& out, uint32_t v)
+{
+    for (int shift : {24, 16, 8, 0})
+        out.push_back(static_cast<char>(v >> shift));
+}
+
+void put16(std::vector<char>& out, uint32_t v)
+{
+    out.push_back(static_cast<char>(v >> 8));
+    out.push_back(static_cast<char>(v));
+}
+
+void put_name(std::vector<char>& out, const char* name)
+{
+    char field[16] = {};
+    strncpy(field, name, sizeof field);
+    out.insert(out.end(), field, field + sizeof field);
+}
+
+} // namespace
+
+std::vector<char> build_wrapper(const Wrapper& w)
+{
+    const uint32_t nsects = w.stub_size != 0 ? 2 : 1;
+    const uint32_t segment_size = 56 + 68 * nsects;
+    const uint32_t sizeofcmds = segment_size + 24 + 80;
+    const uint32_t text_off = 28 + sizeofcmds;
+    const uint32_t text_size = static_cast<uint32_t>(w.text.size());
+    const uint32_t stubs_off = text_off + text_size;
+    const uint32_t stubs_size = static_cast<uint32_t>(w.stubs.size());
+    const uint32_t reloff = (stubs_off + stubs_size + 3) & ~3u;
+    const uint32_t nreloc = static_cast<uint32_t>(w.relocs.size());
+    const uint32_t symoff = reloff + 8 * nreloc;
+    const uint32_t nsyms = static_cast<uint32_t>(w.symbols.size());
+    const uint32_t indirectoff = symoff + 12 * nsyms;
+    const uint32_t nindirect = static_cast<uint32_t>(w.indirect.size());
+    const uint32_t stroff = indirectoff + 4 * nindirect;
+    std::string strings(1, '\0');
+    std::vector<uint32_t> strx;
+    for (const Wrapper::Symbol& s : w.symbols) {
+        strx.push_back(static_cast<uint32_t>(strings.size()));
+        strings += s.name;
+        strings += '\0';
+    }
+    while (strings.size() % 4 != 0)
+        strings += '\0';
+
+    std::vector<char> out;
+    put32(out, macho::MH_MAGIC);
+    put32(out, static_cast<uint32_t>(w.cputype));
+    put32(out, 0);
+    put32(out, macho::MH_OBJECT);
+    put32(out, 3);
+    put32(out, sizeofcmds);
+    put32(out, 0);
+    // LC_SEGMENT
+    put32(out, macho::LC_SEGMENT);
+    put32(out, segment_size);
+    put_name(out, "");
+    put32(out, 0);                     // vmaddr
+    put32(out, text_size + stubs_size); // vmsize
+    put32(out, text_off);
+    put32(out, text_size + stubs_size);
+    put32(out, 7);
+    put32(out, 7);
+    put32(out, nsects);
+    put32(out, 0);
+    const auto section = [&](const char* name, uint32_t addr, uint32_t size, uint32_t offset, uint32_t rel,
+                             uint32_t nrel, uint32_t flags, uint32_t reserved1, uint32_t reserved2) {
+        put_name(out, name);
+        put_name(out, "__TEXT");
+        put32(out, addr);
+        put32(out, size);
+        put32(out, offset);
+        put32(out, 1);
+        put32(out, rel);
+        put32(out, nrel);
+        put32(out, flags);
+        put32(out, reserved1);
+        put32(out, reserved2);
+    };
+    section("__text", 0, text_size, text_off, nreloc != 0 ? reloff : 0, nreloc, 0x80000400, 0, 0);
+    if (w.stub_size != 0)
+        section("__symbol_stub", text_size, stubs_size, stubs_off, 0, 0, 0x80000408, 0, w.stub_size);
+    // LC_SYMTAB
+    put32(out, macho::LC_SYMTAB);
+    put32(out, 24);
+    put32(out, symoff);
+    put32(out, nsyms);
+    put32(out, stroff);
+    put32(out, static_cast<uint32_t>(strings.size()));
+    // LC_DYSYMTAB: every symbol local but the indirect table.
+    put32(out, macho::LC_DYSYMTAB);
+    put32(out, 80);
+    for (int i = 0; i < 12; ++i)
+        put32(out, 0);
+    put32(out, indirectoff);
+    put32(out, nindirect);
+    for (int i = 0; i < 4; ++i)
+        put32(out, 0);
+    // Contents.
+    out.insert(out.end(), w.text.begin(), w.text.end());
+    out.insert(out.end(), w.stubs.begin(), w.stubs.end());
+    out.resize(reloff, 0);
+    std::vector<macho::relocation_info> relocs = w.relocs;
+    if (!relocs.empty())
+        macho::swap_relocation_info(relocs.data(), nreloc, macho::BIG_ENDIAN_BYTE_SEX);
+    for (const macho::relocation_info& r : relocs) {
+        const char* p = reinterpret_cast<const char*>(&r);
+        out.insert(out.end(), p, p + sizeof r);
+    }
+    for (size_t i = 0; i < w.symbols.size(); ++i) {
+        put32(out, strx[i]);
+        out.push_back(static_cast<char>(w.symbols[i].type));
+        out.push_back(static_cast<char>(w.symbols[i].sect));
+        put16(out, 0);
+        put32(out, w.symbols[i].value);
+    }
+    for (uint32_t index : w.indirect)
+        put32(out, index);
+    out.insert(out.end(), strings.begin(), strings.end());
+    return out;
 }
 
 } // namespace disasm_test

@@ -150,3 +150,29 @@ std::vector<Token> tokenize(const std::string& s, bool bare_hex);
 bool same_tokens(const std::vector<Token>& ours, const std::vector<Token>& theirs);
 
 } // namespace disasm_test
+
+namespace disasm_test {
+
+/// A big-endian MH_OBJECT around a code section: one unnamed segment with
+/// (__TEXT,__text) and, when `stub_size` is set, (__TEXT,__symbol_stub) after
+/// it, an LC_SYMTAB and an LC_DYSYMTAB with the stubs' indirect table.
+struct Wrapper {
+    struct Symbol {
+        std::string name;
+        uint8_t type;  // N_EXT 1, N_UNDF 0, N_SECT 0xe
+        uint8_t sect;  // 1 __text, 2 __symbol_stub
+        uint32_t value;
+    };
+    int32_t cputype = 0;
+    std::vector<char> text;
+    std::vector<macho::relocation_info> relocs; // host order, of __text
+    std::vector<Symbol> symbols;
+    uint32_t stub_size = 0;
+    std::vector<char> stubs;       // at the address after __text
+    std::vector<uint32_t> indirect; // one symbol index per stub
+};
+
+/// The file's bytes.
+std::vector<char> build_wrapper(const Wrapper& w);
+
+} // namespace disasm_test

@@ -460,4 +460,35 @@ INSTANTIATE_TEST_SUITE_P(
         return n;
     });
 
+// ---- through wardmacho ----
+
+Wrapper m68k_wrapper()
+{
+    Wrapper w;
+    w.cputype = 6;
+    // nop; bsr.l to the stub; jsr _foo (external entry); rts
+    w.text = hex_bytes("4e71 61ff 0000 000e 4eb9 0000 0000 4e75 4e71");
+    w.relocs = {plain_reloc(10, 2, true, 0)};
+    w.symbols = {{"_main", 0x0f, 1, 0}, {"_puts", 0x01, 0, 0}, {"_foo", 0x01, 0, 0}};
+    w.stub_size = 6;
+    w.stubs = hex_bytes("4ef9 0000 0000");
+    w.indirect = {1};
+    return w;
+}
+
+TEST(M68kWardmacho, StubNoteAndExternalOperand)
+{
+    const std::string path = write_temp("m68k_wrapper.o", build_wrapper(m68k_wrapper()));
+    const std::string out = run_program({WARDMACHO, "-tvV", path});
+    unlink(path.c_str());
+    EXPECT_EQ("(__TEXT,__text) section\n"
+              "_main:\n"
+              "00000000\tnop\n"
+              "00000002\tbsr\t0x12:l\t; symbol stub for: _puts\n"
+              "00000008\tjsr\t_foo:l\n"
+              "0000000e\trts\n"
+              "00000010\tnop\n",
+              out);
+}
+
 } // namespace

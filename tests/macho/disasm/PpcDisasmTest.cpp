@@ -803,4 +803,105 @@ TEST(PpcSweep, EveryPrimaryAndExtendedOpcode)
         ADD_FAILURE() << u.first << " (" << u.second.first << " words), e.g. " << u.second.second;
 }
 
+// ---- through wardmacho ----
+
+TEST(PpcWardmacho, StubNoteAndJbsr)
+{
+    Wrapper w;
+    w.cputype = 18;
+    // bl to the stub; bl with a JBSR entry naming _foo; blr
+    w.text = hex_bytes("4800000d 48000009 4e800020");
+    w.relocs = {plain_reloc(4, 2, true, 13), plain_reloc(0, 0, false, 1)};
+    w.symbols = {{"_main", 0x0f, 1, 0}, {"_puts", 0x01, 0, 0}, {"_foo", 0x01, 0, 0}};
+    w.stub_size = 4;
+    w.stubs = hex_bytes("4e800020");
+    w.indirect = {1};
+    const std::string path = write_temp("ppc_wrapper.o", build_wrapper(w));
+    const std::string out = run_program({WARDMACHO, "-tvV", path});
+    unlink(path.c_str());
+    EXPECT_EQ("(__TEXT,__text) section\n"
+              "_main:\n"
+              "00000000\tbl\t0xc\t; symbol stub for: _puts\n"
+              "00000004\tjbsr\t_foo,0xc\n"
+              "00000008\tblr\n",
+              out);
+}
+
+// wardmacho's lines without their address column.
+std::vector<std::string> wardmacho_lines(const std::string& path, const char* options)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(run_program({WARDMACHO, options, path}));
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t tab = line.find('\t');
+        if (tab == 8 && line.find_first_not_of("0123456789abcdef") == 8)
+            lines.push_back(line.substr(tab + 1));
+    }
+    return lines;
+}
+
+// A corpus wrapped: wardmacho prints what the disassembler prints, and
+// llvm-objdump reads the same mnemonics.
+TEST(PpcWardmacho, CompiledCorpusAgainstLlvmObjdump)
+{
+    if (!have_ppc_tools() || !have_program("llvm-objdump"))
+        GTEST_SKIP() << "PowerPC cross tools or llvm-objdump missing";
+    const std::string object = write_temp("compiled.o", {});
+    Wrapper w;
+    w.cputype = 18;
+    w.text = build_section({"clang", "--target=powerpc-linux-gnu", "-O2", "-c", "-o", object,
+                            std::string(DISASM_CORPUS_DIR) + "/compiled.c"},
+                           object, "powerpc-linux-gnu-objcopy");
+    ASSERT_GT(w.text.size(), 64u);
+    // No symbols: the sorted ones would name every immediate of their value.
+    const std::string path = write_temp("ppc_corpus.o", build_wrapper(w));
+    const std::vector<std::string> ours = disassemble_all(w.text);
+    const std::vector<std::string> printed = wardmacho_lines(path, "-tvV");
+    EXPECT_EQ(ours, printed);
+
+    // An invalid word has no line of its own on standard output.
+    std::vector<std::string> llvm(ours.size(), ".long");
+    std::istringstream in(run_program({"llvm-objdump", "--macho", "-d", path}));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::smatch m;
+        if (std::regex_match(line, m, re("^ *([0-9a-f]+):\t(?:[0-9a-f]{2} ){3}[0-9a-f]{2}\t([^ \t]+).*$"))) {
+            const size_t index = std::stoul(m[1], nullptr, 16) / 4;
+            if (index < llvm.size())
+                llvm[index] = m[2];
+        }
+    }
+    unlink(path.c_str());
+    ASSERT_EQ(ours.size(), llvm.size());
+    // Extended mnemonics of the LLVM printer for the plain instructions.
+    static const std::map<std::string, std::string> plain{
+        {"mflr", "mfspr"}, {"mtlr", "mtspr"},  {"mfctr", "mfspr"},   {"mtctr", "mtspr"}, {"mr", "or"},
+        {"slwi", "rlwinm"}, {"srwi", "rlwinm"}, {"clrlwi", "rlwinm"}, {"rotlwi", "rlwinm"},
+        {"clrrwi", "rlwinm"}, {"rotlw", "rlwnm"}, {"not", "nor"}, {"mtcr", "mtcrf"}, {"cmplwi", "cmplwi"},
+        {"extlwi", "rlwinm"}, {"extrwi", "rlwinm"}, {"inslwi", "rlwimi"}, {"insrwi", "rlwimi"},
+        {"crclr", "crxor"}, {"crset", "creqv"}, {"crmove", "cror"}, {"crnot", "crnor"}, {"sub", "subf"},
+        {"subc", "subfc"}, {"nop", "nop"}};
+    for (size_t i = 0; i < ours.size(); ++i) {
+        std::string a = canon_ours(ours[i]);
+        a = a.substr(0, a.find(' '));
+        if (a == ".long")
+            a = ".long";
+        std::string b = llvm[i];
+        while (!b.empty() && (b.back() == '+' || b.back() == '-'))
+            b.pop_back();
+        const auto alias = plain.find(b);
+        if (alias != plain.end())
+            b = alias->second;
+        // LLVM names conditional branches by the bit's truth (bt, bf) or
+        // as bclr; ours by the condition.
+        std::smatch cond;
+        if (std::regex_match(a, cond, re("^b(lt|gt|eq|un)(lr|ctr)?(l?a?)$")))
+            a = cond[2].matched ? "bc" + cond[2].str() + cond[3].str() : "bt" + cond[3].str();
+        else if (std::regex_match(a, cond, re("^b(ge|le|ne|nu)(lr|ctr)?(l?a?)$")))
+            a = cond[2].matched ? "bc" + cond[2].str() + cond[3].str() : "bf" + cond[3].str();
+        EXPECT_EQ(a, b) << std::hex << word_at(w.text, 4 * i) << ": " << ours[i] << " | llvm " << llvm[i];
+    }
+}
+
 } // namespace
