@@ -444,6 +444,27 @@ TEST_P(M68kObjdump, LengthsAndTextsAgree)
         off += p.length;
     }
     EXPECT_GT(compared, 10u);
+
+    // Wrapped in a Mach-O object, wardmacho -tvV prints the same lines.
+    Wrapper w;
+    w.cputype = 6;
+    w.text = bin;
+    const std::string wrapped = write_temp(std::string(corpus.name) + ".macho", build_wrapper(w));
+    std::vector<std::string> printed;
+    std::istringstream in(run_program({WARDMACHO, "-tvV", wrapped}));
+    unlink(wrapped.c_str());
+    std::string line;
+    while (std::getline(in, line))
+        if (line.size() > 9 && line[8] == '\t')
+            printed.push_back(line.substr(9) + "\n");
+    std::vector<std::string> direct;
+    for (uint64_t at = 0; at < bin.size();) {
+        const Printed p = m68k(std::vector<char>(bin.begin() + static_cast<long>(at), bin.end()),
+                               static_cast<uint32_t>(at));
+        direct.push_back(p.out);
+        at += p.length;
+    }
+    EXPECT_EQ(direct, printed);
 }
 
 INSTANTIATE_TEST_SUITE_P(
