@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -510,6 +511,43 @@ TEST(M68kWardmacho, StubNoteAndExternalOperand)
               "0000000e\trts\n"
               "00000010\tnop\n",
               out);
+}
+
+// cstool (Capstone) as a second length oracle, on the compiled corpus: its
+// integer instructions only (it is no oracle for line 15).
+TEST(M68kCstool, CompiledCorpusLengths)
+{
+    for (const char* tool : {"cstool", "m68k-linux-gnu-objcopy", "clang"})
+        if (!have_program(tool))
+            GTEST_SKIP() << tool << " missing";
+    const std::string object = write_temp("compiled_cs.o", {});
+    const std::vector<char> bin =
+        build_section({"clang", "--target=m68k-linux-gnu", "-O2", "-c", "-o", object,
+                       std::string(DISASM_CORPUS_DIR) + "/compiled.c"},
+                      object, "m68k-linux-gnu-objcopy");
+    ASSERT_GT(bin.size(), 16u);
+    // " 1c  4e 75  rts"
+    std::map<uint64_t, size_t> theirs;
+    std::istringstream in(run_program({"cstool", "m68k40", to_hex(bin.data(), bin.size())}));
+    std::string line;
+    static const std::regex row("^ *([0-9a-f]+)  ((?:[0-9a-f]{2} )+) .*$");
+    while (std::getline(in, line)) {
+        std::smatch m;
+        if (std::regex_match(line, m, row))
+            theirs[std::stoull(m[1], nullptr, 16)] = m[2].length() / 3;
+    }
+    size_t checked = 0;
+    for (uint64_t off = 0; off < bin.size();) {
+        const Printed p = m68k(std::vector<char>(bin.begin() + static_cast<long>(off), bin.end()),
+                               static_cast<uint32_t>(off));
+        ASSERT_GE(p.length, 2u);
+        const auto it = theirs.find(off);
+        ASSERT_NE(theirs.end(), it) << "cstool has no instruction at " << off << ": " << p.out;
+        EXPECT_EQ(it->second, p.length) << "at " << off << ": " << p.out;
+        ++checked;
+        off += p.length;
+    }
+    EXPECT_GT(checked, 50u);
 }
 
 } // namespace
