@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -174,5 +177,30 @@ struct Wrapper {
 
 /// The file's bytes.
 std::vector<char> build_wrapper(const Wrapper& w);
+
+} // namespace disasm_test
+
+namespace disasm_test {
+
+/// Heap allocations between start and stop (false when the build's
+/// sanitizers own the allocator).
+bool allocation_counting_available();
+void start_counting_allocations();
+unsigned long stop_counting_allocations();
+
+/// Runs `call` with standard output sent to /dev/null.
+template <typename Call>
+void quietly(Call call)
+{
+    fflush(stdout);
+    const int saved = dup(1);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    close(null);
+    call();
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+}
 
 } // namespace disasm_test

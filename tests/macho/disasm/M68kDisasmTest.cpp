@@ -466,6 +466,23 @@ TEST_P(M68kObjdump, LengthsAndTextsAgree)
         at += p.length;
     }
     EXPECT_EQ(direct, printed);
+
+    // Nothing is allocated while the corpus is disassembled.
+    if (allocation_counting_available()) {
+        start_counting_allocations();
+        free(strdup("the counter sees libc's allocations"));
+        ASSERT_GT(stop_counting_allocations(), 0u);
+        unsigned long allocations = 0;
+        quietly([&] {
+            start_counting_allocations();
+            for (uint64_t at = 0; at < bin.size();)
+                at += macho::m68k_disassemble(bin.data() + at, bin.size() - at, at, 0, macho::BIG_ENDIAN_BYTE_SEX,
+                                              nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0,
+                                              no_commands, 0, 0, 1);
+            allocations = stop_counting_allocations();
+        });
+        EXPECT_EQ(0u, allocations);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -691,6 +691,19 @@ TEST_P(PpcObjdump, TextsAgree)
     const PpcExceptions exceptions;
     const std::vector<std::string> ours = disassemble_all(bin);
     ASSERT_EQ(bin.size() / 4, ours.size());
+    // Nothing is allocated while the corpus is disassembled.
+    if (allocation_counting_available()) {
+        unsigned long allocations = 0;
+        quietly([&] {
+            start_counting_allocations();
+            for (size_t off = 0; off + 4 <= bin.size(); off += 4)
+                macho::ppc_disassemble(bin.data() + off, bin.size() - off, off, 0, macho::BIG_ENDIAN_BYTE_SEX,
+                                       nullptr, 0, nullptr, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0,
+                                       no_commands, 0, 0, 1);
+            allocations = stop_counting_allocations();
+        });
+        EXPECT_EQ(0u, allocations);
+    }
 
     // The mnemonics of the source, in order.
     std::vector<std::string> mnemonics;
@@ -712,8 +725,9 @@ TEST_P(PpcObjdump, TextsAgree)
         const uint32_t word = word_at(bin, 4 * i);
         SCOPED_TRACE(testing::Message() << std::hex << word << ": " << ours[i]);
         std::string theirs;
-        if (!oracles.agrees(4 * i, ours[i], &theirs))
+        if (!oracles.agrees(4 * i, ours[i], &theirs)) {
             EXPECT_TRUE(exceptions.explains(word, ours[i], theirs)) << "objdump: " << theirs;
+        }
         if (corpus.names) {
             std::string got = ours[i].substr(0, ours[i].find('\t'));
             while (!got.empty() && (got.back() == '+' || got.back() == '-'))
