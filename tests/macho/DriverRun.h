@@ -32,5 +32,7 @@ int runQuiet(const std::vector<std::string>& argv);
 /// Replaces every "PATH" in `text` by `path`.
 std::string withPath(std::string text, const std::string& path);
 std::string readFile(const std::string& path);
+/// The lines of `text`, without their line ends.
+std::vector<std::string> lines(const std::string& text);
 
 } // namespace machotest
