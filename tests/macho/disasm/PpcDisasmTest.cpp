@@ -673,6 +673,20 @@ std::string plain_mnemonic(const std::string& extended)
     return it == plain.end() ? extended : it->second;
 }
 
+// wardmacho's lines without their address column.
+std::vector<std::string> wardmacho_lines(const std::string& path, const char* options)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(run_program({WARDMACHO, options, path}));
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t tab = line.find('\t');
+        if (tab == 8 && line.find_first_not_of("0123456789abcdef") == 8)
+            lines.push_back(line.substr(tab + 1));
+    }
+    return lines;
+}
+
 struct PpcCorpus {
     const char* name;
     std::vector<std::string> build; // "SRC" and "OBJ" replaced
@@ -706,6 +720,15 @@ TEST_P(PpcObjdump, TextsAgree)
     const PpcExceptions exceptions;
     const std::vector<std::string> ours = disassemble_all(bin);
     ASSERT_EQ(bin.size() / 4, ours.size());
+    // The same lines through wardmacho on a Mach-O wrapper of the corpus.
+    {
+        Wrapper w;
+        w.cputype = 18;
+        w.text = bin;
+        const std::string path = write_temp(std::string(corpus.name) + ".macho", build_wrapper(w));
+        EXPECT_EQ(ours, wardmacho_lines(path, "-tvV"));
+        unlink(path.c_str());
+    }
     // Nothing is allocated while the corpus is disassembled.
     if (allocation_counting_available()) {
         unsigned long allocations = 0;
@@ -854,20 +877,6 @@ TEST(PpcWardmacho, StubNoteAndJbsr)
               "00000004\tjbsr\t_foo,0xc\n"
               "00000008\tblr\n",
               out);
-}
-
-// wardmacho's lines without their address column.
-std::vector<std::string> wardmacho_lines(const std::string& path, const char* options)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(run_program({WARDMACHO, options, path}));
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t tab = line.find('\t');
-        if (tab == 8 && line.find_first_not_of("0123456789abcdef") == 8)
-            lines.push_back(line.substr(tab + 1));
-    }
-    return lines;
 }
 
 // A corpus wrapped: wardmacho prints what the disassembler prints, and
