@@ -189,7 +189,7 @@ TEST_F(DependentGeneratorReal, DiscoversCyclesFrameworksAndTraps)
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     }
     // The oracle: the first name llvm-objdump lists for exe is libX.
-    EXPECT_NE(testfiles::run("llvm-objdump --macho --dylibs-used " + d + "/exe").find(d + "/libX.dylib"),
+    EXPECT_NE(wardtest::shellOutput("llvm-objdump --macho --dylibs-used " + d + "/exe").find(d + "/libX.dylib"),
               std::string::npos);
 }
 

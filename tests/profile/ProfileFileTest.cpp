@@ -119,7 +119,7 @@ TEST(ProfileLayout, ExampleIsExactlyItsTokens)
     // iconv reads it as UCS-4 big-endian text.
     TempDir dir;
     testfiles::writeFile(dir / "profile.data", bytes);
-    EXPECT_EQ(testfiles::run("iconv -f UCS-4BE -t UTF-8 " + dir / "profile.data"), kExample);
+    EXPECT_EQ(wardtest::shellOutput("iconv -f UCS-4BE -t UTF-8 " + dir / "profile.data"), kExample);
 }
 
 TEST(ProfileLayout, EmptyProfileIs188Bytes)
@@ -471,7 +471,7 @@ void readWithBoost(const std::string& bytes, AppStoreM& apps, DepStoreM& deps)
 {
     TempDir dir;
     testfiles::writeFile(dir / "be", bytes);
-    std::string le = testfiles::run("iconv -f UCS-4BE -t UCS-4LE " + dir / "be");
+    std::string le = wardtest::shellOutput("iconv -f UCS-4BE -t UCS-4LE " + dir / "be");
     ASSERT_EQ(le.size(), bytes.size());
     std::wstring text(le.size() / 4, L'\0');
     std::memcpy(&text[0], le.data(), le.size());
