@@ -99,10 +99,11 @@ TEST_F(FileIO, ReplaceWritesContentModeAndLeavesNoTemporary)
     EXPECT_EQ(namesIn(dir), std::vector<std::string>{"file"});
 
     // The temporary's descriptor does not outlive an exec.
-    wardfile::replaceFile(path, 0644, [](int fd) {
-        EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
-        return 0;
-    });
+    EXPECT_EQ(wardfile::replaceFile(path, 0644, [](int fd) {
+                  EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+                  return 0;
+              }).error,
+              0);
 }
 
 TEST_F(FileIO, EveryFailedReplaceIsReportedAndKeepsTheOldFile)
@@ -162,7 +163,7 @@ TEST_F(FileIO, AThrowingWriterLeavesTheOldFileAndNoTemporary)
     writeFile(path, "old");
     EXPECT_THROW(wardfile::replaceFile(path, 0644,
                                        [](int fd) -> int {
-                                           wardfile::writeAll(fd, "partial", 7);
+                                           EXPECT_EQ(wardfile::writeAll(fd, "partial", 7), 0);
                                            throw std::runtime_error("encoder");
                                        }),
                  std::runtime_error);

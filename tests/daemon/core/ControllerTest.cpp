@@ -29,7 +29,7 @@ ScanRequest launch(int pid, int cookie, const std::string& path)
     r.pid = pid;
     r.requestType = AppProtection::EXEC_ACTION;
     r.cookie = cookie;
-    std::strncpy(r.path, path.c_str(), sizeof r.path);
+    std::strncpy(r.path, path.c_str(), sizeof r.path - 1); // r.path stays NUL-terminated
     r.networkAction = 7;
     return r;
 }
@@ -417,8 +417,9 @@ TEST_F(ControllerTest, FailedEnableThrowsAndLeavesNoThreadRunning)
         }
         EXPECT_EQ(0, controller->getProtectionStatus());
         EXPECT_EQ(threads, threadCount());
-        if (c.option != 0)
+        if (c.option != 0) {
             EXPECT_EQ("close", fake->events().back());
+        }
         EXPECT_TRUE(logTexts().empty());
     }
 }
