@@ -20,7 +20,7 @@ public:
     static void unloadMAPlugins();
 
 private:
-    bool registered = false; ///< both services registered
+    [[maybe_unused]] bool registered = false; ///< both services registered
 };
 
 } // namespace AppProtection
