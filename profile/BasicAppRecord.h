@@ -12,6 +12,8 @@
 
 namespace AppProtection {
 
+class ProfileRecordIO;
+
 class BasicAppRecord {
 public:
     /// Network treatment of an application. Stored in the profile file.
@@ -76,6 +78,8 @@ public:
     }
 
 protected:
+    friend class ProfileRecordIO;
+
     std::string appPath;
     std::string applicationHash; ///< 32 lower-case hex digits
     std::string appGroup;

@@ -33,6 +33,8 @@ constexpr const char* NetworkRule = "NetworkRule";
 constexpr const char* DependentStore = "DependentStore";
 constexpr const char* DependentVector = "std::vector<DependentRecord>";
 constexpr const char* DependentRecord = "DependentRecord";
+constexpr const char* BasicAppRecordList = "std::list<BasicAppRecord>";
+constexpr const char* BasicAppRecord = "BasicAppRecord";
 } // namespace ProfileClass
 
 /// The class names an archive has met; a profile has nine.

@@ -74,9 +74,11 @@ void ProfileDataController::setPersistHook(std::function<void()> hook)
 // ---------------------------------------------------------------------------
 // Load, persist, lock
 
-void ProfileDataController::loadProfile(const std::string& path) { load(path, true); }
+void ProfileDataController::loadProfile(const std::string& path) { load(path, LoadMode::CreateMissing); }
 
-void ProfileDataController::loadProfileIfPresent(const std::string& path) { load(path, false); }
+void ProfileDataController::loadProfileIfPresent(const std::string& path) { load(path, LoadMode::IfPresent); }
+
+bool ProfileDataController::loadProfileReadOnly(const std::string& path) { return load(path, LoadMode::ReadOnly); }
 
 void ProfileDataController::clearStores()
 {
@@ -84,7 +86,7 @@ void ProfileDataController::clearStores()
     m_appStore.clear();
 }
 
-void ProfileDataController::load(const std::string& path, bool createMissing)
+bool ProfileDataController::load(const std::string& path, LoadMode mode)
 {
     PDC_TRACE(1, L"ProfileDataController::loadProfile - Loading %s\n", path.c_str());
     {
@@ -95,7 +97,7 @@ void ProfileDataController::load(const std::string& path, bool createMissing)
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         int err = errno;
-        if (err == ENOENT && createMissing) {
+        if (err == ENOENT && mode == LoadMode::CreateMissing) {
             fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0660);
             if (fd >= 0) {
                 if (::fchmod(fd, 0660) != 0)
@@ -108,12 +110,14 @@ void ProfileDataController::load(const std::string& path, bool createMissing)
             }
         } else if (err == ENOENT) {
             PDC_TRACE(1, L"ProfileDataController::loadProfile - %s does not exist. Returning.\n", path.c_str());
+            if (mode == LoadMode::ReadOnly)
+                clearStores();
         } else {
             PDC_TRACE(1, L"ProfileDataController::loadProfile - Unable to open %s: %s. Clearing our store.\n",
                       path.c_str(), std::strerror(err));
             clearStores();
         }
-        return;
+        return false;
     }
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -121,13 +125,13 @@ void ProfileDataController::load(const std::string& path, bool createMissing)
         PDC_TRACE(1, L"ProfileDataController::loadProfile - %s is not a readable file. Clearing our store.\n",
                   path.c_str());
         clearStores();
-        return;
+        return false;
     }
     if (st.st_size == 0) {
         ::close(fd);
         PDC_TRACE(1, L"ProfileDataController::loadProfile - Empty profile %s\n", path.c_str());
         clearStores();
-        return;
+        return true;
     }
     try {
         // Parsed as it is read, block by block: the file is never held whole.
@@ -139,11 +143,13 @@ void ProfileDataController::load(const std::string& path, bool createMissing)
         PDC_TRACE(1, L"ProfileDataController::loadProfile - %s is not a readable file. Clearing our store.\n",
                   path.c_str());
         clearStores();
-        return;
+        return false;
     } catch (...) {
         ::close(fd);
         PDC_TRACE(1, L"ProfileDataController::loadProfile - Caught exception. Clearing our store and returning.\n");
         clearStores();
+        if (mode == LoadMode::ReadOnly)
+            return false;
         // Kept aside, not overwritten by the next persist: the rules cannot
         // be restored from anywhere else.
         std::string aside = path + ".corrupt";
@@ -152,9 +158,11 @@ void ProfileDataController::load(const std::string& path, bool createMissing)
         else
             PDC_TRACE(1, L"ProfileDataController::loadProfile - Could not move unreadable profile to %s: %s\n",
                       aside.c_str(), std::strerror(errno));
-        return;
+        return false;
     }
-    requeueAppsWithoutDependencies();
+    if (mode != LoadMode::ReadOnly)
+        requeueAppsWithoutDependencies();
+    return true;
 }
 
 void ProfileDataController::requeueAppsWithoutDependencies()
@@ -170,14 +178,14 @@ void ProfileDataController::requeueAppsWithoutDependencies()
         queueForDependencies(record);
 }
 
-void ProfileDataController::persistProfile(const std::string& path)
+bool ProfileDataController::persistProfile(const std::string& path)
 {
     PDC_TRACE(1, L"ProfileDataController::persistProfile - Entry %s\n", path.c_str());
     // Cleared before the stores are written: an edit made from here on sets
     // it again and reaches the next persist.
     if (!m_profileChanged.exchange(false)) {
         PDC_TRACE(1, L"ProfileDataController::persistProfile - Profile not changed. Returning\n");
-        return;
+        return true;
     }
     bool written = false;
     try {
@@ -193,43 +201,26 @@ void ProfileDataController::persistProfile(const std::string& path)
                      L"loading data\n");
     }
     PDC_TRACE(1, L"ProfileDataController::persistProfile - Returning\n");
+    return written;
 }
 
 bool ProfileDataController::writeProfileFile(const std::string& path)
 {
-    wardfile::ReplaceResult r = wardfile::replaceFile(path, 0660, [this](int fd) {
-        try {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(m_hookMutex);
+        hook = m_persistHook;
+    }
+    return replaceProfileFile(
+        path, L"ProfileDataController::persistProfile",
+        [this](int fd) {
             // Library lists and the library store change together under this
             // mutex; the file gets them matching. Encoded straight into the
             // temporary file: no copy of the stores or of the text is made.
             std::lock_guard<std::mutex> lock(m_depWorkMutex);
             writeProfile(fd, m_appStore, m_depStore);
-        } catch (const std::system_error& e) {
-            return e.code().value();
-        }
-        std::function<void()> hook;
-        {
-            std::lock_guard<std::mutex> lock(m_hookMutex);
-            hook = m_persistHook;
-        }
-        if (hook)
-            hook();
-        return 0;
-    });
-    if (r.error != 0 && std::strcmp(r.step, "mkostemp") == 0) {
-        PDC_TRACE(1, L"ProfileDataController::persistProfile - Could not open Profile file %s: %s\n",
-                  r.temporary.c_str(), std::strerror(r.error));
-        return false;
-    }
-    if (r.error != 0) {
-        PDC_TRACE(1, L"ProfileDataController::persistProfile - %s failed for %s: %s\n", r.step, r.temporary.c_str(),
-                  std::strerror(r.error));
-        return false;
-    }
-    if (r.folderSyncError != 0)
-        PDC_TRACE(1, L"ProfileDataController::persistProfile - fsync of %s failed: %s\n",
-                  wardfile::parentPath(path).c_str(), std::strerror(r.folderSyncError));
-    return true;
+        },
+        hook);
 }
 
 bool ProfileDataController::lockProfile(const std::string& path)

@@ -58,10 +58,15 @@ public:
     /// The same, except that a missing file is not created and leaves the
     /// stores as they are.
     void loadProfileIfPresent(const std::string& path);
+    /// Reads as loadProfile does, but creates nothing, moves nothing aside
+    /// and queues nothing. True exactly when a profile was read (an empty
+    /// file is the empty profile); otherwise the stores are emptied.
+    bool loadProfileReadOnly(const std::string& path);
     /// Writes both stores when they changed since the last write: to a
     /// temporary file beside the path, then renamed over it, so the old file
     /// stays whole on any failure. A failed write leaves the profile dirty.
-    void persistProfile(const std::string& path);
+    /// False exactly when a needed write failed.
+    bool persistProfile(const std::string& path);
     /// Takes the exclusive whole-file lock on the profile (an open file
     /// description lock: it excludes other processes, other objects and
     /// threads of this process, and lockf users). Waits for it. False, no
@@ -118,7 +123,9 @@ protected:
     std::atomic<bool> m_profileChanged{false};
 
 private:
-    void load(const std::string& path, bool createMissing);
+    enum class LoadMode { CreateMissing, IfPresent, ReadOnly };
+    /// True when a profile was read.
+    bool load(const std::string& path, LoadMode mode);
     /// Finds the record as findRecord does and hands it to `read` in place,
     /// under the application store's mutex, instead of copying it out.
     bool readRecord(const std::string& path, const std::function<void(const DetailedAppRecord&)>& read);

@@ -3,10 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <istream>
+#include <list>
 #include <ostream>
+#include <string>
 
 #include "ApplicationStore.h"
+#include "BasicAppRecord.h"
 #include "DependentStore.h"
 
 namespace AppProtection {
@@ -29,5 +33,21 @@ void readProfile(std::istream& in, ApplicationStore& apps, DependentStore& deps)
 /// The same from the next `size` bytes of an open file, read in blocks.
 /// Also throws std::system_error with the errno of a failed read.
 void readProfile(int fd, uint64_t size, ApplicationStore& apps, DependentStore& deps);
+
+/// The generator's temporary profile: the same layout holding one object,
+/// the list of records (preamble, count, records), each record in payload
+/// order. Throws as writeProfile does.
+void writeTempProfile(std::ostream& out, const std::list<BasicAppRecord>& records);
+void writeTempProfile(int fd, const std::list<BasicAppRecord>& records);
+
+/// Replaces the file at `path` whole, mode 0660: a temporary file beside
+/// it, filled by `write` (which throws std::system_error for a failed
+/// write), fsync'ed, renamed over `path`, then the folder fsync'ed.
+/// `beforeRename`, when set, runs after the temporary is written. True when
+/// `path` holds the new content; on a failure the temporary is removed, the
+/// old file stays whole, and the failure is traced under `who`. Other
+/// exceptions from `write` or `beforeRename` pass to the caller.
+bool replaceProfileFile(const std::string& path, const wchar_t* who, const std::function<void(int fd)>& write,
+                        const std::function<void()>& beforeRename = nullptr);
 
 } // namespace AppProtection

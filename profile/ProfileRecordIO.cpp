@@ -42,12 +42,28 @@ void ProfileRecordIO::save(ProfileOArchive& ar, const DetailedAppRecord& r)
     ar.writeTextVector(r.m_dependencies);
     ar.writeTextVector(r.changedDeps);
     ar.writeBool(r.execAllowed);
-    ar.beginClass(ProfileClass::NetworkRuleList);
-    ar.writeUnsigned(r.nwRules.size());
-    for (const NetworkRule& rule : r.nwRules)
-        save(ar, rule);
+    saveRules(ar, r.nwRules);
     ar.writeBool(r.enabled);
     ar.writeInt(r.nwAction);
+}
+
+void ProfileRecordIO::save(ProfileOArchive& ar, const BasicAppRecord& r)
+{
+    ar.beginClass(ProfileClass::BasicAppRecord);
+    ar.writeText(r.appPath);
+    ar.writeText(r.applicationHash);
+    ar.writeText(r.appGroup);
+    ar.writeBool(r.execAllowed);
+    saveRules(ar, r.nwRules);
+    ar.writeBool(r.appModified);
+    ar.writeTextVector(r.changedDeps);
+    ar.writeBool(r.enabled);
+    ar.writeInt(r.nwAction);
+}
+
+void ProfileRecordIO::saveRules(ProfileOArchive& ar, const std::list<NetworkRule>& rules)
+{
+    saveAll(ar, ProfileClass::NetworkRuleList, rules);
 }
 
 void ProfileRecordIO::load(ProfileIArchive& ar, DetailedAppRecord& r)

@@ -28,6 +28,9 @@ public:
     static void save(ProfileOArchive& ar, const DetailedAppRecord& record);
     /// The rules are kept in the order read.
     static void load(ProfileIArchive& ar, DetailedAppRecord& record);
+    /// Payload order: path, fingerprint, group, launch, rules, modified,
+    /// changed dependencies, enabled, network action.
+    static void save(ProfileOArchive& ar, const BasicAppRecord& record);
     /// Name, fingerprint, application count, applications.
     static void save(ProfileOArchive& ar, const DependentRecord& record);
     /// The count is taken as written; the verified flag is cleared.
@@ -95,6 +98,9 @@ public:
     }
 
 private:
+    /// The preamble of the rule list, its count and its rules.
+    static void saveRules(ProfileOArchive& ar, const std::list<NetworkRule>& rules);
+
     /// Below this many records a helper thread costs more than it saves.
     static constexpr uint32_t kHandOverFrom = 256;
     static constexpr size_t kBatch = 256;        ///< records handed over at once, at most

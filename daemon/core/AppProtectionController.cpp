@@ -220,6 +220,12 @@ void AppProtectionController::createAppHVOMAgentWrapper()
 
 void AppProtectionController::releaseAppHVOMAgentWrapper()
 {
+    // A policy waiting for the profile gives up before the agent joins it.
+    {
+        std::lock_guard<std::mutex> lock(m_gateMutex);
+        m_profileGate = ProfileGate::Closed;
+        m_gateCondition.notify_all();
+    }
     std::unique_ptr<AppHVOAgentWrapper> wrapper;
     {
         std::lock_guard<std::mutex> lock(m_agentMutex);
@@ -250,7 +256,20 @@ void AppProtectionController::loadProfile(bool verifyHashes)
         boost::unique_lock<boost::shared_mutex> lock(m_profileLock);
         m_profile.swap(profile);
     }
+    {
+        std::lock_guard<std::mutex> lock(m_gateMutex);
+        if (m_profileGate == ProfileGate::Waiting)
+            m_profileGate = ProfileGate::Open;
+        m_gateCondition.notify_all();
+    }
     // The previous profile, if any, goes outside the lock.
+}
+
+bool AppProtectionController::waitForProfile()
+{
+    std::unique_lock<std::mutex> lock(m_gateMutex);
+    m_gateCondition.wait(lock, [this] { return m_profileGate != ProfileGate::Waiting; });
+    return m_profileGate == ProfileGate::Open;
 }
 
 void AppProtectionController::persistProfile()

@@ -86,8 +86,13 @@ public:
     void removePidFile();
     /// Builds the agent wrapper once; any failure is traced, never thrown.
     void createAppHVOMAgentWrapper();
-    /// Destroys the agent wrapper: no console call reaches the profile after.
+    /// Closes the profile gate, then destroys the agent wrapper: no console
+    /// call reaches the profile after.
     void releaseAppHVOMAgentWrapper();
+    /// Waits until loadProfile has installed a profile (true) or the gate is
+    /// closed for the shutdown (false). No time-out: the agent's caller
+    /// bounds its wait.
+    bool waitForProfile();
     void loadProfile(bool verifyHashes);
     /// Writes the profile under its file lock; nothing before a profile is
     /// loaded. Two persists never run at once.
@@ -184,6 +189,10 @@ private:
     ReportManager m_reportManager;
     std::unique_ptr<AppHVOAgentWrapper> m_agentWrapper; ///< guarded by m_agentMutex
     std::mutex m_agentMutex;
+    enum class ProfileGate { Waiting, Open, Closed };
+    ProfileGate m_profileGate = ProfileGate::Waiting; ///< guarded by m_gateMutex
+    std::mutex m_gateMutex;
+    std::condition_variable m_gateCondition;
     int m_pidFileFd = -1; ///< the PID file's one descriptor; main thread only
     bool m_codesignAvailable = false;
     /// Writer-preferring: a profile to install does not wait behind a stream

@@ -6,6 +6,8 @@
 #include <list>
 #include <mutex>
 
+#include "AppProtRecords.h"
+#include "AppRecordPayload.h"
 #include "ScanRequest.h"
 
 namespace AppProtection {
@@ -16,9 +18,18 @@ public:
     static AlertManager* getInstance();
     static void releaseInstance();
 
-    /// Keeps a copy of the request pending and sends its alert. The caller
-    /// holds no profile lock.
+    /// Keeps a copy of the request pending and sends its alert (60001 to
+    /// module 102). When the alert cannot be sent the request is denied at
+    /// once, keeping its network action. The caller holds no profile lock.
     void sendAlert(ScanRequest& request);
+    /// Applies the user's answer to the first pending request with its
+    /// cookie: answers the kernel, reports a denial, and records an "always"
+    /// rule or the process's network action. Each request is answered once,
+    /// also when something on the way throws. On a broker thread.
+    void processAlertResponse(AppProtAlert& answer);
+    /// The one-way block notification (60000 to module 102). Takes no lock;
+    /// failures are traced.
+    void sendNotification(AppProtReport& report);
     /// Answers every pending request with allow (true) or deny (false),
     /// keeping each one's network action, and forgets them.
     void clearAllAlerts(bool allow);
@@ -30,6 +41,12 @@ private:
     AlertManager();
     /// Answers every request still pending with allow.
     ~AlertManager();
+    /// Sends the alert of the request; throws what the broker throws, and
+    /// HVOException without a broker.
+    void sendAlertCommand(const ScanRequest& request);
+    /// Applies `answer` to `request`, taken off the list; queues it for the
+    /// kernel and sets `queued` once it is.
+    void applyAnswerLocked(ScanRequest& request, AppProtAlert& answer, bool& queued);
 
     std::mutex m_alertMutex;
     std::list<ScanRequest> m_pendingAlerts; ///< guarded by m_alertMutex; in sending order

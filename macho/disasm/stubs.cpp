@@ -1,6 +1,5 @@
 // Placeholders until the disassemblers are built: each prints an empty line
-// and steps over one unit of its processor (1 byte on x86, 2 on m68k, 4
-// elsewhere), never past the section.
+// and steps over one 4-byte instruction, never past the section.
 #include "disasm/disasm.h"
 
 #include <cstdio>
@@ -16,29 +15,6 @@ uint32_t step(uint64_t left, uint32_t unit)
 }
 
 } // namespace
-
-uint32_t i386_disassemble(const char*, uint64_t left, uint64_t, uint64_t, byte_sex, const relocation_info*,
-                          uint32_t, const nlist*, const nlist_64*, uint32_t, const sorted_symbol*, uint32_t,
-                          const char*, uint64_t, const uint32_t*, uint32_t, int32_t, const load_commands_view&,
-                          uint32_t, uint32_t, int)
-{
-    return step(left, 1);
-}
-
-uint32_t ppc_disassemble(const char*, uint64_t left, uint64_t, uint64_t, byte_sex, const relocation_info*,
-                         uint32_t, const nlist*, const nlist_64*, uint32_t, const sorted_symbol*, uint32_t,
-                         const char*, uint64_t, const uint32_t*, uint32_t, const load_commands_view&, uint32_t,
-                         uint32_t, int)
-{
-    return step(left, 4);
-}
-
-uint32_t m68k_disassemble(const char*, uint64_t left, uint64_t, uint64_t, byte_sex, const relocation_info*,
-                          uint32_t, const nlist*, uint32_t, const sorted_symbol*, uint32_t, const char*, uint64_t,
-                          const uint32_t*, uint32_t, const load_commands_view&, uint32_t, uint32_t, int)
-{
-    return step(left, 2);
-}
 
 uint32_t sparc_disassemble(const char*, uint64_t left, uint64_t, uint64_t, byte_sex, const relocation_info*,
                            uint32_t, const nlist*, uint32_t, const sorted_symbol*, uint32_t, const char*, uint64_t,

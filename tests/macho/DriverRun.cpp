@@ -117,4 +117,14 @@ std::string withPath(std::string text, const std::string& path)
     return text;
 }
 
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    std::string l;
+    while (std::getline(in, l))
+        out.push_back(l);
+    return out;
+}
+
 } // namespace machotest

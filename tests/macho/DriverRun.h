@@ -34,5 +34,7 @@ int runQuiet(const std::vector<std::string>& argv);
 /// Replaces every "PATH" in `text` by `path`.
 std::string withPath(std::string text, const std::string& path);
 using wardtest::readFile;
+/// The lines of `text`, without their line ends.
+std::vector<std::string> lines(const std::string& text);
 
 } // namespace machotest

@@ -171,14 +171,85 @@ TEST_F(Pdc, FailedPersistKeepsProfileDirtyAndWritesLater)
     std::string a = exe("A");
     BasicAppRecord r = rule(a);
     ASSERT_EQ(p.addAppToProfile(r), SUCCESS);
-    p.persistProfile(path); // the folder does not exist yet
+    EXPECT_FALSE(p.persistProfile(path)); // the folder does not exist yet
     EXPECT_TRUE(p.dirty());
     std::filesystem::create_directory(sub);
-    p.persistProfile(path);
+    EXPECT_TRUE(p.persistProfile(path));
     EXPECT_FALSE(p.dirty());
+    EXPECT_TRUE(p.persistProfile(path)); // nothing to write
     Probe fresh;
     fresh.loadProfile(path);
     EXPECT_EQ(fresh.paths(), Names{a});
+}
+
+TEST_F(Pdc, ReadOnlyLoadCreatesMovesAndQueuesNothing)
+{
+    std::string good = dir / "good";
+    std::string a = exe("A", {lib("L")});
+    {
+        Probe p;
+        BasicAppRecord r = rule(a);
+        ASSERT_EQ(p.addAppToProfile(r), SUCCESS);
+        p.drainPendingDeps();
+        ASSERT_TRUE(p.persistProfile(good));
+    }
+    // A stored application without libraries would be queued by a load.
+    std::string bare = dir / "bare";
+    {
+        ApplicationStore apps;
+        DependentStore deps;
+        DetailedAppRecord r;
+        r.setAppPath(a);
+        r.setAppGroup(a);
+        ASSERT_TRUE(apps.addApp(r));
+        std::ofstream out(bare, std::ios::binary);
+        writeProfile(out, apps, deps);
+    }
+    const std::string whole = testfiles::readFile(good);
+    struct Case {
+        const char* name;
+        const char* bytes; ///< nullptr: no file; "dir": a folder
+        bool read;
+        Names paths;
+    } cases[] = {
+        {"missing", nullptr, false, {}},
+        {"folder", "dir", false, {}},
+        {"empty file", "", true, {}},
+        {"garbage", "not a profile at all", false, {}},
+        {"profile", "good", true, {a}},
+        {"without libraries", "bare", true, {a}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / "profile";
+        std::filesystem::remove_all(path);
+        if (c.bytes != nullptr && std::string(c.bytes) == "dir")
+            std::filesystem::create_directory(path);
+        else if (c.bytes != nullptr && std::string(c.bytes) == "good")
+            std::filesystem::copy_file(good, path);
+        else if (c.bytes != nullptr && std::string(c.bytes) == "bare")
+            std::filesystem::copy_file(bare, path);
+        else if (c.bytes != nullptr)
+            testfiles::writeFile(path, c.bytes);
+        const std::string sum = c.bytes == nullptr ? "" : pdctest::md5sum(path);
+        Probe p;
+        std::string other = exe("O");
+        BasicAppRecord r = rule(other);
+        ASSERT_EQ(p.addAppToProfile(r), SUCCESS);
+        p.drainPendingDeps();
+        EXPECT_EQ(p.loadProfileReadOnly(path), c.read);
+        EXPECT_EQ(p.paths(), c.paths);
+        EXPECT_EQ(std::filesystem::exists(path), c.bytes != nullptr);
+        EXPECT_FALSE(std::filesystem::exists(path + ".corrupt"));
+        if (c.bytes != nullptr && std::string(c.bytes) != "dir")
+            EXPECT_EQ(pdctest::md5sum(path), sum);
+        // Queued, the bare record would gain L from the scanner.
+        p.drainPendingDeps();
+        if (c.read && !c.paths.empty())
+            EXPECT_EQ(p.app(a).getDependencies(), std::string(c.bytes) == "good" ? Names{dir / "L"} : Names{});
+        std::filesystem::remove(other);
+    }
+    EXPECT_EQ(testfiles::readFile(good), whole);
 }
 
 TEST_F(Pdc, FreshObjectIsDestroyedAtOnce)

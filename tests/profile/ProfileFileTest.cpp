@@ -466,8 +466,8 @@ struct DepStoreM {
 };
 
 /// Our bytes, turned little-endian by iconv, read by boost's own wide text
-/// archive.
-void readWithBoost(const std::string& bytes, AppStoreM& apps, DepStoreM& deps)
+/// archive into `objects`, in order.
+template <class... Objects> void readWithBoost(const std::string& bytes, Objects&... objects)
 {
     TempDir dir;
     testfiles::writeFile(dir / "be", bytes);
@@ -477,7 +477,7 @@ void readWithBoost(const std::string& bytes, AppStoreM& apps, DepStoreM& deps)
     std::memcpy(&text[0], le.data(), le.size());
     std::wistringstream in(text);
     boost::archive::text_wiarchive ar(in, boost::archive::no_codecvt);
-    ar >> apps >> deps;
+    (ar >> ... >> objects);
 }
 
 TEST(ProfileOracle, BoostReadsTheExample)
@@ -743,6 +743,144 @@ TEST(ProfileBlocks, FileShorterThanAnnouncedIsRefused)
     DependentStore deps;
     EXPECT_THROW(readProfile(fd, ucs4be(kExample).size() + 400, apps, deps), boost::archive::archive_exception);
     ::close(fd);
+}
+
+// ------------------------------------------------ the temporary profile
+
+std::string tempWritten(const std::list<BasicAppRecord>& records)
+{
+    std::ostringstream out(std::ios::binary);
+    writeTempProfile(out, records);
+    return out.str();
+}
+
+BasicAppRecord fullRecord()
+{
+    BasicAppRecord r;
+    r.setAppPath("/bin/a");
+    r.setApplicationHash("d41d8cd98f00b204e9800998ecf8427e");
+    r.setAppGroup("/bin/a");
+    r.setExecAllowed(true);
+    NetworkRule rule;
+    rule.setOrder(1);
+    rule.setIpRange("10.1.2.0/24");
+    rule.setPortRange("80");
+    r.setNwRules({rule});
+    r.setAppModified(true);
+    r.setChangedDeps({"/usr/lib/a.dylib"});
+    r.setNwAction(BasicAppRecord::NW_ACTION_CUSTOM);
+    return r;
+}
+
+BasicAppRecord groupOnly(const std::string& group)
+{
+    BasicAppRecord r;
+    r.setAppGroup(group);
+    return r;
+}
+
+std::string md5Of(const std::string& bytes)
+{
+    TempDir dir;
+    testfiles::writeFile(dir / "f", bytes);
+    return testfiles::run("md5sum < " + dir / "f").substr(0, 32);
+}
+
+TEST(TempProfile, ExactBytes)
+{
+    struct Case {
+        const char* name;
+        std::list<BasicAppRecord> records;
+        std::string text;
+        size_t bytes;
+        const char* md5;
+    } cases[] = {
+        {"empty", {}, "22 serialization::archive 3 0 0 0", 132, "9da33e882f524ccd031f3776a0f7116c"},
+        {"scanned",
+         {groupOnly("/Applications/A.app")},
+         "22 serialization::archive 3 0 0 1 0 0 0  0  19 /Applications/A.app 0 0 0 0 0 0 0 0 1 1",
+         344,
+         "5d356665936cb833ee1b35615c64c831"},
+        {"every field",
+         {fullRecord()},
+         "22 serialization::archive 3 0 0 1 0 0 6 /bin/a 32 d41d8cd98f00b204e9800998ecf8427e 6 /bin/a 1 0 0 1 0 0 1 "
+         "167838208 11 10.1.2.0/24 80 80 24 1 1 103 2 80 1 0 0 1 16 /usr/lib/a.dylib 1 3",
+         736,
+         "221acdb750d6e251733749afe2794279"},
+        // The second record, its rule list and its vector carry no preamble.
+        {"second record",
+         {groupOnly("/X"), fullRecord()},
+         "22 serialization::archive 3 0 0 2 0 0 0  0  2 /X 0 0 0 0 0 0 0 0 1 1 6 /bin/a 32 "
+         "d41d8cd98f00b204e9800998ecf8427e 6 /bin/a 1 1 0 0 1 167838208 11 10.1.2.0/24 80 80 24 1 1 103 2 80 1 1 16 "
+         "/usr/lib/a.dylib 1 3",
+         0,
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string bytes = tempWritten(c.records);
+        EXPECT_EQ(bytes, ucs4be(c.text));
+        if (c.md5 != nullptr) {
+            EXPECT_EQ(bytes.size(), c.bytes);
+            EXPECT_EQ(md5Of(bytes), c.md5);
+        }
+        // Written straight into a file, the same bytes.
+        TempDir dir;
+        int fd = ::open((dir / "t").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        writeTempProfile(fd, c.records);
+        ::close(fd);
+        EXPECT_EQ(testfiles::readFile(dir / "t"), bytes);
+    }
+}
+
+TEST(TempProfile, HighBytesAreCharactersOfTheSameValue)
+{
+    const std::string group = "/Applications/Caf\xc3\xa9.app";
+    const std::string bytes = tempWritten({groupOnly(group)});
+    TempDir dir;
+    testfiles::writeFile(dir / "t", bytes);
+    // python3 decodes it as the UTF-32 text it is; Latin-1 gives the bytes back.
+    const std::string got = testfiles::run("python3 -c \"import sys; t = open(sys.argv[1], 'rb').read()"
+                                           ".decode('utf-32-be'); sys.stdout.buffer.write(t.encode('latin-1'))\" " +
+                                           dir / "t");
+    EXPECT_EQ(got, "22 serialization::archive 3 0 0 1 0 0 0  0  23 " + group + " 0 0 0 0 0 0 0 0 1 1");
+    const std::string text = testfiles::run("python3 -c \"import sys; t = open(sys.argv[1], 'rb').read()"
+                                            ".decode('utf-32-be'); print(' '.join('%04X' % ord(c) for c in t[t.index('Caf') + 3:t.index('.app')]))\" " +
+                                            dir / "t");
+    EXPECT_EQ(text, "00C3 00A9\n");
+}
+
+struct BasicM {
+    std::string path, hash, group;
+    bool exec = false, modified = false, enabled = false;
+    std::list<RuleM> rules;
+    std::vector<std::string> changed;
+    int32_t nwAction = 0;
+    template <class A> void serialize(A& ar, unsigned)
+    {
+        ar& path& hash& group& exec& rules& modified& changed& enabled& nwAction;
+    }
+};
+
+TEST(TempProfileOracle, BoostReadsTheList)
+{
+    std::list<BasicM> list;
+    readWithBoost(tempWritten({groupOnly("/X"), fullRecord()}), list);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list.front().group, "/X");
+    EXPECT_TRUE(list.front().enabled);
+    EXPECT_EQ(list.front().nwAction, 1);
+    const BasicM& b = list.back();
+    EXPECT_EQ(b.path, "/bin/a");
+    EXPECT_EQ(b.hash, "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_TRUE(b.exec);
+    EXPECT_TRUE(b.modified);
+    EXPECT_EQ(b.changed, Paths{"/usr/lib/a.dylib"});
+    ASSERT_EQ(b.rules.size(), 1u);
+    EXPECT_EQ(b.rules.front().ip, 0x0A010200u);
+    EXPECT_EQ(b.rules.front().portRange, "80");
+    EXPECT_EQ(b.nwAction, 3);
 }
 
 } // namespace

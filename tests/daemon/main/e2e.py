@@ -15,7 +15,6 @@ import socket
 import struct
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
@@ -23,7 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "../../platform/kctl"))
 import wardsys  # noqa: E402
-from wardsys import Failure, PID_FILE, PROFILE, System, TRACE_FILE, VAR, wait_for  # noqa: E402
+from wardsys import Failure, PID_FILE, PROFILE, System, TRACE_FILE, VAR, check, check_true, wait_for  # noqa: E402
 import wire_oracle  # noqa: E402
 
 ABORT = "AppProtectionController::main -  Create PID file returned false. Aborting start"
@@ -33,16 +32,6 @@ DISABLED = "Application Protection has been disabled"
 
 FAKE_KEXTLOAD = "#!/bin/sh\nexit 0\n"
 FAKE_CODESIGN = "#!/bin/sh\nprintf '%s\\0' \"$@\" >> /tmp/codesign.args\nprintf '\\n' >> /tmp/codesign.args\nexit 1\n"
-
-
-def check(actual, expected, what):
-    if actual != expected:
-        raise Failure("%s: got %r, wanted %r" % (what, actual, expected))
-    print("ok  %s" % what, flush=True)
-
-
-def check_true(value, what):
-    check(bool(value), True, what)
 
 
 def launch(pid, cookie, path):
@@ -424,45 +413,5 @@ SCENARIOS = {
 __doc__ = __doc__ % ", ".join(SCENARIOS)
 
 
-def inside(name, build):
-    s = System(build, tempfile.mkdtemp(prefix="ward-e2e."))
-    try:
-        SCENARIOS[name][0](s)
-    except Failure as e:
-        print("FAILED %s: %s" % (name, e), flush=True)
-        for f in sorted(os.listdir(s.work)):
-            print("--- %s" % f)
-            print(wardsys.read(os.path.join(s.work, f))[-4000:])
-        print("--- trace")
-        print(s.trace()[-6000:])
-        return 1
-    finally:
-        s.stop_all()
-    print("passed %s" % name)
-    return 0
-
-
-def main():
-    if len(sys.argv) == 4 and sys.argv[1] == "--inside":
-        sys.exit(inside(sys.argv[2], sys.argv[3]))
-    if len(sys.argv) != 3 or sys.argv[1] not in SCENARIOS:
-        sys.exit(__doc__)
-    name, build = sys.argv[1], os.path.abspath(sys.argv[2])
-    overlay = tempfile.mkdtemp(prefix="ward-e2e-overlay.")
-    try:
-        for relative, text in SCENARIOS[name][1].items():
-            target = os.path.join(overlay, relative)
-            os.makedirs(os.path.dirname(target), exist_ok=True)
-            with open(target, "w") as f:
-                f.write(text)
-            os.chmod(target, 0o755)
-        ns_run = os.path.join(wardsys.SOURCE, "tests/ns-run.sh")
-        env = dict(os.environ, WARD_BUILD_DIR=build)
-        sys.exit(subprocess.run([ns_run, "--overlay", overlay, sys.executable, os.path.abspath(__file__),
-                                 "--inside", name, build], env=env).returncode)
-    finally:
-        shutil.rmtree(overlay, ignore_errors=True)
-
-
 if __name__ == "__main__":
-    main()
+    wardsys.scenario_main(SCENARIOS, os.path.abspath(__file__), __doc__)

@@ -24,12 +24,23 @@ TOOLS = {
     "prefsctl": "platform/settingstore/prefsctl",
     "appwardd": "daemon/main/appwardd",
     "mkprofile": "tests/daemon/main/mkprofile",
+    "agentctl": "platform/agentbridge/agentctl",
 }
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 
 
 class Failure(Exception):
     pass
+
+
+def check(actual, expected, what):
+    if actual != expected:
+        raise Failure("%s: got %r, wanted %r" % (what, actual, expected))
+    print("ok  %s" % what, flush=True)
+
+
+def check_true(value, what):
+    check(bool(value), True, what)
 
 
 def wait_for(what, predicate, seconds=5.0):
@@ -179,3 +190,45 @@ class System:
     def terminate(self, proc, seconds=10):
         proc.send_signal(signal.SIGTERM)
         return proc.wait(seconds)
+
+
+def scenario_main(scenarios, script, usage):
+    """SCRIPT SCENARIO BUILD: runs scenarios[SCENARIO] = (function, {path: text})
+    inside tests/ns-run.sh --overlay, with the texts as executable files at
+    their paths under /; prints the work folder and the trace on a failure."""
+    import shutil
+    import tempfile
+    if len(sys.argv) == 4 and sys.argv[1] == "--inside":
+        name, build = sys.argv[2], sys.argv[3]
+        s = System(build, tempfile.mkdtemp(prefix="ward-e2e."))
+        try:
+            scenarios[name][0](s)
+        except Failure as e:
+            print("FAILED %s: %s" % (name, e), flush=True)
+            for f in sorted(os.listdir(s.work)):
+                print("--- %s" % f)
+                print(read(os.path.join(s.work, f))[-4000:])
+            print("--- trace")
+            print(s.trace()[-6000:])
+            sys.exit(1)
+        finally:
+            s.stop_all()
+        print("passed %s" % name)
+        sys.exit(0)
+    if len(sys.argv) != 3 or sys.argv[1] not in scenarios:
+        sys.exit(usage)
+    name, build = sys.argv[1], os.path.abspath(sys.argv[2])
+    overlay = tempfile.mkdtemp(prefix="ward-e2e-overlay.")
+    try:
+        for relative, text in scenarios[name][1].items():
+            target = os.path.join(overlay, relative)
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            with open(target, "w") as f:
+                f.write(text)
+            os.chmod(target, 0o755)
+        ns_run = os.path.join(SOURCE, "tests/ns-run.sh")
+        env = dict(os.environ, WARD_BUILD_DIR=build)
+        sys.exit(subprocess.run([ns_run, "--overlay", overlay, sys.executable, script, "--inside", name, build],
+                                env=env).returncode)
+    finally:
+        shutil.rmtree(overlay, ignore_errors=True)

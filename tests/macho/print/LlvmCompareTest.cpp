@@ -13,6 +13,7 @@
 #include <vector>
 
 using machotest::fixture;
+using machotest::lines;
 
 namespace {
 
@@ -40,16 +41,6 @@ std::vector<Rule> loadRules()
                          line.substr(b + 1), line, 0});
     }
     return rules;
-}
-
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    std::string l;
-    while (std::getline(in, l))
-        out.push_back(l);
-    return out;
 }
 
 struct Comparison {

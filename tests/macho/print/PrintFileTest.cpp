@@ -273,8 +273,8 @@ std::vector<FileCase> fileCases()
         {"unknown_cputype", "unknown_cputype", {"-tv"},
          "(__TEXT,__text) section\nsymbol with bad string index:\n00000000\tCan't disassemble unknown cputype 99\n"},
         {"bad_string_index_label", "bad_string_index", {"-tv"},
-         "(__TEXT,__text) section\nsymbol with bad string index:\n00000000\t\n00000001\t\n00000002\t\n"
-         "00000003\t\n"},
+         "(__TEXT,__text) section\nsymbol with bad string index:\n00000000\tnop\n00000001\tnop\n"
+         "00000002\tnop\n00000003\tnop\n"},
         {"no_text_section", "unknown_55", {"-t"}, "(__TEXT,__text) section\n"},
         // Zero-fill sections have no bytes to dump, whatever size they claim.
         {"zerofill_code", "zerofill_sections", {"-t"}, "(__TEXT,__text) section\n"},

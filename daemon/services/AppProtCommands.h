@@ -1,0 +1,25 @@
+// The command ids the daemon serves and sends through the command broker.
+#pragma once
+
+namespace AppProtection {
+
+enum AppProtCommand : int {
+    CMD_DASH_BOARD_REQUEST = 1003,
+    CMD_ABOUT_BOX_REQUEST = 1004,
+    CMD_GETACTIVITY_LIST = 1010,
+    APP_PROT_ADD_RULES = 20000,
+    APP_PROT_DELETE_RULE = 20001,
+    APP_PROT_MODIFY_RULE = 20002,
+    APP_PROT_GET_RULES = 20003,
+    APP_PROT_GET_PREFS = 20004,
+    APP_PROT_SET_PREFS = 20005,
+    APP_PROT_GET_EXCLUSIONS = 20006,
+    APP_PROT_SET_EXCLUSIONS = 20007,
+    APP_PROT_ALL_GET_RULES = 20008,
+    APP_PROT_GET_SPECIAL_FOLDERS = 20009,
+    APP_PROT_SET_SPECIAL_FOLDERS = 20010,
+    CMD_APP_PROT_NOTIFICATION = 60000,
+    CMD_APP_PROT_ALERT = 60001,
+};
+
+} // namespace AppProtection
