@@ -241,12 +241,14 @@ TEST_F(Pdc, ReadOnlyLoadCreatesMovesAndQueuesNothing)
         EXPECT_EQ(p.paths(), c.paths);
         EXPECT_EQ(std::filesystem::exists(path), c.bytes != nullptr);
         EXPECT_FALSE(std::filesystem::exists(path + ".corrupt"));
-        if (c.bytes != nullptr && std::string(c.bytes) != "dir")
+        if (c.bytes != nullptr && std::string(c.bytes) != "dir") {
             EXPECT_EQ(pdctest::md5sum(path), sum);
+        }
         // Queued, the bare record would gain L from the scanner.
         p.drainPendingDeps();
-        if (c.read && !c.paths.empty())
+        if (c.read && !c.paths.empty()) {
             EXPECT_EQ(p.app(a).getDependencies(), std::string(c.bytes) == "good" ? Names{dir / "L"} : Names{});
+        }
         std::filesystem::remove(other);
     }
     EXPECT_EQ(testfiles::readFile(good), whole);

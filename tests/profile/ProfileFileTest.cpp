@@ -783,7 +783,7 @@ std::string md5Of(const std::string& bytes)
 {
     TempDir dir;
     testfiles::writeFile(dir / "f", bytes);
-    return testfiles::run("md5sum < " + dir / "f").substr(0, 32);
+    return wardtest::shellOutput("md5sum < " + dir / "f").substr(0, 32);
 }
 
 TEST(TempProfile, ExactBytes)
@@ -841,11 +841,11 @@ TEST(TempProfile, HighBytesAreCharactersOfTheSameValue)
     TempDir dir;
     testfiles::writeFile(dir / "t", bytes);
     // python3 decodes it as the UTF-32 text it is; Latin-1 gives the bytes back.
-    const std::string got = testfiles::run("python3 -c \"import sys; t = open(sys.argv[1], 'rb').read()"
+    const std::string got = wardtest::shellOutput("python3 -c \"import sys; t = open(sys.argv[1], 'rb').read()"
                                            ".decode('utf-32-be'); sys.stdout.buffer.write(t.encode('latin-1'))\" " +
                                            dir / "t");
     EXPECT_EQ(got, "22 serialization::archive 3 0 0 1 0 0 0  0  23 " + group + " 0 0 0 0 0 0 0 0 1 1");
-    const std::string text = testfiles::run("python3 -c \"import sys; t = open(sys.argv[1], 'rb').read()"
+    const std::string text = wardtest::shellOutput("python3 -c \"import sys; t = open(sys.argv[1], 'rb').read()"
                                             ".decode('utf-32-be'); print(' '.join('%04X' % ord(c) for c in t[t.index('Caf') + 3:t.index('.app')]))\" " +
                                             dir / "t");
     EXPECT_EQ(text, "00C3 00A9\n");
