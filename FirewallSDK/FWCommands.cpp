@@ -154,7 +154,7 @@ void FWCommands::acquireFileLock()
         return;
     }
     // A failure here shows in the lock file's open.
-    wardfile::makeDirectories(wardfile::parentPath(m_lockFilePath));
+    (void)wardfile::makeDirectories(wardfile::parentPath(m_lockFilePath));
     // Close-on-exec: an ipfw child must not share the lock's description.
     wardfile::Locked lock = wardfile::lockFile(m_lockFilePath, wardfile::LockKind::OpenFileDescription, 0644);
     if (lock.fd < 0) {
@@ -249,7 +249,8 @@ void FWCommands::writeRuleFile()
         FW_TRACE(2, L"%s - Boost exception\n", "persistRuleTable");
         throw SystemException("Unknown error", FW_UNKNOWN_ERROR);
     }
-    wardfile::makeDirectories(wardfile::parentPath(m_ruleFilePath));
+    // A folder that cannot be made shows in the replace.
+    (void)wardfile::makeDirectories(wardfile::parentPath(m_ruleFilePath));
     // Written only under the file lock: what killed writers left can go.
     wardfile::removeLeftovers(m_ruleFilePath);
     int e = wardfile::replaceFile(m_ruleFilePath, 0644, data.data(), data.size()).error;
@@ -280,7 +281,8 @@ void FWCommands::writeAhead(WriteAhead& ahead, const FWExtDetailedData& rule) no
         }
         if (!spliced)
             ahead.text = tableText(ahead.layout);
-        wardfile::makeDirectories(wardfile::parentPath(m_ruleFilePath));
+        // A folder that cannot be made shows in the prepare.
+        (void)wardfile::makeDirectories(wardfile::parentPath(m_ruleFilePath));
         // Under the file lock, as every write of the rule file.
         wardfile::removeLeftovers(m_ruleFilePath);
         const std::string& text = ahead.text;

@@ -82,6 +82,13 @@ private:
 class FWBasicData {
 public:
     FWBasicData() = default;
+    FWBasicData(const FWBasicData&) = default;
+    FWBasicData(FWBasicData&&) = default;
+    FWBasicData& operator=(const FWBasicData&) = default;
+    FWBasicData& operator=(FWBasicData&&) = default;
+    /// Virtual, as the records have virtual members: one deleted through a
+    /// pointer to its base is destroyed whole.
+    virtual ~FWBasicData() = default;
 
     int32_t getRuleNo() const { return ruleNo; }
     /// Any number of 1 or more; below 1 throws 13013.

@@ -1,7 +1,8 @@
 // File I/O that every writer of the system's files shares: a file replaced
 // whole or not at all, writes and reads that go on after EINTR and short
 // counts, the writers' lock files and folder creation. Failures come back as
-// errno values (0 is success); nothing here throws except a content writer.
+// errno values (0 is success), which the caller must look at ([[nodiscard]]);
+// nothing here throws except a content writer.
 #pragma once
 
 #include <sys/types.h>
@@ -15,19 +16,19 @@
 namespace wardfile {
 
 /// Writes all `size` bytes. 0 or an errno value.
-int writeAll(int fd, const void* data, size_t size);
+[[nodiscard]] int writeAll(int fd, const void* data, size_t size);
 
 /// Reads `fd` to its end into `out` (which it replaces), at most `limit`
 /// bytes. 0, EFBIG when there is more, or the errno of a failed read; `out`
 /// is empty after a failure.
-int readAll(int fd, std::string& out, size_t limit);
-int readAll(int fd, std::vector<uint8_t>& out, size_t limit);
+[[nodiscard]] int readAll(int fd, std::string& out, size_t limit);
+[[nodiscard]] int readAll(int fd, std::vector<uint8_t>& out, size_t limit);
 
 /// Reads the regular file `path` whole, as readAll. Also ENOENT when it is
 /// missing, EISDIR for a folder and EINVAL for anything else that is not a
 /// regular file (opened without blocking, so a FIFO cannot hang the reader).
-int readFile(const std::string& path, std::string& out, size_t limit);
-int readFile(const std::string& path, std::vector<uint8_t>& out, size_t limit);
+[[nodiscard]] int readFile(const std::string& path, std::string& out, size_t limit);
+[[nodiscard]] int readFile(const std::string& path, std::vector<uint8_t>& out, size_t limit);
 
 /// The folder `path` is in ("." for a bare name).
 std::string parentPath(const std::string& path);
@@ -35,7 +36,7 @@ std::string parentPath(const std::string& path);
 /// Creates the folder `path` and its missing parents with `mode` (less the
 /// umask); an existing folder is fine. 0, ENOTDIR when the path or a part of
 /// it is not a folder, or the errno of the mkdir that failed.
-int makeDirectories(const std::string& path, mode_t mode = 0755);
+[[nodiscard]] int makeDirectories(const std::string& path, mode_t mode = 0755);
 
 /// Writes the new content into the temporary file's descriptor: 0 or an
 /// errno value. It may also throw: the temporary is then removed and the
@@ -54,8 +55,8 @@ struct ReplaceResult {
 /// closed and renamed over `path`; then the folder is fsync'ed. On a failure
 /// the temporary is removed and the old file stays whole. A writer killed
 /// before its rename leaves the temporary behind: see removeLeftovers.
-ReplaceResult replaceFile(const std::string& path, mode_t mode, const ContentWriter& write);
-ReplaceResult replaceFile(const std::string& path, mode_t mode, const void* data, size_t size);
+[[nodiscard]] ReplaceResult replaceFile(const std::string& path, mode_t mode, const ContentWriter& write);
+[[nodiscard]] ReplaceResult replaceFile(const std::string& path, mode_t mode, const void* data, size_t size);
 
 /// replaceFile in two steps, for a writer with other work to wait for
 /// between writing the new content and putting it in place: prepare() does
@@ -72,10 +73,10 @@ public:
     PendingReplace& operator=(const PendingReplace&) = delete;
 
     /// Discards what an earlier prepare left, then writes the temporary.
-    ReplaceResult prepare(const std::string& path, mode_t mode, const ContentWriter& write);
+    [[nodiscard]] ReplaceResult prepare(const std::string& path, mode_t mode, const ContentWriter& write);
     /// After a successful prepare: the rename and the folder's sync. A
     /// failed rename removes the temporary. EINVAL without a prepared one.
-    ReplaceResult commit();
+    [[nodiscard]] ReplaceResult commit();
     /// Removes a prepared temporary; nothing else happens.
     void discard();
     bool prepared() const { return !m_temporary.empty(); }
@@ -88,7 +89,9 @@ private:
 /// Removes the temporary files of `path` ("<name>.XXXXXX", six letters or
 /// digits) that killed writers left beside it. Call it only while holding
 /// the lock every writer of `path` takes before its replace, so that no live
-/// writer's temporary is taken. 0 or the errno of reading the folder.
+/// writer's temporary is taken. 0 or the errno of reading the folder; a
+/// leftover not removed now is removed by the next writer, so callers may
+/// ignore it.
 int removeLeftovers(const std::string& path);
 
 enum class LockKind {
@@ -108,9 +111,9 @@ struct Locked {
 
 /// Opens the lock file `path` read-write and close-on-exec, creating it with
 /// `mode` when missing, and waits for an exclusive lock of `kind` on it.
-Locked lockFile(const std::string& path, LockKind kind, mode_t mode = 0644);
+[[nodiscard]] Locked lockFile(const std::string& path, LockKind kind, mode_t mode = 0644);
 
 /// The same on a file that must already exist; it is never created.
-Locked lockExistingFile(const std::string& path, LockKind kind);
+[[nodiscard]] Locked lockExistingFile(const std::string& path, LockKind kind);
 
 } // namespace wardfile

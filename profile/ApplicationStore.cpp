@@ -9,7 +9,7 @@ namespace AppProtection {
 
 bool ApplicationStore::addApp(DetailedAppRecord& record)
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::addApp - Acquired Lock\n");
     std::string path = record.getAppPath();
     bool added = m_applications.insert(record).second;
@@ -20,7 +20,7 @@ bool ApplicationStore::addApp(DetailedAppRecord& record)
 
 void ApplicationStore::updateApp(DetailedAppRecord& record)
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::updateApp - Acquired Lock\n");
     auto& byPath = m_applications.get<appPathTag>();
     auto it = byPath.find(record.getAppPath());
@@ -31,7 +31,7 @@ void ApplicationStore::updateApp(DetailedAppRecord& record)
 bool ApplicationStore::modifyApp(const std::string& path,
                                  const std::function<void(DetailedAppRecord&)>& change)
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::modifyApp - Acquired Lock\n");
     auto& byPath = m_applications.get<appPathTag>();
     auto it = byPath.find(path);
@@ -46,7 +46,7 @@ bool ApplicationStore::modifyApp(const std::string& path,
 
 void ApplicationStore::deleteApp(DetailedAppRecord& record)
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::deleteApp - Acquired Lock\n");
     m_applications.get<appPathTag>().erase(DetailedAppRecord::PathKey()(record));
 }
@@ -59,7 +59,7 @@ bool ApplicationStore::findAppByName(const std::string& path, DetailedAppRecord&
 bool ApplicationStore::readAppByName(const std::string& path,
                                      const std::function<void(const DetailedAppRecord&)>& read)
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByName - Acquired Lock\n");
     auto& byPath = m_applications.get<appPathLookupTag>();
     auto it = byPath.find(path);
@@ -73,7 +73,7 @@ bool ApplicationStore::readAppByName(const std::string& path,
 
 bool ApplicationStore::findAppByGroup(std::string group, std::vector<DetailedAppRecord>& out)
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByGroup - Acquired Lock\n");
     auto range = m_applications.get<appGroupTag>().equal_range(group);
     int count = 0;
@@ -96,7 +96,7 @@ bool ApplicationStore::findAppByHash(std::string hash, std::vector<DetailedAppRe
 bool ApplicationStore::readAppsByHash(const std::string& hash,
                                       const std::function<void(const DetailedAppRecord&)>& read)
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByHash - Acquired Lock\n");
     auto range = m_applications.get<appHashTag>().equal_range(hash);
     int count = 0;
@@ -113,14 +113,14 @@ bool ApplicationStore::readAppsByHash(const std::string& hash,
 
 void ApplicationStore::readAllApps(const std::function<void(const DetailedAppRecord&)>& read) const
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     for (const DetailedAppRecord& r : m_applications.get<appPathTag>())
         read(r);
 }
 
 std::list<BasicAppRecord> ApplicationStore::getAllProfileRules()
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::getAllProfileRules - Acquired Lock\n");
     std::list<BasicAppRecord> rules;
     for (const DetailedAppRecord& r : m_applications.get<appPathTag>())
@@ -130,7 +130,7 @@ std::list<BasicAppRecord> ApplicationStore::getAllProfileRules()
 
 std::vector<std::string> ApplicationStore::validateHashes()
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::validateHashes - Acquired Lock\n");
     std::vector<std::string> modified;
     auto& byPath = m_applications.get<appPathTag>();
@@ -160,13 +160,13 @@ std::vector<std::string> ApplicationStore::validateHashes()
 
 void ApplicationStore::clear()
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     m_applications.clear();
 }
 
 void ApplicationStore::save(ProfileOArchive& ar, unsigned int) const
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     ProfileRecordIO::saveAll(ar, ProfileClass::AppRecordVector, m_applications.get<appPathTag>());
 }
 
@@ -177,7 +177,7 @@ void ApplicationStore::load(ProfileIArchive& ar, unsigned int)
         ar, ProfileClass::AppRecordVector,
         [](ApplicationSet& set, size_t count) { set.get<appPathLookupTag>().reserve(count); });
     {
-        std::lock_guard<std::mutex> lock(m_storeMutex);
+        ward::LockGuard lock(m_storeMutex);
         m_applications.swap(loaded);
     }
     // The previous content is freed here, outside the mutex.

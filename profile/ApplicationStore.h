@@ -14,6 +14,7 @@
 #include <boost/multi_index_container.hpp>
 
 #include "BasicAppRecord.h"
+#include "ThreadSafety.h"
 #include "DetailedAppRecord.h"
 
 namespace AppProtection {
@@ -97,8 +98,8 @@ public:
     void load(ProfileIArchive& ar, unsigned int version);
 
 protected:
-    mutable std::mutex m_storeMutex;
-    ApplicationSet m_applications; ///< guarded by m_storeMutex
+    mutable ward::Mutex m_storeMutex;
+    ApplicationSet m_applications WARD_GUARDED_BY(m_storeMutex);
 };
 
 } // namespace AppProtection

@@ -10,7 +10,7 @@ namespace AppProtection {
 void DependentStore::addDependent(DependentRecord& record)
 {
     WARD_TRACE(depStoreFlowvalue, 0, L"DependentStore::addDependent - Entry\n");
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     WARD_TRACE(depStoreFlowvalue, 0, L"DependentStore::addDependent - Acquired Lock\n");
     m_dependents.insert(record);
     WARD_TRACE(depStoreFlowvalue, 0, L"DependentStore::addDependent - Exit\n");
@@ -19,7 +19,7 @@ void DependentStore::addDependent(DependentRecord& record)
 void DependentStore::updateDependent(DependentRecord& record)
 {
     WARD_TRACE(depStoreFlowvalue, 0, L"DependentStore::updateDependent - Entry\n");
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     WARD_TRACE(depStoreFlowvalue, 0, L"DependentStore::updateDependent - Acquired Lock\n");
     auto& byName = m_dependents.get<fileNameTag>();
     auto it = byName.find(record.getFileName());
@@ -30,7 +30,7 @@ void DependentStore::updateDependent(DependentRecord& record)
 
 bool DependentStore::findByName(const std::string& name, DependentRecord& out)
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     auto& byName = m_dependents.get<fileNameTag>();
     auto it = byName.find(name);
     if (it == byName.end())
@@ -41,7 +41,7 @@ bool DependentStore::findByName(const std::string& name, DependentRecord& out)
 
 bool DependentStore::findByHash(const std::string& hash, DependentRecord& out)
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     auto& byHash = m_dependents.get<fileHashTag>();
     auto it = byHash.find(hash);
     if (it == byHash.end())
@@ -52,7 +52,7 @@ bool DependentStore::findByHash(const std::string& hash, DependentRecord& out)
 
 void DependentStore::clear()
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     m_dependents.clear();
 }
 
@@ -130,14 +130,14 @@ std::vector<std::string> DependentStore::validateHashes()
     // threads are held up for one fingerprint at a time.
     std::vector<std::string> names;
     {
-        std::lock_guard<std::mutex> lock(m_storeMutex);
+        ward::LockGuard lock(m_storeMutex);
         const auto& byCount = m_dependents.get<appCountTag>();
         for (auto it = byCount.rbegin(); it != byCount.rend(); ++it)
             names.push_back(DependentRecord::NameKey()(*it));
     }
     for (const std::string& name : names) {
         std::lock_guard<std::mutex> change(m_changeMutex);
-        std::lock_guard<std::mutex> lock(m_storeMutex);
+        ward::LockGuard lock(m_storeMutex);
         auto& byName = m_dependents.get<fileNameTag>();
         auto it = byName.find(name);
         if (it == byName.end() || it->getHashVerified())
@@ -159,7 +159,7 @@ std::vector<std::string> DependentStore::validateHashes()
 
 void DependentStore::save(ProfileOArchive& ar, unsigned int) const
 {
-    std::lock_guard<std::mutex> lock(m_storeMutex);
+    ward::LockGuard lock(m_storeMutex);
     ProfileRecordIO::saveAll(ar, ProfileClass::DependentVector, m_dependents.get<fileNameTag>());
 }
 
@@ -167,7 +167,7 @@ void DependentStore::load(ProfileIArchive& ar, unsigned int)
 {
     DependentSet loaded = ProfileRecordIO::loadSet<DependentSet>(ar, ProfileClass::DependentVector);
     {
-        std::lock_guard<std::mutex> lock(m_storeMutex);
+        ward::LockGuard lock(m_storeMutex);
         m_dependents.swap(loaded);
     }
     // The previous content is freed here, outside the mutex.

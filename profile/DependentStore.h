@@ -12,6 +12,7 @@
 #include <boost/multi_index_container.hpp>
 
 #include "DependentRecord.h"
+#include "ThreadSafety.h"
 
 namespace AppProtection {
 
@@ -76,8 +77,8 @@ public:
 
 protected:
     std::mutex m_changeMutex; ///< taken before m_storeMutex, never after
-    mutable std::mutex m_storeMutex;
-    DependentSet m_dependents; ///< guarded by m_storeMutex
+    mutable ward::Mutex m_storeMutex;
+    DependentSet m_dependents WARD_GUARDED_BY(m_storeMutex);
 };
 
 } // namespace AppProtection

@@ -31,7 +31,7 @@ public:
     static void agentLogger(int category, const wchar_t* text);
 
 private:
-    bool registered = false; ///< both services registered
+    [[maybe_unused]] bool registered = false; ///< both services registered
 };
 
 } // namespace AppProtection

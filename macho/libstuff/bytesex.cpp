@@ -9,7 +9,7 @@ namespace macho {
 
 namespace {
 
-inline uint8_t bsw(uint8_t v)
+[[maybe_unused]] inline uint8_t bsw(uint8_t v)
 {
     return v;
 }

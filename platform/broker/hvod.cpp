@@ -134,7 +134,7 @@ void Hub::event(const Conn* c, const std::string& message)
 bool Hub::listenSocket()
 {
     // A folder that cannot be made shows in the bind.
-    wardfile::makeDirectories(wardfile::parentPath(m_socketPath));
+    (void)wardfile::makeDirectories(wardfile::parentPath(m_socketPath));
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (m_socketPath.size() >= sizeof addr.sun_path) {
@@ -174,7 +174,8 @@ int Hub::run()
 
     m_logFd = open(m_logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (m_logFd < 0) {
-        wardfile::makeDirectories(wardfile::parentPath(m_logPath));
+        // A folder that cannot be made shows in the second open.
+        (void)wardfile::makeDirectories(wardfile::parentPath(m_logPath));
         m_logFd = open(m_logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     }
     if (m_logFd < 0) {

@@ -21,7 +21,7 @@ SocketKernelControl::~SocketKernelControl()
 
 int SocketKernelControl::open(const char* controlName)
 {
-    std::lock_guard<std::mutex> lock(m_optionMutex);
+    ward::LockGuard lock(m_optionMutex);
     if (m_data.load() >= 0 || m_control.load() >= 0) {
         errno = EISCONN;
         return -1;
@@ -93,7 +93,7 @@ int SocketKernelControl::setOption(int option, const void* value, socklen_t leng
     if (length > 0)
         std::memcpy(message.data() + kOptionHeaderSize, value, length);
 
-    std::lock_guard<std::mutex> lock(m_optionMutex);
+    ward::LockGuard lock(m_optionMutex);
     const int fd = m_control.load();
     if (fd < 0) {
         errno = EBADF;
@@ -167,7 +167,7 @@ int SocketKernelControl::close()
     if (waiting >= 0)
         ::shutdown(waiting, SHUT_RDWR);
     {
-        std::lock_guard<std::mutex> lock(m_optionMutex);
+        ward::LockGuard lock(m_optionMutex);
         const int control = m_control.exchange(-1);
         if (control >= 0)
             ::close(control);

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <mutex>
+
+#include "ThreadSafety.h"
 #include <string>
 
 #include "KernelControl.h"
@@ -28,14 +30,14 @@ public:
 
 private:
     /// Reads replies until the current option's, up to the deadline.
-    int awaitReplyLocked(long long deadlineMs, int32_t& rc, int32_t& err);
+    int awaitReplyLocked(long long deadlineMs, int32_t& rc, int32_t& err) WARD_REQUIRES(m_optionMutex);
 
     const std::string m_directory;
     const int m_replyTimeoutMs;
     std::atomic<int> m_data{-1};    // read by the request reader only
     std::atomic<int> m_control{-1}; // written under m_optionMutex
-    std::mutex m_optionMutex;       // one option and its reply at a time
-    unsigned m_lateReplies = 0;     // guarded by m_optionMutex: owed to timed-out options
+    ward::Mutex m_optionMutex;      // one option and its reply at a time
+    unsigned m_lateReplies WARD_GUARDED_BY(m_optionMutex) = 0; // owed to timed-out options
 };
 
 } // namespace kctl

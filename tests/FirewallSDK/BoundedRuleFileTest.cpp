@@ -119,7 +119,7 @@ TEST(BoundedRuleFile, CountThatFitsCostsOnlyWhatIsRead)
     ASSERT_EQ(kLargeBytes, text.size());
     const wardtest::ChildRun run = readInLimitedChild(text);
     EXPECT_EQ(Refused, run.code) << "100: out of memory";
-    if (!wardtest::kAddressSanitizer && run.peakGrowthKiB >= 0) {
+    if (!wardtest::kSanitized && run.peakGrowthKiB >= 0) {
         EXPECT_LE(run.peakGrowthKiB, long(2 * kLargeBytes / 1024) + kSlackKiB);
     }
 }
@@ -165,7 +165,7 @@ TEST_F(BoundedRuleFileStore, LargeFileCostsNoMoreThanItsBytes)
         return numbersOf(rules) == std::vector<int>{5002} ? 0 : 1;
     });
     EXPECT_EQ(0, run.code);
-    if (!wardtest::kAddressSanitizer && run.peakGrowthKiB >= 0) {
+    if (!wardtest::kSanitized && run.peakGrowthKiB >= 0) {
         EXPECT_LE(run.peakGrowthKiB, long(2 * kLargeBytes / 1024) + kSlackKiB);
     }
     EXPECT_EQ(md5(kCorruptFile), before);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "FWWrapper.h"
+#include "Files.h"
 #include "RuleListSource.h"
 
 namespace fwwtest {
@@ -28,10 +29,10 @@ struct RawRule : FWExtDetailedData {
 
 inline std::vector<uint8_t> fixture(const std::string& name)
 {
-    std::ifstream in(std::string(IPFW_FIXTURES) + "/" + name, std::ios::binary);
-    if (!in)
+    const std::string path = std::string(IPFW_FIXTURES) + "/" + name;
+    if (!std::filesystem::exists(path))
         throw std::runtime_error("missing fixture " + name);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return wardtest::readBytes(path);
 }
 
 /// Serves one list as the kernel would, recording every offered size.
@@ -80,24 +81,20 @@ private:
 /// each, into `record`.
 class RecordingIpfw {
 public:
-    RecordingIpfw()
+    RecordingIpfw() : m_tmp("fwwrapper-rec"), m_dir(m_tmp.path())
     {
-        char tmpl[] = "/tmp/fwwrapper-rec.XXXXXX";
-        m_dir = ::mkdtemp(tmpl);
         m_record = m_dir + "/argv";
         std::ofstream script(m_dir + "/ipfw");
         script << "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"" << m_record << "\"\necho 05122 recorded\n";
         script.close();
         std::filesystem::permissions(m_dir + "/ipfw", std::filesystem::perms::owner_all);
     }
-    ~RecordingIpfw() { std::filesystem::remove_all(m_dir); }
     const std::string& dir() const { return m_dir; }
     bool ran() const { return std::filesystem::exists(m_record); }
     /// argv[0] "ipfw" plus the recorded arguments.
     std::vector<std::string> argv() const
     {
-        std::ifstream in(m_record, std::ios::binary);
-        std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string all = wardtest::readFile(m_record);
         std::vector<std::string> out{"ipfw"};
         size_t start = 0;
         for (size_t i = 0; i < all.size(); ++i) {
@@ -110,6 +107,7 @@ public:
     }
 
 private:
+    wardtest::TempDir m_tmp;
     std::string m_dir;
     std::string m_record;
 };

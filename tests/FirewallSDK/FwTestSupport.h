@@ -15,48 +15,11 @@
 #include <boost/serialization/access.hpp>
 
 #include "FWTrace.h"
-
-extern FILE* logFilePtr;
-extern int traceInited;
+#include "TraceCapture.h"
 
 namespace fwtest {
 
-/// Points the host's trace variables at a temporary file for one test.
-class TraceCapture {
-public:
-    explicit TraceCapture(bool inited = true)
-    {
-        file_ = std::tmpfile();
-        logFilePtr = file_;
-        traceInited = inited ? 1 : 0;
-    }
-    ~TraceCapture()
-    {
-        logFilePtr = nullptr;
-        traceInited = 0;
-        std::fclose(file_);
-    }
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
-
-    /// Everything written so far, as bytes.
-    std::string text() const
-    {
-        std::fflush(file_);
-        std::string out;
-        char buf[4096];
-        off_t at = 0;
-        ssize_t n;
-        while ((n = pread(fileno(file_), buf, sizeof buf, at)) > 0) {
-            out.append(buf, static_cast<size_t>(n));
-            at += n;
-        }
-        return out;
-    }
-
-private:
-    FILE* file_;
-};
+using wardtest::TraceCapture;
 
 /// Restores the four trace levels when the test ends.
 class LevelGuard {

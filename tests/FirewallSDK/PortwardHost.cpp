@@ -14,6 +14,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "Files.h"
+
 FILE* logFilePtr = nullptr;
 int traceInited = 0;
 
@@ -27,14 +29,6 @@ void check(bool ok, const std::string& what)
         std::fprintf(stderr, "FAIL: %s\n", what.c_str());
         ++failures;
     }
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 template <class T>
@@ -108,7 +102,7 @@ int main(int argc, char** argv)
 
     std::fclose(logFilePtr);
     logFilePtr = nullptr;
-    std::string got = readFile(path);
+    std::string got = wardtest::readFile(path);
     unlink(path);
     check(got == expected, "trace file holds:\n" + got + "instead of:\n" + expected);
     dlclose(lib);

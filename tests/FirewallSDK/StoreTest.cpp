@@ -99,7 +99,7 @@ TEST_F(StoreTest, FirstQueryOnAFreshMachineAddsTheDefaultRule)
     EXPECT_EQ(r.getDestIpByRef()[0].getIPAddress(), "any");
     EXPECT_EQ(numbersOf(rules), std::vector<int>{5002});
     EXPECT_EQ(kernelNumbers(), (std::vector<int>{5002, 65535}));
-    EXPECT_EQ(shell("stat -c %a " + kRuleFile), "644\n");
+    EXPECT_EQ(shellOutput("stat -c %a " + kRuleFile), "644\n");
 }
 
 TEST_F(StoreTest, FirstAdditionOnAFreshMachineAddsNoDefaultRule)
@@ -133,7 +133,7 @@ TEST_F(StoreTest, CorruptFileIsKeptAsideAndRewrittenWithTheTableAndDefaultRule)
     EXPECT_EQ(keysOf(readTable()), (std::vector<int>{5002, 5122}));
     EXPECT_EQ(numbersOf(rules), (std::vector<int>{5002, 5122}));
     EXPECT_EQ(ipfw_.callLines(), std::vector<std::string>{kDefaultAdd});
-    EXPECT_EQ(shell("ls " + kVar), "QyvRules\nQyvRules.corrupt\nQyvRules.lock\n");
+    EXPECT_EQ(shellOutput("ls " + kVar), "QyvRules\nQyvRules.corrupt\nQyvRules.lock\n");
 }
 
 TEST_F(StoreTest, CorruptFileWithTheDefaultRuleInMemoryAddsItOnlyToTheFile)
@@ -179,7 +179,7 @@ TEST_F(StoreTest, ReleaseInstanceEndsTheHostsTracing)
     FWCommands::releaseInstance();
     EXPECT_EQ(traceInited, 0);
     EXPECT_EQ(logFilePtr, nullptr);
-    std::string text = shell(std::string("tail -n 1 ") + path);
+    std::string text = shellOutput(std::string("tail -n 1 ") + path);
     EXPECT_EQ(text, "~FWCommands - Finished\n");
     ::unlink(path);
 
@@ -218,14 +218,14 @@ TEST_F(StoreTest, PersistOntoAFullFolderFailsAndLeavesTheOldFile)
     ASSERT_EQ(::mount("fwfull", kVar.c_str(), "tmpfs", 0, "size=64k"), 0) << std::strerror(errno);
     writeTable(tableOf({{5122, 0x10000000u}}));
     std::ofstream(kLockFile).close();
-    shell("dd if=/dev/zero of=" + kVar + "/filler bs=4k count=100 2>/dev/null");
+    shellOutput("dd if=/dev/zero of=" + kVar + "/filler bs=4k count=100 2>/dev/null");
     const std::string before = fileId(kRuleFile);
 
     std::vector<FWExtDetailedData> results;
     int code = codeOf([&] { store().addRule(paneRule(), results, 0x10000000u); });
     EXPECT_EQ(code, FirewallSDK::FW_UNKNOWN_ERROR);
     EXPECT_EQ(fileId(kRuleFile), before);
-    EXPECT_EQ(shell("ls " + kVar), "QyvRules\nQyvRules.lock\nfiller\n");
+    EXPECT_EQ(shellOutput("ls " + kVar), "QyvRules\nQyvRules.lock\nfiller\n");
     // The lock is free again: room made, the next update goes through.
     ::unlink((kVar + "/filler").c_str());
     EXPECT_EQ(store().addRule(paneRule(5122, "10.0.0.9"), results, 0x10000000u), 0);
@@ -235,7 +235,7 @@ TEST_F(StoreTest, PersistOntoAFullFolderFailsAndLeavesTheOldFile)
 
 TEST_F(StoreTest, ALockThatCannotBeTakenStopsTheUpdateBeforeIpfw)
 {
-    shell("mkdir -p '" + kLockFile + "'"); // a folder cannot be opened for writing
+    shellOutput("mkdir -p '" + kLockFile + "'"); // a folder cannot be opened for writing
     std::vector<FWExtDetailedData> results;
     EXPECT_EQ(codeOf([&] { store().addRule(paneRule(), results, 0x10000000u); }), FirewallSDK::FW_UNKNOWN_ERROR);
     EXPECT_EQ(codeOf([&] { store().persistRuleTable(); }), FirewallSDK::FW_UNKNOWN_ERROR);
@@ -246,7 +246,7 @@ TEST_F(StoreTest, ALockThatCannotBeTakenStopsTheUpdateBeforeIpfw)
     EXPECT_EQ(store().persistRuleTable(), 1);
     EXPECT_EQ(store().persistRuleTable(), 1);
     EXPECT_TRUE(readTable().empty());
-    EXPECT_EQ(shell("python3 -c 'import fcntl; fcntl.lockf(open(\"" + kLockFile +
+    EXPECT_EQ(shellOutput("python3 -c 'import fcntl; fcntl.lockf(open(\"" + kLockFile +
                     "\", \"r+\"), fcntl.LOCK_EX | fcntl.LOCK_NB); print(\"locked\")'"),
               "locked\n");
 }
@@ -318,10 +318,7 @@ TEST_F(StoreTest, TheRuleFileIsTheArchiveOfItsTableAfterEveryKindOfEdit)
         }
         return os.str();
     };
-    auto slurp = [] {
-        std::ifstream in(kRuleFile, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    };
+    auto slurp = [] { return wardtest::readFile(kRuleFile); };
     FWExtDetailedData withPort = paneRule(5122, "10.0.0.9");
     withPort.getDestPortByRef()[0].getPortNo() = "443";
     FWExtDetailedData withInterface = paneRule(5122, "10.0.0.10");
@@ -352,7 +349,7 @@ TEST_F(StoreTest, TheRuleFileIsTheArchiveOfItsTableAfterEveryKindOfEdit)
         step.run();
         const std::string file = slurp();
         ASSERT_EQ(file, oracle());
-        EXPECT_EQ(shell("ls " + kVar), "QyvRules\nQyvRules.lock\n");
+        EXPECT_EQ(shellOutput("ls " + kVar), "QyvRules\nQyvRules.lock\n");
         rules = readTable().size();
     }
     EXPECT_EQ(rules, 9u);
@@ -388,7 +385,7 @@ TEST_F(StoreTest, AnAdditionIpfwRefusesLeavesTableFileAndResults)
         }
         EXPECT_EQ(numbersOf(results), std::vector<int>{1});
         EXPECT_EQ(fileId(kRuleFile), before);
-        EXPECT_EQ(shell("ls " + kVar), "QyvRules\nQyvRules.lock\n");
+        EXPECT_EQ(shellOutput("ls " + kVar), "QyvRules\nQyvRules.lock\n");
         rules.clear();
         store().getStoredRules(rules);
         EXPECT_EQ(numbersOf(rules), (std::vector<int>{5122, 65532}));

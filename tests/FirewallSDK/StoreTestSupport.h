@@ -23,6 +23,8 @@
 #include "FWCommands.h"
 #include "FWRecords.h"
 #include "FWWrapper.h"
+#include "Files.h"
+#include "Shell.h"
 
 namespace fwstore {
 
@@ -37,20 +39,7 @@ const std::string kCorruptFile = kRuleFile + ".corrupt";
 const std::string kIpfwState = "/usr/local/Vantrel/ipfw";
 const std::string kRulesBin = kIpfwState + "/rules.bin";
 
-/// Output of a shell command (the machine's own tools are the oracles).
-inline std::string shell(const std::string& command)
-{
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (p == nullptr)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
+using wardtest::shellOutput;
 
 inline bool exists(const std::string& path)
 {
@@ -61,12 +50,12 @@ inline bool exists(const std::string& path)
 /// md5sum, inode and modification time: equal when the file was not touched.
 inline std::string fileId(const std::string& path)
 {
-    return shell("md5sum '" + path + "' 2>&1; stat -c '%i %Y' '" + path + "' 2>&1");
+    return shellOutput("md5sum '" + path + "' 2>&1; stat -c '%i %Y' '" + path + "' 2>&1");
 }
 
 inline std::string md5(const std::string& path)
 {
-    std::string s = shell("md5sum < '" + path + "'");
+    std::string s = shellOutput("md5sum < '" + path + "'");
     return s.substr(0, 32);
 }
 
@@ -79,12 +68,13 @@ public:
         static std::string d = setUp();
         return d;
     }
-    /// A fresh folder for one child process's log and script.
+    /// A fresh folder for one child process's log and script, removed with
+    /// the others when the test program ends.
     static std::string newFolder()
     {
-        char tmpl[] = "/tmp/fwstore-run.XXXXXX";
-        std::string d = ::mkdtemp(tmpl);
-        return d;
+        static wardtest::TempDir root("fwstore-run");
+        std::string tmpl = root / "XXXXXX";
+        return ::mkdtemp(&tmpl[0]);
     }
     static void reset()
     {
@@ -156,7 +146,7 @@ inline int standIn(const std::string& args)
 inline void resetState()
 {
     FWCommands::releaseInstance();
-    shell("rm -rf '" + kVar + "' '" + kIpfwState + "'");
+    shellOutput("rm -rf '" + kVar + "' '" + kIpfwState + "'");
 }
 
 /// Empty machine with the scripted ipfw first on PATH and a fresh log.
@@ -170,7 +160,7 @@ inline void resetMachine()
 /// Writes a table as the store would, through the records' serialize.
 inline void writeTable(const Table& table)
 {
-    shell("mkdir -p '" + kVar + "'");
+    shellOutput("mkdir -p '" + kVar + "'");
     std::ofstream out(kRuleFile, std::ios::trunc);
     boost::archive::text_oarchive ar(out, 0);
     ar << table;

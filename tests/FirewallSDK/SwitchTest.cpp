@@ -20,12 +20,12 @@ protected:
     void SetUp() override
     {
         resetState();
-        shell("mkdir -p " + kSysctl);
+        shellOutput("mkdir -p " + kSysctl);
     }
     void TearDown() override { FWCommands::releaseInstance(); }
     static FWCommands& store() { return *FWCommands::getInstance(); }
     static void put(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-    static std::string get(const std::string& path) { return shell("cat " + path); }
+    static std::string get(const std::string& path) { return shellOutput("cat " + path); }
 };
 
 TEST_F(SwitchTest, EnableReadsTrueOnlyForOne)

@@ -16,6 +16,7 @@
 #include "FwTestSupport.h"
 #include "IPValidator.h"
 #include "PortValidator.h"
+#include "Shell.h"
 
 using namespace FirewallSDK;
 
@@ -54,13 +55,7 @@ std::string flags(const char* command, const char* ip, const char* port)
 std::string xmllintValue(const std::string& path, const char* key)
 {
     std::string command = std::string("xmllint --xpath 'string(/TraceValues/") + key + ")' " + path;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    std::string out;
-    char buf[256];
-    size_t n;
-    while (pipe && (n = fread(buf, 1, sizeof buf, pipe.get())) > 0)
-        out.append(buf, n);
-    return out;
+    return wardtest::shellOutput(command);
 }
 
 /// Standard error of the calls made while it lives.

@@ -16,6 +16,7 @@
 #include "IPValidator.h"
 #include "LimitedChild.h"
 #include "PortValidator.h"
+#include "Shell.h"
 
 using namespace FirewallSDK;
 using FirewallSDK::IP_Validator::ADDR_TYPE;
@@ -25,19 +26,6 @@ using FirewallSDK::PORT_Validator::PortValidator;
 namespace {
 
 const int NOT_SET = -1;
-
-std::string runCommand(const std::string& command)
-{
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe)
-        return out;
-    char buf[512];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe.get())) > 0)
-        out.append(buf, n);
-    return out;
-}
 
 std::string tempFile(const std::string& content)
 {
@@ -127,7 +115,7 @@ TEST(IPValidatorTest, DottedFormsAgreeWithGlibcInetAton)
     for (const char* t : texts)
         list += std::string(t) + "\n";
     std::string path = tempFile(list);
-    std::string oracle = runCommand(
+    std::string oracle = wardtest::shellOutput(
         "python3 -c 'import socket,sys\n"
         "for t in open(sys.argv[1]).read().split():\n"
         "    try: print(socket.inet_ntoa(socket.inet_aton(t)))\n"
@@ -170,7 +158,7 @@ TEST(ValidatorPatternsTest, AgreeWithPythonRegularExpressions)
         list += "\x1e";
     }
     std::string path = tempFile(list);
-    std::string oracle = runCommand(
+    std::string oracle = wardtest::shellOutput(
         "python3 -c 'import re,sys\n"
         "pats=[r\".*[a-z A-Z]+.*\", r\"[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\",\n"
         "      r\"[1-9][0-9]{0,4}((-|,)[0-9]{1,5})*\"]\n"
@@ -263,7 +251,7 @@ TEST(ValidatorCostTest, LongTextsAreRefusedAtOnce)
     EXPECT_EQ(1, mebibyteCode); // ends with a comma
     EXPECT_EQ(3, hostCode);
     // Sanitizer builds make each of these copies of a mebibyte slow.
-    if (!wardtest::kAddressSanitizer) {
+    if (!wardtest::kSanitized) {
         EXPECT_LT(portsMs, 10.0);
         EXPECT_LT(mebibyteMs, 10.0);
         EXPECT_LT(hostMs, 10.0);

@@ -31,24 +31,15 @@
 #include <gtest/gtest.h>
 
 #include "FileIO.h"
+#include "Files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using wardtest::readFile;
 
-void spit(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using wardtest::writeFile;
 
 std::vector<std::string> namesIn(const std::string& dir)
 {
@@ -86,7 +77,7 @@ protected:
 TEST_F(FileIO, ReplaceWritesContentModeAndLeavesNoTemporary)
 {
     const std::string path = dir + "/file";
-    spit(path, "old");
+    writeFile(path, "old");
     // Streamed through the descriptor in blocks, as the profile writer does.
     std::string content;
     for (int i = 0; i < 300; ++i)
@@ -101,17 +92,18 @@ TEST_F(FileIO, ReplaceWritesContentModeAndLeavesNoTemporary)
     EXPECT_EQ(r.folderSyncError, 0);
     EXPECT_EQ(r.temporary.substr(0, path.size() + 1), path + ".");
     EXPECT_EQ(r.temporary.size(), path.size() + 7);
-    EXPECT_EQ(slurp(path), content);
+    EXPECT_EQ(readFile(path), content);
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u) << "the mode is set, not taken from the umask";
     EXPECT_EQ(namesIn(dir), std::vector<std::string>{"file"});
 
     // The temporary's descriptor does not outlive an exec.
-    wardfile::replaceFile(path, 0644, [](int fd) {
-        EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
-        return 0;
-    });
+    EXPECT_EQ(wardfile::replaceFile(path, 0644, [](int fd) {
+                  EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+                  return 0;
+              }).error,
+              0);
 }
 
 TEST_F(FileIO, EveryFailedReplaceIsReportedAndKeepsTheOldFile)
@@ -136,7 +128,7 @@ TEST_F(FileIO, EveryFailedReplaceIsReportedAndKeepsTheOldFile)
          [&] {
              fs::create_directory(readOnly);
              ASSERT_EQ(mount("ward-ro", readOnly.c_str(), "tmpfs", 0, "size=64k"), 0) << std::strerror(errno);
-             spit(readOnly + "/file", "old");
+             writeFile(readOnly + "/file", "old");
              ASSERT_EQ(mount("ward-ro", readOnly.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k"), 0)
                  << std::strerror(errno);
          },
@@ -146,17 +138,17 @@ TEST_F(FileIO, EveryFailedReplaceIsReportedAndKeepsTheOldFile)
         SCOPED_TRACE(c.name);
         const std::string path = dir + "/" + c.path;
         if (c.path == "file")
-            spit(path, "old");
+            writeFile(path, "old");
         c.before();
         const std::string folder = wardfile::parentPath(path);
         const std::vector<std::string> beforeNames = fs::exists(folder) ? namesIn(folder) : std::vector<std::string>{};
-        const std::string old = fs::is_regular_file(path) ? slurp(path) : "";
+        const std::string old = fs::is_regular_file(path) ? readFile(path) : "";
 
         wardfile::ReplaceResult r = wardfile::replaceFile(path, 0644, c.write);
         EXPECT_EQ(r.error, c.error);
         EXPECT_STREQ(r.step, c.step);
         if (fs::is_regular_file(path)) {
-            EXPECT_EQ(slurp(path), old);
+            EXPECT_EQ(readFile(path), old);
         }
         if (fs::exists(folder)) {
             EXPECT_EQ(namesIn(folder), beforeNames) << "no temporary left";
@@ -168,14 +160,15 @@ TEST_F(FileIO, EveryFailedReplaceIsReportedAndKeepsTheOldFile)
 TEST_F(FileIO, AThrowingWriterLeavesTheOldFileAndNoTemporary)
 {
     const std::string path = dir + "/file";
-    spit(path, "old");
-    EXPECT_THROW(wardfile::replaceFile(path, 0644,
-                                       [](int fd) -> int {
-                                           wardfile::writeAll(fd, "partial", 7);
-                                           throw std::runtime_error("encoder");
-                                       }),
+    writeFile(path, "old");
+    // No result to look at: the call throws.
+    EXPECT_THROW((void)wardfile::replaceFile(path, 0644,
+                                             [](int fd) -> int {
+                                                 EXPECT_EQ(wardfile::writeAll(fd, "partial", 7), 0);
+                                                 throw std::runtime_error("encoder");
+                                             }),
                  std::runtime_error);
-    EXPECT_EQ(slurp(path), "old");
+    EXPECT_EQ(readFile(path), "old");
     EXPECT_EQ(namesIn(dir), std::vector<std::string>{"file"});
 }
 
@@ -185,18 +178,18 @@ TEST_F(FileIO, FullFileSystemKeepsTheOldFileWholeAndLeavesNoTemporary)
     const std::string path = dir + "/file";
     const std::string old(3000, 'o');
     ASSERT_EQ(wardfile::replaceFile(path, 0644, old.data(), old.size()).error, 0);
-    spit(dir + "/filler", std::string(8192, 'f'));
+    writeFile(dir + "/filler", std::string(8192, 'f'));
     // Two pages wanted, one free.
     const std::string bigger(6000, 'n');
     wardfile::ReplaceResult r = wardfile::replaceFile(path, 0644, bigger.data(), bigger.size());
     EXPECT_EQ(r.error, ENOSPC);
     EXPECT_STREQ(r.step, "write");
-    EXPECT_EQ(slurp(path), old);
+    EXPECT_EQ(readFile(path), old);
     EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"file", "filler"}));
 
     fs::remove(dir + "/filler");
     EXPECT_EQ(wardfile::replaceFile(path, 0644, bigger.data(), bigger.size()).error, 0);
-    EXPECT_EQ(slurp(path), bigger);
+    EXPECT_EQ(readFile(path), bigger);
 }
 
 TEST_F(FileIO, APendingReplaceTouchesTheFileOnlyAtItsCommit)
@@ -228,19 +221,19 @@ TEST_F(FileIO, APendingReplaceTouchesTheFileOnlyAtItsCommit)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        spit(path, "old");
+        writeFile(path, "old");
         auto pending = std::make_unique<wardfile::PendingReplace>();
         wardfile::ReplaceResult r =
             pending->prepare(path, 0640, [](int fd) { return wardfile::writeAll(fd, "new", 3); });
         ASSERT_EQ(r.error, 0) << r.step;
         EXPECT_TRUE(pending->prepared());
         // Written and synced beside the file, which is still the old one.
-        EXPECT_EQ(slurp(path), "old");
-        EXPECT_EQ(slurp(r.temporary), "new");
+        EXPECT_EQ(readFile(path), "old");
+        EXPECT_EQ(readFile(r.temporary), "new");
         EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"file", r.temporary.substr(dir.size() + 1)}));
 
         c.then(pending);
-        EXPECT_EQ(slurp(path), c.result);
+        EXPECT_EQ(readFile(path), c.result);
         EXPECT_EQ(namesIn(dir), std::vector<std::string>{"file"}) << "no temporary left";
     }
 
@@ -346,7 +339,7 @@ TEST_F(FileIO, KillNineDuringReplacesLeavesAWholeFileAndTheNextWriterClearsLefto
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         ::close(signal[0]);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own";
-        EXPECT_EQ(wholeVersion(slurp(path)), "");
+        EXPECT_EQ(wholeVersion(readFile(path)), "");
         // The killed writer's own temporary at most: it removed those before it.
         const size_t left = leftoversOf(dir);
         EXPECT_LE(left, 1u);
@@ -357,7 +350,7 @@ TEST_F(FileIO, KillNineDuringReplacesLeavesAWholeFileAndTheNextWriterClearsLefto
     }
     EXPECT_GT(killedMidWay, 0u);
     ASSERT_EQ(writeVersion(path, 7, -1), 0);
-    EXPECT_EQ(wholeVersion(slurp(path)), "");
+    EXPECT_EQ(wholeVersion(readFile(path)), "");
     EXPECT_EQ(leftoversOf(dir), 0u);
 }
 
@@ -367,7 +360,7 @@ TEST_F(FileIO, RemoveLeftoversTakesOnlyTheFilesTemporaries)
     for (const char* name : {"rules.bin.AbC123", "rules.bin.zz9ZZ0", "rules.bin.abc12", "rules.bin.abc1234",
                              "rules.bin.ab-123", "rules.bin.lock", "rules.bin.corrupt", "rules.binXabc123",
                              "other.bin.abc123", "rules.bin"})
-        spit(dir + "/" + name, "x");
+        writeFile(dir + "/" + name, "x");
     fs::create_directory(dir + "/rules.bin.dir123");
     fs::create_symlink(dir + "/rules.bin", dir + "/rules.bin.lnk123");
     EXPECT_EQ(wardfile::removeLeftovers(path), 0);
@@ -380,8 +373,8 @@ TEST_F(FileIO, RemoveLeftoversTakesOnlyTheFilesTemporaries)
 
 TEST_F(FileIO, ReadFileAnswers)
 {
-    spit(dir + "/empty", "");
-    spit(dir + "/ten", "0123456789");
+    writeFile(dir + "/empty", "");
+    writeFile(dir + "/ten", "0123456789");
     ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0644), 0);
     ASSERT_EQ(symlink("ten", (dir + "/link").c_str()), 0);
     struct Case {
@@ -466,7 +459,7 @@ TEST_F(FileIO, WriteAllAndReadAllGoOnAfterSignals)
 
 TEST_F(FileIO, MakeDirectoriesAnswersAndModes)
 {
-    spit(dir + "/plain", "x");
+    writeFile(dir + "/plain", "x");
     struct Case {
         std::string path;
         mode_t mode;

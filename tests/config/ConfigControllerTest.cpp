@@ -19,7 +19,9 @@
 #include "AppProtError.h"
 #include "ConfigController.h"
 #include "MemoryPreferences.h"
+#include "Shell.h"
 #include "Trace.h"
+#include "TraceCapture.h"
 
 using AppProtection::ConfigController;
 using settingstoretest::MemoryPreferences;
@@ -28,19 +30,7 @@ namespace {
 
 const std::string kDomain = "com.vantrel.zrm.appprotection";
 
-std::string run(const std::string& cmd)
-{
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
+using wardtest::shellOutput;
 
 std::atomic<int> g_calls{0};
 void countCall() { ++g_calls; }
@@ -249,32 +239,7 @@ TEST_F(Config, NoCallbackRegisteredAndThrowingCallback)
     EXPECT_EQ(g_calls, 5);
 }
 
-class TraceCapture {
-public:
-    TraceCapture()
-    {
-        char tmpl[] = "/tmp/ward-conftrace.XXXXXX";
-        int fd = mkstemp(tmpl);
-        path_ = tmpl;
-        logFilePtr = fdopen(fd, "a+");
-        traceInited = 1;
-    }
-    ~TraceCapture()
-    {
-        traceInited = 0;
-        std::fclose(logFilePtr);
-        logFilePtr = nullptr;
-        unlink(path_.c_str());
-    }
-    std::string text() const
-    {
-        std::fflush(logFilePtr);
-        return run("cat " + path_);
-    }
-
-private:
-    std::string path_;
-};
+using wardtest::TraceCapture;
 
 TEST_F(Config, UnreadableStoreGivesFallbacks)
 {
@@ -347,11 +312,11 @@ TEST_F(Config, ListEntries)
 
 TEST(WardconfLibrary, LeavesHostSymbolsToTheHostAndSharesTheTraceLock)
 {
-    std::string dyn = run(std::string("nm -D ") + WARDCONF_SO);
+    std::string dyn = shellOutput(std::string("nm -D ") + WARDCONF_SO);
     EXPECT_NE(dyn.find(" U logFilePtr\n"), std::string::npos);
     EXPECT_NE(dyn.find(" U traceInited\n"), std::string::npos);
     EXPECT_NE(dyn.find(" B configFlowvalue\n"), std::string::npos);
-    std::string all = run(std::string("nm -C ") + WARDCONF_SO);
+    std::string all = shellOutput(std::string("nm -C ") + WARDCONF_SO);
     EXPECT_NE(all.find(" u wardtrace::traceMutex()::m\n"), std::string::npos);
 }
 

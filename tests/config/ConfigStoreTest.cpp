@@ -22,7 +22,10 @@
 
 #include "AppProtError.h"
 #include "ConfigController.h"
+#include "Files.h"
+#include "Shell.h"
 #include "Trace.h"
+#include "TraceCapture.h"
 
 using AppProtection::ConfigController;
 
@@ -32,35 +35,11 @@ const std::string kFolder = "/usr/local/Vantrel/preferences";
 const std::string kFile = kFolder + "/com.vantrel.zrm.appprotection.plist";
 const std::string kDomain = "com.vantrel.zrm.appprotection";
 
-struct Outcome {
-    int status;
-    std::string out;
-};
+using Outcome = wardtest::ShellResult;
+using wardtest::readFile;
+using wardtest::runShell;
 
-Outcome run(const std::string& cmd)
-{
-    Outcome r{-1, ""};
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr)
-        return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        r.out.append(buf, n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
-
-Outcome prefsGet(const std::string& key) { return run(std::string(PREFSCTL) + " get " + kDomain + " " + key); }
-
-std::string slurp(const std::string& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+Outcome prefsGet(const std::string& key) { return runShell(std::string(PREFSCTL) + " get " + kDomain + " " + key); }
 
 std::atomic<int> g_calls{0};
 void countCall() { ++g_calls; }
@@ -71,8 +50,8 @@ protected:
     {
         // The machine's own /usr/local is never written: only inside ns-run.sh.
         ASSERT_STREQ(getenv("WARD_NS_INSIDE"), "1") << "run through tests/ns-run.sh";
-        run("rm -rf " + kFolder);
-        ASSERT_EQ(run("mkdir -p " + kFolder).status, 0);
+        runShell("rm -rf " + kFolder);
+        ASSERT_EQ(runShell("mkdir -p " + kFolder).status, 0);
         g_calls = 0;
         config_ = ConfigController::getInstance();
         config_->registerCallBack(countCall);
@@ -163,32 +142,11 @@ TEST_F(Config, SettersResultStoredValueAndCallbacks)
     SetUp();
     std::vector<std::string> none;
     ASSERT_EQ(config_->setExclusionsList(none), 20000);
-    EXPECT_EQ(run("xmllint --xpath 'name(/plist/dict/key[.=\"Exclusions\"]/following-sibling::*[1])' " + kFile).out,
+    EXPECT_EQ(runShell("xmllint --xpath 'name(/plist/dict/key[.=\"Exclusions\"]/following-sibling::*[1])' " + kFile).out,
               "array\n");
 }
 
-class TraceCapture {
-public:
-    TraceCapture()
-    {
-        char tmpl[] = "/tmp/ward-conftrace.XXXXXX";
-        int fd = mkstemp(tmpl);
-        path_ = tmpl;
-        logFilePtr = fdopen(fd, "a+");
-        traceInited = 1;
-    }
-    ~TraceCapture()
-    {
-        traceInited = 0;
-        std::fclose(logFilePtr);
-        logFilePtr = nullptr;
-        unlink(path_.c_str());
-    }
-    std::string text() const { return slurp(path_); }
-
-private:
-    std::string path_;
-};
+using wardtest::TraceCapture;
 
 TEST_F(Config, CorruptFileGivesFallbacksAndRefusesWrites)
 {
@@ -210,7 +168,7 @@ TEST_F(Config, CorruptFileGivesFallbacksAndRefusesWrites)
     EXPECT_EQ(config_->setPromptTimeout(30), 20022);
     EXPECT_EQ(config_->setEnableAppProtection(false), 20022);
     EXPECT_EQ(g_calls, 0);
-    EXPECT_EQ(slurp(kFile), garbage);
+    EXPECT_EQ(readFile(kFile), garbage);
 }
 
 TEST_F(Config, OtherProcessesReadAndWriteTheSameStore)
@@ -220,14 +178,14 @@ TEST_F(Config, OtherProcessesReadAndWriteTheSameStore)
     ASSERT_EQ(config_->setExclusionsList(list), 20000);
     EXPECT_EQ(prefsGet("PromptTimeout").out, "25\n");
     EXPECT_EQ(prefsGet("Exclusions").out, "/opt/caf\xc3\xa9\n/x\n");
-    EXPECT_EQ(run("xmllint --xpath 'string(/plist/dict/key[.=\"PromptTimeout\"]/following-sibling::*[1])' " + kFile)
+    EXPECT_EQ(runShell("xmllint --xpath 'string(/plist/dict/key[.=\"PromptTimeout\"]/following-sibling::*[1])' " + kFile)
                   .out,
               "25\n");
-    EXPECT_EQ(run("xmllint --noout " + kFile).status, 0);
+    EXPECT_EQ(runShell("xmllint --noout " + kFile).status, 0);
 
     g_calls = 0;
     for (int v : {30, 40}) {
-        ASSERT_EQ(run(std::string(PREFSCTL) + " set " + kDomain + " PromptTimeout -int " + std::to_string(v)).status, 0);
+        ASSERT_EQ(runShell(std::string(PREFSCTL) + " set " + kDomain + " PromptTimeout -int " + std::to_string(v)).status, 0);
         EXPECT_EQ(config_->getPromptTimeout(), v);
     }
     EXPECT_EQ(g_calls, 0);
@@ -249,7 +207,7 @@ TEST_F(Config, WritersInTwoProcessesLoseNeither)
     EXPECT_EQ(out, "");
     EXPECT_EQ(config_->getPromptTimeout(), 140);
     EXPECT_EQ(config_->getKextHealthCheckInterval(), 40);
-    EXPECT_EQ(run("xmllint --noout " + kFile).status, 0);
+    EXPECT_EQ(runShell("xmllint --noout " + kFile).status, 0);
 }
 
 } // namespace

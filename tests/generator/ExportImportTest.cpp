@@ -35,7 +35,7 @@ std::string treeExport()
            md5sum(kLibFFile) + " 1 1 36 " + kAExe;
 }
 
-std::string asText(const std::string& path) { return testfiles::run("iconv -f UCS-4BE -t UTF-8 '" + path + "'"); }
+std::string asText(const std::string& path) { return wardtest::shellOutput("iconv -f UCS-4BE -t UTF-8 '" + path + "'"); }
 
 ProfileGenerator& withGroups(ProfileGenerator& g, const Names& list)
 {
@@ -104,13 +104,13 @@ TEST_F(GeneratorExport, ReplacesWhatTheTargetHeld)
     const std::string p = dir / "P";
     ASSERT_TRUE(exportGroups({kB}, p));
     ASSERT_NE(asText(p).find(" " + std::to_string(kB.size()) + " " + kB + " "), std::string::npos);
-    const std::string inode = testfiles::run("stat -c %i '" + p + "'");
+    const std::string inode = wardtest::shellOutput("stat -c %i '" + p + "'");
     const mode_t old = ::umask(077);
     const bool done = exportGroups({kA}, p);
     ::umask(old);
     EXPECT_TRUE(done);
     EXPECT_EQ(asText(p), treeExport());
-    EXPECT_NE(testfiles::run("stat -c %i '" + p + "'"), inode);
+    EXPECT_NE(wardtest::shellOutput("stat -c %i '" + p + "'"), inode);
     EXPECT_EQ(statLine(p).substr(0, 4), "660 ");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
               1);
@@ -253,8 +253,9 @@ TEST_F(GeneratorImport, WhatIsNotAProfileFailsAndStaysAsItWas)
         EXPECT_EQ(g.importCurrentProfile(), c.read);
         EXPECT_EQ(groups(g.getAppList(false)), Names{"/pre"});
         EXPECT_EQ(std::filesystem::exists(kProfile), c.content != nullptr);
-        if (c.content != nullptr)
+        if (c.content != nullptr) {
             EXPECT_EQ(md5sum(kProfile), sum);
+        }
         EXPECT_FALSE(std::filesystem::exists(kProfile + ".corrupt"));
     }
     ProfileGenerator g;
@@ -314,7 +315,7 @@ TEST_F(GeneratorImport, ImportedRecordsSurviveTheTemporaryProfileByteForByte)
     // Two bundles with names above 0x7F; the second executable a copy of B
     // with a tag appended (another fingerprint, still Mach-O).
     const std::string cafe = dir / "Caf\xc3\xa9.app";
-    const std::string exe1 = cafe + "/Contents/MacOS/B", exe2 = dir / "\xc3\x9cber.app/Contents/MacOS/\xe2\x82\xac";
+    const std::string exe1 = cafe + "/Contents/MacOS/B", exe2 = dir / "\xc3\x9c" "ber.app/Contents/MacOS/\xe2\x82\xac";
     std::filesystem::create_directories(std::filesystem::path(exe1).parent_path());
     std::filesystem::create_directories(std::filesystem::path(exe2).parent_path());
     std::filesystem::copy_file(kBExe, exe1);

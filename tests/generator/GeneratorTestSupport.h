@@ -67,15 +67,15 @@ inline BasicAppRecord record(const std::string& group, const std::string& path =
     return r;
 }
 
-inline std::string md5sum(const std::string& path) { return testfiles::run("md5sum < '" + path + "'").substr(0, 32); }
+inline std::string md5sum(const std::string& path) { return wardtest::shellOutput("md5sum < '" + path + "'").substr(0, 32); }
 
 /// "%a %i %Y" of stat(1): mode, inode, mtime.
-inline std::string statLine(const std::string& path) { return testfiles::run("stat -c '%a %i %Y' '" + path + "'"); }
+inline std::string statLine(const std::string& path) { return wardtest::shellOutput("stat -c '%a %i %Y' '" + path + "'"); }
 
 /// A preference through prefsctl, as a script reads it.
 inline std::string prefsGet(const std::string& key)
 {
-    return testfiles::run(std::string(PREFSCTL) + " get " + kDomain + " " + key + " 2>&1");
+    return wardtest::shellOutput(std::string(PREFSCTL) + " get " + kDomain + " " + key + " 2>&1");
 }
 inline void prefsSet(const std::string& key, const std::string& typeAndValue)
 {

@@ -16,7 +16,7 @@ struct Outcome {
 /// rulegen with `args` (a shell word list), standard error into the output.
 Outcome rulegen(const std::string& args)
 {
-    const std::string text = testfiles::run(std::string(RULEGEN) + " " + args + " 2>&1; echo \"#$?\"");
+    const std::string text = wardtest::shellOutput(std::string(RULEGEN) + " " + args + " 2>&1; echo \"#$?\"");
     const size_t mark = text.rfind('#');
     return {std::stoi(text.substr(mark + 1)), text.substr(0, mark)};
 }
@@ -81,7 +81,7 @@ namespace {
 
 TEST(RulebuilderLibrary, ExportsEveryOperationAndLeavesTheHostSymbolsToTheHost)
 {
-    const std::string symbols = testfiles::run(std::string("nm -DC '") + RULEBUILDER + "'");
+    const std::string symbols = wardtest::shellOutput(std::string("nm -DC '") + RULEBUILDER + "'");
     ASSERT_FALSE(symbols.empty());
     for (const char* op :
          {"ProfileGenerator()", "~ProfileGenerator()", "loadInstalledApplications()", "loadAppsFromFolder(",

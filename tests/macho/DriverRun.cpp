@@ -53,14 +53,6 @@ int spawnWait(const std::vector<std::string>& argv, const std::string& outPath, 
 
 } // namespace
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::string fixtureDir()
 {
     return MACHO_FIXTURE_DIR;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "Files.h"
+
 namespace machotest {
 
 struct DriverResult {
@@ -31,7 +33,7 @@ DriverResult runProgramStreams(const std::vector<std::string>& argv);
 int runQuiet(const std::vector<std::string>& argv);
 /// Replaces every "PATH" in `text` by `path`.
 std::string withPath(std::string text, const std::string& path);
-std::string readFile(const std::string& path);
+using wardtest::readFile;
 /// The lines of `text`, without their line ends.
 std::vector<std::string> lines(const std::string& text);
 

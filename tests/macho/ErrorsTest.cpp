@@ -8,15 +8,13 @@
 #include <cstring>
 #include <sys/resource.h>
 
+#include "LimitedChild.h"
+
 using namespace macho;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
+using wardtest::kSanitized;
 
 template <typename F>
 std::string stderrOf(F f)
@@ -73,12 +71,6 @@ TEST(Errors, Allocation)
     free(s);
 }
 
-void limitAddressSpace()
-{
-    struct rlimit rl{1ull << 30, 1ull << 30};
-    setrlimit(RLIMIT_AS, &rl);
-}
-
 using ErrorsDeathTest = testing::Test;
 
 TEST_F(ErrorsDeathTest, AllocationRefusedEndsTheProcess)
@@ -87,13 +79,13 @@ TEST_F(ErrorsDeathTest, AllocationRefusedEndsTheProcess)
         GTEST_SKIP() << "the sanitizers cannot run under an address-space limit";
     EXPECT_EXIT(
         {
-            limitAddressSpace();
+            wardtest::limitAddressSpace(rlim_t(1) << 30);
             allocate(size_t(2) << 30);
         },
         testing::ExitedWithCode(1), "^\\(null\\): virtual memory exhausted \\(malloc failed\\) \\(Cannot allocate memory\\)\n$");
     EXPECT_EXIT(
         {
-            limitAddressSpace();
+            wardtest::limitAddressSpace(rlim_t(1) << 30);
             void* p = allocate(16);
             reallocate(p, size_t(2) << 30);
         },

@@ -14,23 +14,13 @@
 #include <string>
 #include <sys/resource.h>
 
+#include "LimitedChild.h"
+
 // Trace host variables that librulebook expects from its program.
 FILE* logFilePtr = nullptr;
 int traceInited = 0;
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 int usage()
 {
@@ -53,8 +43,7 @@ int main(int argc, char** argv)
             // The sanitizers reserve their shadow memory up front and cannot
             // run under an address-space limit.
             const rlim_t limit = strtoull(argv[++i], nullptr, 10);
-            struct rlimit rl{limit, limit};
-            if (!kSanitized && setrlimit(RLIMIT_AS, &rl) != 0) {
+            if (!wardtest::kSanitized && !wardtest::limitAddressSpace(limit)) {
                 perror("setrlimit");
                 return 2;
             }

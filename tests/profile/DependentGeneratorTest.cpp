@@ -140,11 +140,14 @@ TEST(DependentGeneratorScripted, SixteenThreadsGetOneInstance)
 // ---------------------------------------------------------------------------
 // The real scanner on clang/lld files.
 
+// The fixtures are made once for the suite (each clang and ld64.lld run
+// costs); no test changes them.
 class DependentGeneratorReal : public ::testing::Test {
 protected:
-    void SetUp() override
+    static void SetUpTestSuite()
     {
-        const std::string d = dir.path();
+        s_dir = new testfiles::TempDir;
+        const std::string d = s_dir->path();
         pdctest::MachO m(d);
         std::string x = m.object("x", "int x(void){return 1;}\n");
         std::string y = m.object("y", "int y(void){return 2;}\n");
@@ -165,8 +168,16 @@ protected:
         pdctest::MachO::sh("mkfifo " + d + "/qpipe");
         m.bundle(d + "/b.bundle", a);
     }
-    testfiles::TempDir dir;
+    static void TearDownTestSuite()
+    {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+    static testfiles::TempDir* s_dir;
+    const testfiles::TempDir& dir = *s_dir;
 };
+
+testfiles::TempDir* DependentGeneratorReal::s_dir = nullptr;
 
 TEST_F(DependentGeneratorReal, DiscoversCyclesFrameworksAndTraps)
 {
@@ -189,7 +200,7 @@ TEST_F(DependentGeneratorReal, DiscoversCyclesFrameworksAndTraps)
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     }
     // The oracle: the first name llvm-objdump lists for exe is libX.
-    EXPECT_NE(testfiles::run("llvm-objdump --macho --dylibs-used " + d + "/exe").find(d + "/libX.dylib"),
+    EXPECT_NE(wardtest::shellOutput("llvm-objdump --macho --dylibs-used " + d + "/exe").find(d + "/libX.dylib"),
               std::string::npos);
 }
 

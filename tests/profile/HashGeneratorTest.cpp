@@ -22,7 +22,7 @@ namespace {
 std::string md5sumOf(const std::string& path)
 {
     // From standard input: md5sum marks names holding a backslash.
-    return testfiles::run("md5sum < '" + path + "'").substr(0, 32);
+    return wardtest::shellOutput("md5sum < '" + path + "'").substr(0, 32);
 }
 
 /// The error code thrown for `path`, or SUCCESS when none is thrown.

@@ -96,7 +96,7 @@ TEST(SetIpRange, AgreesWithPythonInetAton)
     std::string command = "python3 -c \"" + script + "\"";
     for (const char* t : texts)
         command += std::string(" '") + t + "'";
-    std::istringstream answers(testfiles::run(command));
+    std::istringstream answers(wardtest::shellOutput(command));
     for (const char* t : texts) {
         SCOPED_TRACE(t);
         std::string want;

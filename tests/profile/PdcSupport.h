@@ -80,7 +80,7 @@ inline void expectLibraryInvariant(Probe& p, const std::vector<std::string>& lib
 
 inline std::string md5sum(const std::string& path)
 {
-    std::string out = testfiles::run("md5sum < '" + path + "'");
+    std::string out = wardtest::shellOutput("md5sum < '" + path + "'");
     return out.substr(0, 32);
 }
 

@@ -17,6 +17,7 @@
 #include "HashGenerator.h"
 #include "PdcSupport.h"
 #include "ProfileFile.h"
+#include "RulebookTrace.h"
 #include "ScriptedScanner.h"
 #include "TraceCapture.h"
 
@@ -73,7 +74,7 @@ TEST_F(Pdc, LoadingMissingFileCreatesEmptyProfileWhateverTheUmask)
     umask(old);
     struct stat st = statOf(path);
     EXPECT_EQ(st.st_size, 0);
-    EXPECT_EQ(testfiles::run("stat -c %a " + path), "660\n");
+    EXPECT_EQ(wardtest::shellOutput("stat -c %a " + path), "660\n");
     Probe again;
     again.loadProfile(path);
     EXPECT_TRUE(again.paths().empty());
@@ -240,12 +241,14 @@ TEST_F(Pdc, ReadOnlyLoadCreatesMovesAndQueuesNothing)
         EXPECT_EQ(p.paths(), c.paths);
         EXPECT_EQ(std::filesystem::exists(path), c.bytes != nullptr);
         EXPECT_FALSE(std::filesystem::exists(path + ".corrupt"));
-        if (c.bytes != nullptr && std::string(c.bytes) != "dir")
+        if (c.bytes != nullptr && std::string(c.bytes) != "dir") {
             EXPECT_EQ(pdctest::md5sum(path), sum);
+        }
         // Queued, the bare record would gain L from the scanner.
         p.drainPendingDeps();
-        if (c.read && !c.paths.empty())
+        if (c.read && !c.paths.empty()) {
             EXPECT_EQ(p.app(a).getDependencies(), std::string(c.bytes) == "good" ? Names{dir / "L"} : Names{});
+        }
         std::filesystem::remove(other);
     }
     EXPECT_EQ(testfiles::readFile(good), whole);
@@ -281,7 +284,7 @@ TEST_F(Pdc, DependenciesReachTheFile)
     ASSERT_EQ(p.addAppToProfile(r), SUCCESS);
     p.drainPendingDeps();
     p.persistProfile(path);
-    std::string text = testfiles::run("iconv -f UCS-4BE -t UTF-8 " + path);
+    std::string text = wardtest::shellOutput("iconv -f UCS-4BE -t UTF-8 " + path);
     std::string want = std::to_string(library.size()) + " " + library + " 32 " + pdctest::md5sum(library) + " 1 1 " +
                        std::to_string(a.size()) + " " + a;
     EXPECT_NE(text.find(want), std::string::npos) << text;
@@ -473,7 +476,7 @@ TEST_F(Pdc, DecisionTraceLinesWithATraceFileOpen)
     testfiles::writeFile(other, "unknown content");
     const std::string hashA = pdctest::md5sum(a), hashOther = pdctest::md5sum(other);
 
-    testfiles::TraceCapture trace({{&pdcFlowvalue, 2}, {&appStoreFlowvalue, 3}, {&hashGenFlagvalue, 0}});
+    wardtest::TraceCapture trace({{&pdcFlowvalue, 2}, {&appStoreFlowvalue, 3}, {&hashGenFlagvalue, 0}});
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_addr.s_addr = htonl(0x0a010203);
@@ -563,7 +566,7 @@ TEST_F(Pdc, AddResults)
     exe("G2/A", {}, "exe G1/A"); // the same executable in another group
     lib("Scripts/run.sh");
     std::string sock = dir / "sock";
-    testfiles::run("python3 -c \"import socket; socket.socket(socket.AF_UNIX).bind('" + sock + "')\"");
+    wardtest::shellOutput("python3 -c \"import socket; socket.socket(socket.AF_UNIX).bind('" + sock + "')\"");
     ASSERT_TRUE(std::filesystem::is_socket(sock));
     Probe p;
     BasicAppRecord first = rule(dir / "G1");
@@ -955,7 +958,7 @@ TEST_F(PdcReal, BundleGivesOneRecordWhoseLibraryReachesTheFile)
     p.drainPendingDeps();
     p.persistProfile(path);
     const std::string library = d + "/libX.dylib";
-    std::string text = testfiles::run("iconv -f UCS-4BE -t UTF-8 " + path);
+    std::string text = wardtest::shellOutput("iconv -f UCS-4BE -t UTF-8 " + path);
     std::string want = std::to_string(library.size()) + " " + library + " 32 " + pdctest::md5sum(library) + " 1 1 " +
                        std::to_string(first.size()) + " " + first;
     EXPECT_NE(text.find(want), std::string::npos) << text;

@@ -119,7 +119,7 @@ TEST(ProfileLayout, ExampleIsExactlyItsTokens)
     // iconv reads it as UCS-4 big-endian text.
     TempDir dir;
     testfiles::writeFile(dir / "profile.data", bytes);
-    EXPECT_EQ(testfiles::run("iconv -f UCS-4BE -t UTF-8 " + dir / "profile.data"), kExample);
+    EXPECT_EQ(wardtest::shellOutput("iconv -f UCS-4BE -t UTF-8 " + dir / "profile.data"), kExample);
 }
 
 TEST(ProfileLayout, EmptyProfileIs188Bytes)
@@ -471,7 +471,7 @@ template <class... Objects> void readWithBoost(const std::string& bytes, Objects
 {
     TempDir dir;
     testfiles::writeFile(dir / "be", bytes);
-    std::string le = testfiles::run("iconv -f UCS-4BE -t UCS-4LE " + dir / "be");
+    std::string le = wardtest::shellOutput("iconv -f UCS-4BE -t UCS-4LE " + dir / "be");
     ASSERT_EQ(le.size(), bytes.size());
     std::wstring text(le.size() / 4, L'\0');
     std::memcpy(&text[0], le.data(), le.size());
@@ -783,7 +783,7 @@ std::string md5Of(const std::string& bytes)
 {
     TempDir dir;
     testfiles::writeFile(dir / "f", bytes);
-    return testfiles::run("md5sum < " + dir / "f").substr(0, 32);
+    return wardtest::shellOutput("md5sum < " + dir / "f").substr(0, 32);
 }
 
 TEST(TempProfile, ExactBytes)
@@ -841,11 +841,11 @@ TEST(TempProfile, HighBytesAreCharactersOfTheSameValue)
     TempDir dir;
     testfiles::writeFile(dir / "t", bytes);
     // python3 decodes it as the UTF-32 text it is; Latin-1 gives the bytes back.
-    const std::string got = testfiles::run("python3 -c \"import sys; t = open(sys.argv[1], 'rb').read()"
+    const std::string got = wardtest::shellOutput("python3 -c \"import sys; t = open(sys.argv[1], 'rb').read()"
                                            ".decode('utf-32-be'); sys.stdout.buffer.write(t.encode('latin-1'))\" " +
                                            dir / "t");
     EXPECT_EQ(got, "22 serialization::archive 3 0 0 1 0 0 0  0  23 " + group + " 0 0 0 0 0 0 0 0 1 1");
-    const std::string text = testfiles::run("python3 -c \"import sys; t = open(sys.argv[1], 'rb').read()"
+    const std::string text = wardtest::shellOutput("python3 -c \"import sys; t = open(sys.argv[1], 'rb').read()"
                                             ".decode('utf-32-be'); print(' '.join('%04X' % ord(c) for c in t[t.index('Caf') + 3:t.index('.app')]))\" " +
                                             dir / "t");
     EXPECT_EQ(text, "00C3 00A9\n");

@@ -1,11 +1,9 @@
-// Scratch folders, files and child processes for the librulebook tests.
+// Child processes and encodings for the librulebook tests; scratch folders
+// and files come from tests/support.
 #pragma once
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 
 #include <grp.h>
@@ -14,68 +12,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "Files.h"
+#include "Shell.h"
+
 namespace testfiles {
 
-/// A fresh folder under /tmp, removed with everything in it. Mode 0755 so
-/// that a child running as nobody can reach what the test makes readable.
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/ward-profile.XXXXXX";
-        if (mkdtemp(tmpl) == nullptr)
-            std::abort();
-        path_ = tmpl;
-        chmod(path_.c_str(), 0755);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        // Restore permissions the tests took away, so everything goes.
-        for (auto it = std::filesystem::recursive_directory_iterator(
-                 path_, std::filesystem::directory_options::skip_permission_denied, ec);
-             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-            if (!it->is_symlink())
-                chmod(it->path().c_str(), 0755);
-        }
-        chmod(path_.c_str(), 0755);
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-inline void writeFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-/// Standard output of a shell command.
-inline std::string run(const std::string& command)
-{
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
+using wardtest::readFile;
+using wardtest::TempDir;
+using wardtest::writeFile;
 
 /// Runs `check` in a child process as user and group 65534 (when the test
 /// runs as root; otherwise as the current user) and answers its result.

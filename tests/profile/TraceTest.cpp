@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Files.h"
 #include "RulebookTrace.h"
 
 namespace {
@@ -38,13 +39,7 @@ protected:
         logFilePtr = file_;
         traceInited = 1;
     }
-    std::string contents()
-    {
-        std::ifstream in(path_, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string contents() { return wardtest::readFile(path_); }
     FILE* file_ = nullptr;
     std::string path_;
 };

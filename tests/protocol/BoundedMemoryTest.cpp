@@ -66,7 +66,7 @@ template <class T> void expectRefusedWithinBudget(const T& honest)
         return 1;
     });
     EXPECT_EQ(0, run.code) << "0 refused, 1 read, 100 out of memory";
-    if (!wardtest::kAddressSanitizer && run.peakGrowthKiB >= 0) {
+    if (!wardtest::kSanitized && run.peakGrowthKiB >= 0) {
         EXPECT_LE(run.peakGrowthKiB, long(2 * kInputBytes / 1024) + kSlackKiB);
     }
 }

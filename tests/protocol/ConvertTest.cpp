@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Shell.h"
 #include "StringConvert.h"
 
 namespace {
@@ -107,13 +108,7 @@ std::string runIconv(const std::string& input)
     fwrite(input.data(), 1, input.size(), f);
     fclose(f);
     std::string cmd = std::string("iconv -f UTF-8 -t UCS-4LE ") + path + " 2>/dev/null; echo \" rc=$?\"";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[256];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
+    std::string out = wardtest::shellOutput(cmd);
     remove(path);
     return out;
 }

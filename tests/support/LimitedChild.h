@@ -13,17 +13,28 @@
 
 namespace wardtest {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
+/// Built with a sanitizer that reserves its shadow memory up front (address,
+/// thread, memory): no address-space limit leaves it room, and resident
+/// memory measures the sanitizer as much as the code.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kSanitized = true;
 #else
-constexpr bool kAddressSanitizer = false;
+constexpr bool kSanitized = false;
 #endif
 #else
-constexpr bool kAddressSanitizer = false;
+constexpr bool kSanitized = false;
 #endif
+
+/// Limits this process to `bytes` of address space; false, and no limit,
+/// when built with such a sanitizer or when the limit is refused.
+inline bool limitAddressSpace(rlim_t bytes)
+{
+    const rlimit lim{bytes, bytes};
+    return !kSanitized && ::setrlimit(RLIMIT_AS, &lim) == 0;
+}
 
 /// Exit codes the harness itself gives; the code's own codes stay below 100.
 enum : int { kOutOfMemory = 100, kOtherException = 101, kCrashed = 102 };
@@ -57,8 +68,8 @@ inline long statusKiB(const char* field)
 } // namespace detail
 
 /// Runs `fn` (returning an int below 100) in a child limited to `limit`
-/// bytes of address space; no limit under AddressSanitizer, which reserves
-/// far more itself. The peak is measured from the child's resident memory
+/// bytes of address space; no limit under a sanitizer, which reserves far
+/// more itself. The peak is measured from the child's resident memory
 /// when `fn` starts (the high-water mark is reset then).
 template <class Fn> ChildRun runLimited(Fn fn, rlim_t limit = rlim_t(256) << 20)
 {
@@ -68,10 +79,7 @@ template <class Fn> ChildRun runLimited(Fn fn, rlim_t limit = rlim_t(256) << 20)
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(fds[0]);
-        if (!kAddressSanitizer) {
-            const rlimit lim{limit, limit};
-            ::setrlimit(RLIMIT_AS, &lim);
-        }
+        limitAddressSpace(limit);
         const long base = detail::statusKiB("VmRSS:");
         const int clear = ::open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC);
         const bool reset = clear >= 0 && ::write(clear, "5", 1) == 1;

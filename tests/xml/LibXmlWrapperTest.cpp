@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include "Files.h"
 #include "LibXmlWrapper.h"
+#include "Shell.h"
 
 namespace {
 
@@ -31,43 +33,18 @@ size_t count(const std::string& hay, const std::string& needle)
     return n;
 }
 
-std::string run(const std::string& cmd)
-{
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
+using wardtest::shellOutput;
 
 class TempDir : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/ward-xml.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { run("rm -rf '" + dir_ + "'"); }
     std::string file(const std::string& name, const std::string& text)
     {
         std::string p = dir_ + "/" + name;
         std::ofstream(p, std::ios::binary) << text;
         return p;
     }
-    static std::string slurp(const std::string& p)
-    {
-        std::ifstream in(p, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    std::string dir_;
+    wardtest::TempDir tmp_{"ward-xml"};
+    const std::string dir_ = tmp_.path();
 };
 
 // Without a value: the number and boolean queries throw.
@@ -190,7 +167,7 @@ TEST_F(TempDir, FileConstructor)
     LibXmlWrapper doc(good);
     EXPECT_EQ(doc.getXPathUnsignedLongValue("/TraceValues/pdcFlow"), 3u);
     // Agrees with xmllint on the same file.
-    EXPECT_EQ(run("xmllint --xpath 'string(/TraceValues/pdcFlow)' " + good), "3\n");
+    EXPECT_EQ(shellOutput("xmllint --xpath 'string(/TraceValues/pdcFlow)' " + good), "3\n");
 
     for (std::string bad : {dir_ + "/missing.xml", file("bad.xml", "<TraceValues><pdcFlow>")}) {
         SCOPED_TRACE(bad);
@@ -233,11 +210,11 @@ TEST_F(TempDir, BuildAndSave)
     EXPECT_EQ(want.size(), 73u);
     EXPECT_EQ(out, want);
     std::string unformatted = file("flat.xml", "<root><child>v</child></root>");
-    EXPECT_EQ(run("xmllint --format --encode UTF-8 " + unformatted), out);
+    EXPECT_EQ(shellOutput("xmllint --format --encode UTF-8 " + unformatted), out);
 
     std::string saved = dir_ + "/saved.xml";
     EXPECT_TRUE(doc.SaveToFile(const_cast<char*>(saved.c_str())));
-    EXPECT_EQ(slurp(saved), want);
+    EXPECT_EQ(wardtest::readFile(saved), want);
 
     // Texts are kept as written, escaped in the file.
     EXPECT_TRUE(doc.AddNewElementNode("/root", "amp", "a&b<c"));
@@ -254,11 +231,11 @@ TEST_F(TempDir, AddNewNodeSavesToItsFile)
     std::string p = file("doc.xml", "<root/>");
     LibXmlWrapper doc(p);
     int written = doc.AddNewNode("item", "one");
-    EXPECT_EQ(written, static_cast<int>(slurp(p).size()));
+    EXPECT_EQ(written, static_cast<int>(wardtest::readFile(p).size()));
     LibXmlWrapper back(p);
     EXPECT_EQ(back.getXPathElement("/root/item"), "one");
     EXPECT_EQ(back.getXPathElementAttribute("/root/item", "uri"), "http://www.example.com/");
-    EXPECT_EQ(run("xmllint --noout " + p + " && echo ok"), "ok\n");
+    EXPECT_EQ(shellOutput("xmllint --noout " + p + " && echo ok"), "ok\n");
 
     LibXmlWrapper empty;
     EXPECT_EQ(empty.AddNewNode("item", "one"), -1); // no root, no path

@@ -29,7 +29,7 @@ ScanRequest launch(int pid, int cookie, const std::string& path)
     r.pid = pid;
     r.requestType = AppProtection::EXEC_ACTION;
     r.cookie = cookie;
-    std::strncpy(r.path, path.c_str(), sizeof r.path);
+    std::strncpy(r.path, path.c_str(), sizeof r.path - 1); // r.path stays NUL-terminated
     r.networkAction = 7;
     return r;
 }
@@ -418,8 +418,9 @@ TEST_F(ControllerTest, FailedEnableThrowsAndLeavesNoThreadRunning)
         EXPECT_EQ(0, controller->getProtectionStatus());
         // A joined thread can still be counted for a moment after the join.
         EXPECT_TRUE(proc::waitFor([&] { return threadCount() <= threads; }, 5)) << threadCount() << " threads";
-        if (c.option != 0)
+        if (c.option != 0) {
             EXPECT_EQ("close", fake->events().back());
+        }
         EXPECT_TRUE(logTexts().empty());
     }
 }

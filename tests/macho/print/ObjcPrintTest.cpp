@@ -79,7 +79,7 @@ struct ObjcCase {
     std::string out;
 };
 
-void PrintTo(const ObjcCase& c, std::ostream* os)
+[[maybe_unused]] void PrintTo(const ObjcCase& c, std::ostream* os)
 {
     *os << c.name;
 }
@@ -383,8 +383,9 @@ TEST(ObjcAgainstLlvmObjdump, Objc2DylibEqualOnceReviewedDifferencesApplied)
             }
             out.push_back(changed);
         }
-        if (llvmSide)
+        if (llvmSide) {
             EXPECT_EQ(2, metaBlocks);
+        }
         return out;
     };
     const std::string ours = wardmacho({"-ov"}, "o64.dylib");

@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Files.h"
+
 namespace proc {
 
 /// A child process, killed if still running when destroyed.
@@ -75,30 +77,19 @@ private:
 /// Runs a program to its end; its standard output and exit status.
 inline std::string run(const std::vector<std::string>& argv, int* rc = nullptr, double timeout = 10)
 {
-    char path[] = "/tmp/brokerrunXXXXXX";
-    int fd = mkstemp(path);
-    close(fd);
+    wardtest::TempDir dir("brokerrun");
+    const std::string path = dir / "out";
     int status;
     {
         Child c(argv, path);
         status = c.wait(timeout);
     }
-    std::ifstream f(path);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    unlink(path);
     if (rc)
         *rc = status;
-    return ss.str();
+    return wardtest::readFile(path);
 }
 
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+using wardtest::readFile;
 
 inline size_t countOf(const std::string& hay, const std::string& needle)
 {

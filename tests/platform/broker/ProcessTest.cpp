@@ -89,6 +89,7 @@ struct Recorder : HVO::CommandInterface {
 };
 
 Recorder g_recorder;
+std::unique_ptr<wardtest::TempDir> g_tmp;
 std::string g_dir;
 std::string g_peerRecord;
 std::unique_ptr<Child> g_hub;
@@ -128,8 +129,8 @@ class HubEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        char dir[] = "/tmp/brokertestXXXXXX";
-        g_dir = mkdtemp(dir);
+        g_tmp = std::make_unique<wardtest::TempDir>("brokertest");
+        g_dir = g_tmp->path();
         chmod(g_dir.c_str(), 0777);
         g_peerRecord = g_dir + "/peer.txt";
         startHub();
@@ -141,6 +142,7 @@ public:
         HVO::HVOCommBroker::releaseInstance();
         g_peer.reset();
         g_hub.reset();
+        g_tmp.reset();
     }
 };
 
@@ -866,7 +868,7 @@ TEST(HostileFrames, LargePayloadCostsHubAndModuleTwiceItsSize)
     EXPECT_TRUE(r.getCommandCompleted());
     EXPECT_FALSE(r.getCommandStatus()) << "the module read it";
     // AddressSanitizer keeps freed memory in quarantine: no budget there.
-    if (!wardtest::kAddressSanitizer) {
+    if (!wardtest::kSanitized) {
         const long budget = long(2 * frameBytes / 1024) + (8 << 10);
         EXPECT_LE(statusKb(*g_hub, "VmHWM:") - hubBase, budget);
         EXPECT_LE(statusKb(*g_peer, "VmHWM:") - peerBase, budget);

@@ -160,8 +160,22 @@ TEST(TestPeer, AnswersRecordsAndDelivers)
 
 TEST(TestPeer, ReleaseWithoutBrokerDoesNothing)
 {
-    HVO::HVOCommBroker::releaseInstance();
-    HVO::HVOCommBroker::releaseInstance();
+    HVO::TestPeer peer;
+    EXPECT_NO_THROW(HVO::HVOCommBroker::releaseInstance());
+    EXPECT_NO_THROW(HVO::HVOCommBroker::releaseInstance());
+    EXPECT_TRUE(peer.logs().empty()) << "a release without a broker reached the hub";
+    // The broker made afterwards is whole: it reaches the hub, and its own
+    // release and one more leave nothing behind.
+    HVO::HVOCommBroker* b = HVO::HVOCommBroker::getInstance(kSocket);
+    ASSERT_NE(nullptr, b);
+    HVO::LogRequest log(3, HVO::LOG_TYPE_HISTORY_EVENT, HVO::HVK_LOG_LEVEL_1);
+    log.setMessage(L"after");
+    b->sendLog(log);
+    auto logs = peer.logs();
+    ASSERT_EQ(1u, logs.size());
+    EXPECT_EQ(L"after", logs[0].message);
+    EXPECT_NO_THROW(HVO::HVOCommBroker::releaseInstance());
+    EXPECT_NO_THROW(HVO::HVOCommBroker::releaseInstance());
 }
 
 } // namespace

@@ -1,16 +1,19 @@
 // Reading the rule-list fixtures written by tests/fixtures/ipfw_records.py.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
-#include <fstream>
-#include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "Files.h"
+
 inline std::vector<uint8_t> ipfwFixture(const std::string& name)
 {
-    std::ifstream in(std::string(IPFW_FIXTURES) + "/" + name, std::ios::binary);
-    if (!in)
+    const std::string path = std::string(IPFW_FIXTURES) + "/" + name;
+    if (::access(path.c_str(), R_OK) != 0)
         throw std::runtime_error("missing fixture " + name);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return wardtest::readBytes(path);
 }

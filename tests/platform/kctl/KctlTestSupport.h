@@ -17,21 +17,13 @@
 
 #include <gtest/gtest.h>
 
+#include "Files.h"
 #include "KernelSide.h"
 #include "SocketKernelControl.h"
 
 namespace kctltest {
 
-/// A folder under /tmp, removed with everything in it.
-struct TempDir {
-    std::string path;
-    TempDir()
-    {
-        char dir[] = "/tmp/kctltestXXXXXX";
-        path = ::mkdtemp(dir);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
+using wardtest::TempDir;
 
 /// Opens `ctl` on a thread while the kernel side accepts the link here.
 /// Returns open()'s errno, 0 when both ends made the link.

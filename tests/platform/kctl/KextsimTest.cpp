@@ -351,13 +351,13 @@ TEST_F(KextsimTest, RawDatagramsGoAsTheyAre)
         r.path = std::string(1024, 'a' + i); // no NUL
         r.encode(bytes.data() + i * record::kSize);
     }
-    const std::string raw = dir.path + "/raw";
-    const std::string empty = dir.path + "/empty";
+    const std::string raw = dir.path() + "/raw";
+    const std::string empty = dir.path() + "/empty";
     {
         std::ofstream(raw, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         std::ofstream(empty, std::ios::binary);
     }
-    const std::string out = dir.path + "/out";
+    const std::string out = dir.path() + "/out";
     Child send({KEXTSIM, "send", "--wait", "5", "--raw", raw}, out);
     EXPECT_EQ(bytes, receiveDatagram());
     for (int32_t cookie : {23, 21, 22})

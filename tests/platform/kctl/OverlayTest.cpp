@@ -28,16 +28,16 @@ protected:
     {
         ASSERT_FALSE(exists("/usr/sbin/kextload")) << "this machine has a kextload of its own";
         ASSERT_FALSE(exists("/Applications"));
-        std::filesystem::create_directories(dir.path + "/usr/sbin");
-        std::filesystem::create_directories(dir.path + "/Applications/X.app/Contents");
-        writeFile(dir.path + "/usr/sbin/kextload", "#!/bin/sh\necho \"fake kextload $*\"\n", 0755);
-        writeFile(dir.path + "/Applications/X.app/Contents/Info.plist", "<plist/>\n");
+        std::filesystem::create_directories(dir.path() + "/usr/sbin");
+        std::filesystem::create_directories(dir.path() + "/Applications/X.app/Contents");
+        writeFile(dir.path() + "/usr/sbin/kextload", "#!/bin/sh\necho \"fake kextload $*\"\n", 0755);
+        writeFile(dir.path() + "/Applications/X.app/Contents/Info.plist", "<plist/>\n");
     }
 
     /// `script` run by /bin/sh inside the overlay, with `args` as $1...
     std::string inside(const std::string& script, const std::vector<std::string>& args = {}, int* rc = nullptr)
     {
-        std::vector<std::string> argv = {NS_RUN, "--overlay", dir.path, "/bin/sh", "-c", script, "sh"};
+        std::vector<std::string> argv = {NS_RUN, "--overlay", dir.path(), "/bin/sh", "-c", script, "sh"};
         argv.insert(argv.end(), args.begin(), args.end());
         return proc::run(argv, rc, 30);
     }
@@ -58,7 +58,7 @@ TEST_F(OverlayTest, TheFolderShowsAtItsPathsInsideOnly)
     EXPECT_FALSE(exists("/usr/sbin/kextload"));
     EXPECT_FALSE(exists("/Applications"));
     // The folder itself was copied, not written through.
-    EXPECT_EQ("#!/bin/sh\necho \"fake kextload $*\"\n", proc::readFile(dir.path + "/usr/sbin/kextload"));
+    EXPECT_EQ("#!/bin/sh\necho \"fake kextload $*\"\n", proc::readFile(dir.path() + "/usr/sbin/kextload"));
 }
 
 TEST_F(OverlayTest, NothingWrittenOutsideTheBoundTreesReachesTheMachine)
@@ -67,7 +67,7 @@ TEST_F(OverlayTest, NothingWrittenOutsideTheBoundTreesReachesTheMachine)
     const std::vector<std::string> paths = {
         "/etc/" + probe,         "/tmp/" + probe,        "/var/tmp/" + probe, "/usr/local/" + probe,
         "/usr/local/Vantrel/" + probe, "/Applications/" + probe, "/" + probe,
-        dir.path + "/" + probe, // the folder given, seen from inside
+        dir.path() + "/" + probe, // the folder given, seen from inside
     };
     std::string script = "set -e; mkdir /Applications/new.app";
     std::vector<std::string> args;
@@ -123,7 +123,7 @@ for path in ("/tmp/ward-lock", "/usr/local/Vantrel/AppProtection/var/appward.pid
     print(path, held.strip(), free.strip())
 )PY";
     int rc = -1;
-    const std::string out = proc::run({NS_RUN, "--overlay", dir.path, "/usr/bin/python3", "-c", script}, &rc, 30);
+    const std::string out = proc::run({NS_RUN, "--overlay", dir.path(), "/usr/bin/python3", "-c", script}, &rc, 30);
     EXPECT_EQ(0, rc);
     EXPECT_EQ("/tmp/ward-lock held free\n/usr/local/Vantrel/AppProtection/var/appward.pid held free\n", out);
 }
@@ -149,7 +149,7 @@ TEST_F(OverlayTest, ArgumentsAndExitStatusPassThrough)
         SCOPED_TRACE(c.name);
         std::vector<std::string> argv = {NS_RUN};
         for (const std::string& a : c.args)
-            argv.push_back(a == "DIR" ? dir.path : a);
+            argv.push_back(a == "DIR" ? dir.path() : a);
         int rc = -1;
         EXPECT_EQ(c.wantOut, proc::run(argv, &rc, 30));
         EXPECT_EQ(c.wantExit, rc);

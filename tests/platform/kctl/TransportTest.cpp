@@ -148,8 +148,8 @@ TEST(TransportOpenTest, OpenFailsUnlessAKernelSideAnswersTheHello)
         SCOPED_TRACE(c.name);
         TempDir dir;
         KernelListener listener;
-        c.setUp(dir.path, listener);
-        SocketKernelControl ctl(dir.path, 300);
+        c.setUp(dir.path(), listener);
+        SocketKernelControl ctl(dir.path(), 300);
         std::thread kernel;
         if (c.kernel)
             kernel = std::thread([&] { c.kernel(listener); });
@@ -182,22 +182,22 @@ int runAsNobody(const std::function<int()>& fn)
 TEST(TransportPeerTest, BothEndsRefuseAPeerThatIsNotRoot)
 {
     TempDir dir;
-    ASSERT_EQ(0, ::chmod(dir.path.c_str(), 0777));
+    ASSERT_EQ(0, ::chmod(dir.path().c_str(), 0777));
 
     // A daemon that is not root: the kernel side closes its connection.
     {
         KernelListener listener;
         std::string error;
-        ASSERT_TRUE(listener.listen(dir.path + "/open/" + kAppProtectionControlName, error)) << error;
-        ASSERT_EQ(0, ::chmod((dir.path + "/open").c_str(), 0777));
-        ASSERT_EQ(0, ::chmod((dir.path + "/open/" + kAppProtectionControlName).c_str(), 0777));
+        ASSERT_TRUE(listener.listen(dir.path() + "/open/" + kAppProtectionControlName, error)) << error;
+        ASSERT_EQ(0, ::chmod((dir.path() + "/open").c_str(), 0777));
+        ASSERT_EQ(0, ::chmod((dir.path() + "/open/" + kAppProtectionControlName).c_str(), 0777));
         std::thread kernel([&] {
             Link link;
             EXPECT_FALSE(acceptLink(listener.fd(), link, 1500, error));
             link.close();
         });
         const int err = runAsNobody([&] {
-            SocketKernelControl ctl(dir.path + "/open", 1000);
+            SocketKernelControl ctl(dir.path() + "/open", 1000);
             return ctl.open(kAppProtectionControlName) == 0 ? 0 : errno;
         });
         kernel.join();
@@ -213,7 +213,7 @@ TEST(TransportPeerTest, BothEndsRefuseAPeerThatIsNotRoot)
                 ::_exit(100);
             KernelListener listener;
             std::string error;
-            if (!listener.listen(dir.path + "/nobody/" + kAppProtectionControlName, error))
+            if (!listener.listen(dir.path() + "/nobody/" + kAppProtectionControlName, error))
                 ::_exit(101);
             (void)!::write(ready[1], "x", 1);
             Link link;
@@ -221,7 +221,7 @@ TEST(TransportPeerTest, BothEndsRefuseAPeerThatIsNotRoot)
         }
         char c;
         ASSERT_EQ(1, ::read(ready[0], &c, 1));
-        SocketKernelControl ctl(dir.path + "/nobody", 1000);
+        SocketKernelControl ctl(dir.path() + "/nobody", 1000);
         EXPECT_EQ(-1, ctl.open(kAppProtectionControlName));
         EXPECT_EQ(EPERM, errno);
         int status = 0;
@@ -235,7 +235,7 @@ TEST(TransportPeerTest, BothEndsRefuseAPeerThatIsNotRoot)
 TEST(TransportListenTest, ASecondKernelSideIsRefusedAndAStaleSocketReplaced)
 {
     TempDir dir;
-    const std::string path = dir.path + "/kctl/" + kAppProtectionControlName;
+    const std::string path = dir.path() + "/kctl/" + kAppProtectionControlName;
     std::string error;
     {
         KernelListener first;

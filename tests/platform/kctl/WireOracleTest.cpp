@@ -36,7 +36,7 @@ std::vector<std::string> lines(const std::string& text)
 TEST(WireOracleTest, TheDaemonsEndAgainstAPythonKernelSide)
 {
     kctltest::TempDir dir;
-    const std::string out = dir.path + "/kernel.out";
+    const std::string out = dir.path() + "/kernel.out";
     Child kernel({"/usr/bin/python3", WIRE_PY, "kernel", kSocket}, out);
     ASSERT_TRUE(proc::waitFor([&] { return proc::readFile(out).find("listening") != std::string::npos; }, 10));
 
@@ -74,16 +74,16 @@ TEST(WireOracleTest, TheDaemonsEndAgainstAPythonKernelSide)
 TEST(WireOracleTest, KextsimAgainstAPythonDaemon)
 {
     kctltest::TempDir dir;
-    const std::string log = dir.path + "/kextsim.jsonl";
+    const std::string log = dir.path() + "/kextsim.jsonl";
     Child server({KEXTSIM, "serve", "--log", log});
     ASSERT_TRUE(proc::waitFor([&] { return proc::readFile(log).find("listening") != std::string::npos; }, 5));
-    const std::string daemonOut = dir.path + "/daemon.out";
+    const std::string daemonOut = dir.path() + "/daemon.out";
     Child daemon({"/usr/bin/python3", WIRE_PY, "daemon", kSocket}, daemonOut);
     ASSERT_TRUE(proc::waitFor([&] { return proc::readFile(log).find("\"link\"") != std::string::npos; }, 10));
 
     const std::string longPath(1024, 'x');
     const std::string utf8Path = "/tmp/e x\xc3\xa9";
-    const std::string sendOut = dir.path + "/send.out";
+    const std::string sendOut = dir.path() + "/send.out";
     Child send({KEXTSIM, "send", "--wait", "5", "pid=4242", "reserved1=287454020", "reserved2=-7", "type=100",
                 "result=23130", "padding=61166", "cookie=1001", "path=/usr/bin/true", "addr=1.2.3.4", "port=1",
                 "networkAction=7", "+", "pid=17", "type=103", "protocol=1", "cookie=-5", "path=" + longPath,

@@ -15,39 +15,17 @@
 
 #include <gtest/gtest.h>
 
+#include "Files.h"
 #include "Preferences.h"
+#include "Shell.h"
 
 namespace {
 
 const std::string kFolder = "/usr/local/Vantrel/preferences";
 
-struct Outcome {
-    int status;
-    std::string out;
-};
-
-Outcome run(const std::string& cmd)
-{
-    Outcome r{-1, ""};
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr)
-        return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        r.out.append(buf, n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
-
-std::string slurp(const std::string& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using Outcome = wardtest::ShellResult;
+using wardtest::readFile;
+using wardtest::runShell;
 
 std::string prefsctl(const std::string& args) { return std::string(PREFSCTL) + " " + args; }
 
@@ -57,7 +35,7 @@ protected:
     {
         // The machine's own /usr/local is never written: only inside ns-run.sh.
         ASSERT_STREQ(getenv("WARD_NS_INSIDE"), "1") << "run through tests/ns-run.sh";
-        run("rm -rf " + kFolder);
+        runShell("rm -rf " + kFolder);
         static const char* const keys[] = {"Count", "Flag", "Name", "List"};
         auto list = PreferencesHelper::getInstance()->CreateCFMutableArray();
         list->append(PrefString::createWithUTF8("/usr/sbin"));
@@ -75,7 +53,7 @@ protected:
     std::string file() const { return kFolder + "/test.domain.plist"; }
     void writeFile(const std::string& text)
     {
-        run("mkdir -p " + kFolder);
+        runShell("mkdir -p " + kFolder);
         std::ofstream(file(), std::ios::binary) << text;
     }
     static std::string plist(const std::string& body)
@@ -112,12 +90,12 @@ TEST_F(Store, DefaultsWithoutFileAndFileHoldsStoredKeysOnly)
 
     ASSERT_TRUE(store_.SetIntegerValue("Count", 30));
     EXPECT_EQ(store_.GetIntegerValue("Count"), 30);
-    EXPECT_EQ(run(prefsctl("get test.domain Count")).out, "30\n");
+    EXPECT_EQ(runShell(prefsctl("get test.domain Count")).out, "30\n");
     // Defaults never reach the file.
-    Outcome flag = run(prefsctl("get test.domain Flag"));
+    Outcome flag = runShell(prefsctl("get test.domain Flag"));
     EXPECT_EQ(flag.status, 1);
     EXPECT_EQ(flag.out, "");
-    EXPECT_EQ(slurp(file()), plist("\t<key>Count</key>\n\t<integer>30</integer>\n"));
+    EXPECT_EQ(readFile(file()), plist("\t<key>Count</key>\n\t<integer>30</integer>\n"));
 }
 
 TEST_F(Store, EveryKindRoundTripsThroughFileXmllintAndPrefsctl)
@@ -132,7 +110,7 @@ TEST_F(Store, EveryKindRoundTripsThroughFileXmllintAndPrefsctl)
     ASSERT_TRUE(store_.SetValue("Name", PrefString::createWithUTF8("line\r\nend")));
     list->append(PrefString::createWithUTF8("later")); // the store copied the array
 
-    EXPECT_EQ(run("xmllint --noout " + file()).status, 0);
+    EXPECT_EQ(runShell("xmllint --noout " + file()).status, 0);
     PreferencesBase other; // a fresh reader of the same file
     other.initialize("test.domain", nullptr, nullptr, 0);
     EXPECT_EQ(texts(other.GetCFArrayValue("List")), (std::vector<std::string>{"/opt/caf\xc3\xa9", "a&b<c>", "", "tab\there"}));
@@ -154,11 +132,11 @@ TEST_F(Store, EveryKindRoundTripsThroughFileXmllintAndPrefsctl)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.key);
-        Outcome r = run(prefsctl(std::string("get test.domain ") + c.key));
+        Outcome r = runShell(prefsctl(std::string("get test.domain ") + c.key));
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, c.out);
     }
-    EXPECT_EQ(run("xmllint --xpath 'name(/plist/dict/key[.=\"Flag\"]/following-sibling::*[1])' " + file()).out,
+    EXPECT_EQ(runShell("xmllint --xpath 'name(/plist/dict/key[.=\"Flag\"]/following-sibling::*[1])' " + file()).out,
               "false\n");
 }
 
@@ -172,11 +150,11 @@ TEST_F(Store, WrongTypesOutOfRangeAndUnparseableFiles)
     EXPECT_THROW(store_.GetIntegerValue("Big"), PreferencesException);
     EXPECT_THROW(store_.GetBooleanValue("Flag"), PreferencesException);
     EXPECT_THROW(store_.GetCFArrayValue("Count"), PreferencesException);
-    EXPECT_EQ(run(prefsctl("get test.domain Big")).out, "99999999999\n");
-    EXPECT_EQ(run(prefsctl("get test.domain Real")).status, 2);
+    EXPECT_EQ(runShell(prefsctl("get test.domain Big")).out, "99999999999\n");
+    EXPECT_EQ(runShell(prefsctl("get test.domain Real")).status, 2);
     // A value of another kind survives a rewrite.
     ASSERT_TRUE(store_.SetIntegerValue("Other", 1));
-    EXPECT_EQ(run("xmllint --xpath 'string(/plist/dict/key[.=\"Real\"]/following-sibling::*[1])' " + file()).out,
+    EXPECT_EQ(runShell("xmllint --xpath 'string(/plist/dict/key[.=\"Real\"]/following-sibling::*[1])' " + file()).out,
               "1.5\n");
 
     const std::string bad[] = {
@@ -200,10 +178,10 @@ TEST_F(Store, WrongTypesOutOfRangeAndUnparseableFiles)
         EXPECT_THROW(store_.GetIntegerValue("Count"), PreferencesException);
         EXPECT_THROW(store_.GetCStringValue("Name"), PreferencesException);
         EXPECT_FALSE(store_.SetIntegerValue("Count", 5));
-        EXPECT_EQ(slurp(file()), text);
-        EXPECT_EQ(run(prefsctl("get test.domain Count") + " 2>/dev/null").status, 2);
-        EXPECT_EQ(run(prefsctl("set test.domain Count -int 5") + " 2>/dev/null").status, 2);
-        EXPECT_EQ(slurp(file()), text);
+        EXPECT_EQ(readFile(file()), text);
+        EXPECT_EQ(runShell(prefsctl("get test.domain Count") + " 2>/dev/null").status, 2);
+        EXPECT_EQ(runShell(prefsctl("set test.domain Count -int 5") + " 2>/dev/null").status, 2);
+        EXPECT_EQ(readFile(file()), text);
     }
 }
 
@@ -215,7 +193,7 @@ TEST_F(Store, RefusedDomainsAndTexts)
         s.initialize(domain, nullptr, nullptr, 0);
         EXPECT_THROW(s.GetStoredValue("K"), PreferencesException);
         EXPECT_FALSE(s.SetIntegerValue("K", 1));
-        EXPECT_EQ(run(prefsctl(std::string("set '") + domain + "' K -int 1 2>/dev/null")).status, 2);
+        EXPECT_EQ(runShell(prefsctl(std::string("set '") + domain + "' K -int 1 2>/dev/null")).status, 2);
     }
     EXPECT_EQ(PrefString::createWithUTF8("caf\xe9"), nullptr);
     EXPECT_EQ(PrefString::createWithUTF8("bell\x07"), nullptr);
@@ -267,7 +245,7 @@ TEST(PrefText, Utf8AgreesWithPython)
             hex += two;
         }
         SCOPED_TRACE(hex);
-        int python = run("python3 -c 'import sys; bytes.fromhex(sys.argv[1]).decode(\"utf-8\")' " + hex +
+        int python = runShell("python3 -c 'import sys; bytes.fromhex(sys.argv[1]).decode(\"utf-8\")' " + hex +
                          " 2>/dev/null").status;
         EXPECT_EQ(PrefString::createWithUTF8(c) != nullptr, python == 0);
     }
@@ -296,10 +274,10 @@ TEST_F(Store, PrefsctlArguments)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
-        EXPECT_EQ(run(prefsctl(c.args) + " 2>/dev/null").status, c.status);
-        EXPECT_EQ(run(prefsctl("get test.domain K")).out, c.get);
+        EXPECT_EQ(runShell(prefsctl(c.args) + " 2>/dev/null").status, c.status);
+        EXPECT_EQ(runShell(prefsctl("get test.domain K")).out, c.get);
     }
-    EXPECT_EQ(run(prefsctl("get test.domain K")).status, 1);
+    EXPECT_EQ(runShell(prefsctl("get test.domain K")).status, 1);
 }
 
 TEST_F(Store, OtherProcessWritesAreSeenWithoutCallback)
@@ -310,13 +288,13 @@ TEST_F(Store, OtherProcessWritesAreSeenWithoutCallback)
     } watched;
     watched.initialize("test.domain", nullptr, nullptr, 0);
     // Equal sizes, same second: the inode and nanosecond time tell them apart.
-    ASSERT_EQ(run(prefsctl("set test.domain PromptTimeout -int 30")).status, 0);
+    ASSERT_EQ(runShell(prefsctl("set test.domain PromptTimeout -int 30")).status, 0);
     EXPECT_EQ(watched.GetIntegerValue("PromptTimeout"), 30);
-    ASSERT_EQ(run(prefsctl("set test.domain PromptTimeout -int 40")).status, 0);
+    ASSERT_EQ(runShell(prefsctl("set test.domain PromptTimeout -int 40")).status, 0);
     EXPECT_EQ(watched.GetIntegerValue("PromptTimeout"), 40);
     ASSERT_TRUE(watched.SetIntegerValue("PromptTimeout", 50));
     EXPECT_EQ(watched.GetIntegerValue("PromptTimeout"), 50);
-    EXPECT_EQ(run(prefsctl("delete test.domain PromptTimeout")).status, 0);
+    EXPECT_EQ(runShell(prefsctl("delete test.domain PromptTimeout")).status, 0);
     EXPECT_THROW(watched.GetIntegerValue("PromptTimeout"), PreferencesException);
     EXPECT_EQ(watched.calls, 0);
 }
@@ -336,7 +314,7 @@ TEST_F(Store, WriterWaitsForLockHeldByAnotherProcess)
     ASSERT_NE(fgets(line, sizeof line, p), nullptr);
     ASSERT_STREQ(line, "held\n");
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(run(prefsctl("set test.domain Count -int 2")).status, 0);
+    EXPECT_EQ(runShell(prefsctl("set test.domain Count -int 2")).status, 0);
     double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GT(waited, 0.8);
     pclose(p);
@@ -369,7 +347,7 @@ TEST_F(Store, ConcurrentWritersOfDifferentKeysLoseNothing)
         out += buf;
     EXPECT_EQ(pclose(other), 0);
     EXPECT_EQ(out, "");
-    EXPECT_EQ(run("xmllint --noout " + file()).status, 0);
+    EXPECT_EQ(runShell("xmllint --noout " + file()).status, 0);
     EXPECT_EQ(store_.GetIntegerValue("Shell"), 60);
     for (int t = 0; t < 4; ++t)
         EXPECT_EQ(store_.GetIntegerValue(("Thread" + std::to_string(t)).c_str()), 60);
@@ -378,16 +356,16 @@ TEST_F(Store, ConcurrentWritersOfDifferentKeysLoseNothing)
 TEST_F(Store, ReadOnlyStoreRefusesWrites)
 {
     ASSERT_TRUE(store_.SetIntegerValue("Count", 7));
-    const std::string before = slurp(file());
+    const std::string before = readFile(file());
     // Root ignores modes: a read-only bind mount refuses it too.
     ASSERT_EQ(mount(kFolder.c_str(), kFolder.c_str(), nullptr, MS_BIND, nullptr), 0);
     ASSERT_EQ(mount(nullptr, kFolder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
     EXPECT_FALSE(store_.SetIntegerValue("Count", 8));
     EXPECT_FALSE(store_.SetBooleanValue("Flag", false));
-    EXPECT_EQ(run(prefsctl("set test.domain Count -int 9 2>/dev/null")).status, 2);
+    EXPECT_EQ(runShell(prefsctl("set test.domain Count -int 9 2>/dev/null")).status, 2);
     EXPECT_EQ(store_.GetIntegerValue("Count"), 7);
     EXPECT_TRUE(store_.GetBooleanValue("Flag"));
-    EXPECT_EQ(slurp(file()), before);
+    EXPECT_EQ(readFile(file()), before);
     ASSERT_EQ(umount(kFolder.c_str()), 0);
     EXPECT_TRUE(store_.SetIntegerValue("Count", 8));
 }
