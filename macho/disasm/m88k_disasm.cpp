@@ -201,7 +201,8 @@ void print_immediate(uint32_t value, uint32_t r_address, const relocation_info* 
     const uint32_t lookup = found && found_entry.scattered ? found_entry.value : full;
     const uint32_t offset = full - lookup;
     if (const sorted_symbol* s = find_symbol(lookup, sorted_symbols, nsorted_symbols)) {
-        print_named(type, s->name, static_cast<int>(strlen(s->name)), offset);
+        const char* name = s->name != nullptr ? s->name : "";
+        print_named(type, name, static_cast<int>(strlen(name)), offset);
         return;
     }
     if (has_pair(type)) {
@@ -499,7 +500,8 @@ uint32_t m88k_disassemble(const char* sect, uint64_t left, uint64_t addr, uint64
     const bool swapped = get_host_byte_sex() != object_byte_sex;
     uint32_t word = 0;
     if (left < 4) {
-        memcpy(&word, sect, static_cast<size_t>(left));
+        if (left > 0)
+            memcpy(&word, sect, static_cast<size_t>(left));
         if (swapped)
             word = SWAP_INT(word);
         printf(".long\t0x%08x\n(end of section)\n", word);
