@@ -224,6 +224,11 @@ int run(const std::vector<std::string> &argv, std::string *out)
     int fds[2] = {-1, -1};
     if (out != nullptr && pipe(fds) != 0)
         return -1;
+    // Nothing allocated after the fork: the process has threads.
+    std::vector<char *> args;
+    for (const auto &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
         if (out != nullptr) {
@@ -231,10 +236,6 @@ int run(const std::vector<std::string> &argv, std::string *out)
             close(fds[0]);
             close(fds[1]);
         }
-        std::vector<char *> args;
-        for (const auto &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
         execvp(args[0], args.data());
         _exit(127);
     }

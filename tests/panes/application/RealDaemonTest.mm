@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -34,6 +35,11 @@ class Child {
 public:
     Child(const std::vector<std::string> &argv, const std::string &log)
     {
+        // Nothing allocated after the fork: the process has threads.
+        std::vector<char *> args;
+        for (const auto &a : argv)
+            args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
         pid = fork();
         if (pid == 0) {
             const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -42,10 +48,6 @@ public:
                 dup2(fd, 2);
                 close(fd);
             }
-            std::vector<char *> args;
-            for (const auto &a : argv)
-                args.push_back(const_cast<char *>(a.c_str()));
-            args.push_back(nullptr);
             execv(args[0], args.data());
             _exit(127);
         }
@@ -102,6 +104,9 @@ class RealDaemon : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
+        // The system's fixed paths are written: only in tests/ns-run.sh.
+        const char *inside = getenv("WARD_NS_INSIDE");
+        ASSERT_TRUE(inside != nullptr && std::string(inside) == "1") << "run me in tests/ns-run.sh";
         const std::string &files = panetest::fixtureDir();
         apps = files + "/apps";
         ASSERT_EQ(0, run({"mkdir", "-p", apps, kVar}));
