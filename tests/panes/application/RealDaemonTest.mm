@@ -211,6 +211,12 @@ TEST_F(RealDaemon, RemovedExclusionLeavesTheStore)
     EXPECT_EQ(std::vector<std::string>{apps + "/A"},
               paths([exclusionController appProExclusionsListArray], @selector(applicationNameWithAbsPath)));
     EXPECT_EQ(0u, [toolkit->panels count]);
+    // The daemon's own list (20006) agrees.
+    AppProExclusionController *fresh = [[AppProExclusionController alloc] init];
+    [fresh awakeFromNib];
+    EXPECT_EQ(std::vector<std::string>{apps + "/A"},
+              paths([fresh appProExclusionsListArray], @selector(applicationNameWithAbsPath)));
+    [fresh release];
 }
 
 TEST_F(RealDaemon, NewRuleIsListedByTheDaemon)
@@ -229,8 +235,13 @@ TEST_F(RealDaemon, NewRuleIsListedByTheDaemon)
     // A fresh pane fetches it from the daemon (20003).
     AppProPrefsController *fresh = [[AppProPrefsController alloc] init];
     [fresh awakeFromNib];
+    NSArray *rows = [fresh appProRulesArray];
     EXPECT_EQ((std::vector<std::string>{apps + "/A", apps + "/B", exe}),
-              paths([fresh appProRulesArray], @selector(applicationNameWithAbsPath)));
+              paths(rows, @selector(applicationNameWithAbsPath)));
+    // Sent as launch allowed with all network, enabled.
+    ASSERT_EQ(3u, [rows count]);
+    EXPECT_EQ(100, [[rows lastObject] statusTag]);
+    EXPECT_EQ(1, [[rows lastObject] isRuleEnabled]);
     [fresh release];
     std::string reply;
     ASSERT_EQ(0, run({HVOCTL, "send", "--to", "3", "--cmd", "20003", "--timeout", "10"}, &reply));
