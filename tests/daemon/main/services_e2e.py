@@ -66,16 +66,34 @@ class Services(System):
     def reporter(self, mode):
         """Replaces the reporter by one answering `mode`; its JSON lines go
         to a file of their own."""
-        for p in self.procs.get("hvoctl", []):
-            if p.poll() is None:
-                p.terminate()
-                p.wait(10)
-        self.procs["hvoctl"] = []
-        wait_for("module 102 gone", lambda: not any(l.split()[:1] == ["102"] for l in self.modules()))
+        self.stop_102()
         path = os.path.join(self.work, "reporter-%s.jsonl" % mode)
         proc = self.start("hvoctl", "serve", "--as", "102", "--answer", mode, "--reply-file", path)
         wait_for("the reporter", lambda: any(l.split()[:2] == ["102", str(proc.pid)] for l in self.modules()))
         return path
+
+    def stop_102(self):
+        for name in ("hvoctl", "alertclient"):
+            for p in self.procs.get(name, []):
+                if p.poll() is None:
+                    p.terminate()
+                    p.wait(10)
+            self.procs[name] = []
+        wait_for("module 102 gone", lambda: not any(l.split()[:1] == ["102"] for l in self.modules()))
+
+    def client(self, name, *script):
+        """Replaces module 102 by alertclient answering by `script`; the
+        (command, cookie) pairs it got, and "answered" lines, go to a file
+        named by `name`."""
+        self.stop_102()
+        path = os.path.join(self.work, "client-%s.txt" % name)
+        proc = self.start("alertclient", "--record", path, *script)
+        wait_for("alertclient", lambda: any(l.split()[:2] == ["102", str(proc.pid)] for l in self.modules()))
+        return path
+
+    def client_lines(self, path, command=None):
+        lines = [l.split() for l in wardsys.read(path).splitlines()]
+        return [l for l in lines if command is None or l[0] == str(command)]
 
     def reporter_lines(self, path):
         return [json.loads(l) for l in wardsys.read(path).splitlines()]
@@ -114,6 +132,18 @@ class Services(System):
                     "utf-8", "surrogateescape") == text:
                 return records[i:]
         return []
+
+
+def check_denial_logged(s, path, what):
+    """The unknown-deny line of `path` in hvod's log, then its three events."""
+    after = s.records_after(UNKNOWN_DENY % path)
+    check_true(after, "%s: hvod logs the unknown-deny line" % what)
+    check((after[0]["sender"], after[0]["component"], after[0]["type"], after[0]["level"]),
+          (3, "AppProtection", 1, 3), "as sender 3, AppProtection, type 1, level 3")
+    check([(r["kind"], r["sender"], r["type"], r["level"]) for r in after[1:4]],
+          [("log", 3, 3, 1), ("log", 3, 7, 1), ("log", 3, 5, 1)], "then history, recent and console events")
+    check(after[2]["detail"], "", "the recent event has no detail")
+    check(after[1]["message"], after[3]["message"], "history and console share the summary")
 
 
 def launch(pid, cookie, path, **extra):
@@ -171,14 +201,7 @@ def alerts(s):
 
     replies = s.reporter("deny")
     check(s.send([launch(4244, 79, U)], wait=5), {79: (2, 2)}, "deny: the answer is 2,2")
-    after = s.records_after(UNKNOWN_DENY % U)
-    check_true(after, "deny: hvod logs the unknown-deny line")
-    check((after[0]["sender"], after[0]["component"], after[0]["type"], after[0]["level"]),
-          (3, "AppProtection", 1, 3), "as sender 3, AppProtection, type 1, level 3")
-    check([(r["kind"], r["sender"], r["type"], r["level"]) for r in after[1:4]],
-          [("log", 3, 3, 1), ("log", 3, 7, 1), ("log", 3, 5, 1)], "then history, recent and console events")
-    check(after[2]["detail"], "", "the recent event has no detail")
-    check(after[1]["message"], after[3]["message"], "history and console share the summary")
+    check_denial_logged(s, U, "deny")
     check([l for l in s.reporter_lines(replies) if l.get("command") == 60000], [], "deny: no 60000")
 
     replies = s.reporter("always-deny")
@@ -209,6 +232,69 @@ def alerts(s):
     check(s.send([launch(5003, 93, D)], wait=3), {93: (2, 4)}, "hvod killed: denied at once")
     check(daemon.poll(), None, "the daemon runs on")
     check(s.terminate(daemon), 0, "SIGTERM: exit 0")
+
+
+def client(s):
+    """Alerts answered by a C++ module-102 client: replies hvoctl serve
+    cannot give."""
+    fx = s.fixtures("/tmp/fx")
+    apps = "/tmp/apps"
+    os.makedirs(apps)
+    for name in ("U", "D", "M", "M2"):
+        shutil.copy2(os.path.join(fx, name), apps)
+    U, D, M, M2 = (apps + "/" + n for n in ("U", "D", "M", "M2"))
+    s.pref("UnknownAppAction", "int", 3)
+    s.pref("PromptTimeout", "int", 60)
+    s.start_hvod()
+    s.reporter("none")
+    s.start_kextsim()
+    daemon = s.start_daemon()
+
+    def answered(cookie):
+        return [(struct.unpack_from("<i", raw, 4)[0], struct.unpack_from("<h", raw, 20)[0],
+                 struct.unpack_from("<i", raw, 1072)[0]) for raw in s.answer_bytes(cookie)]
+
+    got = s.client("code3", "--action", "3")
+    check(s.send([launch(4242, 70, U)], wait=5), {70: (2, 2)}, "action code 3: the answer is 2,2")
+    check(s.client_lines(got, 60001), [["60001", "70"]], "action code 3: module 102 got the alert")
+    check(answered(70), [(4242, 2, 2)], "cookie 70 answered once")
+    check_denial_logged(s, U, "action code 3")
+    check(s.client_lines(got, 60000), [], "action code 3: no 60000")
+
+    got = s.client("always-net", "--action", "1", "--allow-network", "1", "--always", "1")
+    check(s.send([launch(4243, 71, D)], wait=5), {71: (1, 1)}, "true, true, true: the answer is 1,1")
+    check(s.send([launch(4244, 72, D)], wait=5), {72: (1, 1)}, "the next launch is allowed, net 1")
+    check(len(s.client_lines(got, 60001)), 1, "with no alert")
+
+    s.client("other-app", "--action", "1", "--always", "1", "--app", "/tmp/other")
+    check(s.send([launch(4245, 77, M)], wait=5), {77: (1, 2)}, "another appName: answered as its flags, 1,2")
+    check(answered(77), [(4245, 1, 2)], "cookie 77 answered once")
+    rules = s.ok(20003)
+    check((" %d %s " % (len(M), M) in rules, "/tmp/other" in rules), (True, False),
+          "the always rule names the alert's application, not the reply's")
+
+    got = s.client("cookie6", "--action", "1", "--cookie", "6")
+    check(s.send([launch(4246, 78, M2)], wait=2), {}, "an answer for cookie 6: nothing answered")
+    check(s.client_lines(got)[-1], ["answered", "6"], "the client did answer, for cookie 6")
+    check((answered(78), answered(6)), ([], []), "neither 78 nor 6 reached kextsim")
+
+    lines = len(s.log_messages(UNKNOWN_DENY % U)) + len(s.log_messages(UNKNOWN_DENY % M2))
+    s.client("unreadable", "--unreadable")
+    check(s.send([launch(4247, 79, U)], wait=5), {79: (2, 4)}, "an unreadable complete reply: denied, net 4")
+    wait_for("the alert left pending denied", lambda: answered(78))
+    check((answered(78), answered(79)), ([(4246, 2, 4)], [(4247, 2, 4)]),
+          "every pending alert denied once: 78 too")
+    check(len(s.log_messages(UNKNOWN_DENY % U)) + len(s.log_messages(UNKNOWN_DENY % M2)), lines,
+          "and nothing logged")
+
+    got = s.client("cookie5", "--action", "2", "--after", "2")
+    check(s.send([launch(6001, 5, U)], wait=1), {}, "the first alert on cookie 5 waits")
+    check(s.send([launch(6002, 5, U)], wait=5), {5: (2, 2)}, "the second alert on cookie 5: one answer")
+    time.sleep(0.5)
+    check(answered(5), [(6001, 2, 2)], "the answer settled the first only")
+    check(s.client_lines(got, 60001), [["60001", "5"], ["60001", "5"]], "module 102 got both alerts")
+    check(s.terminate(daemon), 0, "SIGTERM: exit 0")
+    check(answered(5), [(6001, 2, 2), (6002, 1, 4)], "the second answered with 1 before the link closed")
 
 
 def version_file(body):
@@ -305,7 +391,7 @@ def commands(s):
     check(s.terminate(daemon), 0, "SIGTERM: exit 0")
 
 
-SCENARIOS = {"alerts": alerts, "commands": commands}
+SCENARIOS = {"alerts": alerts, "client": client, "commands": commands}
 __doc__ = __doc__ % ", ".join(SCENARIOS)
 
 

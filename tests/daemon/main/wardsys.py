@@ -25,6 +25,7 @@ TOOLS = {
     "appwardd": "daemon/main/appwardd",
     "mkprofile": "tests/daemon/main/mkprofile",
     "agentctl": "platform/agentbridge/agentctl",
+    "alertclient": "tests/daemon/main/alertclient",
 }
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 

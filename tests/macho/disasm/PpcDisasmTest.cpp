@@ -658,6 +658,35 @@ uint32_t word_at(const std::vector<char>& bin, size_t off)
            | (uint32_t(uint8_t(bin[off + 2])) << 8) | uint8_t(bin[off + 3]);
 }
 
+// The plain instruction behind an extended mnemonic that LLVM's and
+// Capstone's printers use where ours prints the plain form.
+std::string plain_mnemonic(const std::string& extended)
+{
+    static const std::map<std::string, std::string> plain{
+        {"mflr", "mfspr"}, {"mtlr", "mtspr"},  {"mfctr", "mfspr"},   {"mtctr", "mtspr"}, {"mr", "or"},
+        {"slwi", "rlwinm"}, {"srwi", "rlwinm"}, {"clrlwi", "rlwinm"}, {"rotlwi", "rlwinm"},
+        {"clrrwi", "rlwinm"}, {"rotlw", "rlwnm"}, {"not", "nor"}, {"mtcr", "mtcrf"}, {"cmplwi", "cmplwi"},
+        {"extlwi", "rlwinm"}, {"extrwi", "rlwinm"}, {"inslwi", "rlwimi"}, {"insrwi", "rlwimi"},
+        {"crclr", "crxor"}, {"crset", "creqv"}, {"crmove", "cror"}, {"crnot", "crnor"}, {"sub", "subf"},
+        {"subc", "subfc"}, {"nop", "nop"}};
+    const auto it = plain.find(extended);
+    return it == plain.end() ? extended : it->second;
+}
+
+// wardmacho's lines without their address column.
+std::vector<std::string> wardmacho_lines(const std::string& path, const char* options)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(run_program({WARDMACHO, options, path}));
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t tab = line.find('\t');
+        if (tab == 8 && line.find_first_not_of("0123456789abcdef") == 8)
+            lines.push_back(line.substr(tab + 1));
+    }
+    return lines;
+}
+
 struct PpcCorpus {
     const char* name;
     std::vector<std::string> build; // "SRC" and "OBJ" replaced
@@ -691,6 +720,15 @@ TEST_P(PpcObjdump, TextsAgree)
     const PpcExceptions exceptions;
     const std::vector<std::string> ours = disassemble_all(bin);
     ASSERT_EQ(bin.size() / 4, ours.size());
+    // The same lines through wardmacho on a Mach-O wrapper of the corpus.
+    {
+        Wrapper w;
+        w.cputype = 18;
+        w.text = bin;
+        const std::string path = write_temp(std::string(corpus.name) + ".macho", build_wrapper(w));
+        EXPECT_EQ(ours, wardmacho_lines(path, "-tvV"));
+        unlink(path.c_str());
+    }
     // Nothing is allocated while the corpus is disassembled.
     if (allocation_counting_available()) {
         unsigned long allocations = 0;
@@ -841,20 +879,6 @@ TEST(PpcWardmacho, StubNoteAndJbsr)
               out);
 }
 
-// wardmacho's lines without their address column.
-std::vector<std::string> wardmacho_lines(const std::string& path, const char* options)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(run_program({WARDMACHO, options, path}));
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t tab = line.find('\t');
-        if (tab == 8 && line.find_first_not_of("0123456789abcdef") == 8)
-            lines.push_back(line.substr(tab + 1));
-    }
-    return lines;
-}
-
 // A corpus wrapped: wardmacho prints what the disassembler prints, and
 // llvm-objdump reads the same mnemonics.
 TEST(PpcWardmacho, CompiledCorpusAgainstLlvmObjdump)
@@ -888,14 +912,6 @@ TEST(PpcWardmacho, CompiledCorpusAgainstLlvmObjdump)
     }
     unlink(path.c_str());
     ASSERT_EQ(ours.size(), llvm.size());
-    // Extended mnemonics of the LLVM printer for the plain instructions.
-    static const std::map<std::string, std::string> plain{
-        {"mflr", "mfspr"}, {"mtlr", "mtspr"},  {"mfctr", "mfspr"},   {"mtctr", "mtspr"}, {"mr", "or"},
-        {"slwi", "rlwinm"}, {"srwi", "rlwinm"}, {"clrlwi", "rlwinm"}, {"rotlwi", "rlwinm"},
-        {"clrrwi", "rlwinm"}, {"rotlw", "rlwnm"}, {"not", "nor"}, {"mtcr", "mtcrf"}, {"cmplwi", "cmplwi"},
-        {"extlwi", "rlwinm"}, {"extrwi", "rlwinm"}, {"inslwi", "rlwimi"}, {"insrwi", "rlwimi"},
-        {"crclr", "crxor"}, {"crset", "creqv"}, {"crmove", "cror"}, {"crnot", "crnor"}, {"sub", "subf"},
-        {"subc", "subfc"}, {"nop", "nop"}};
     for (size_t i = 0; i < ours.size(); ++i) {
         std::string a = canon_ours(ours[i]);
         a = a.substr(0, a.find(' '));
@@ -904,9 +920,7 @@ TEST(PpcWardmacho, CompiledCorpusAgainstLlvmObjdump)
         std::string b = llvm[i];
         while (!b.empty() && (b.back() == '+' || b.back() == '-'))
             b.pop_back();
-        const auto alias = plain.find(b);
-        if (alias != plain.end())
-            b = alias->second;
+        b = plain_mnemonic(b);
         // LLVM names conditional branches by the bit's truth (bt, bf) or
         // as bclr; ours by the condition.
         std::smatch cond;
@@ -915,6 +929,51 @@ TEST(PpcWardmacho, CompiledCorpusAgainstLlvmObjdump)
         else if (std::regex_match(a, cond, re("^b(ge|le|ne|nu)(lr|ctr)?(l?a?)$")))
             a = cond[2].matched ? "bc" + cond[2].str() + cond[3].str() : "bf" + cond[3].str();
         EXPECT_EQ(a, b) << std::hex << word_at(w.text, 4 * i) << ": " << ours[i] << " | llvm " << llvm[i];
+    }
+}
+
+// cstool (Capstone) as a second oracle on the compiled corpus: the same
+// instruction at every word, compared by mnemonic.
+TEST(PpcCstool, CompiledCorpusMnemonics)
+{
+    if (!have_ppc_tools() || !have_program("cstool"))
+        GTEST_SKIP() << "PowerPC cross tools or cstool missing";
+    const std::string object = write_temp("compiled_cs.o", {});
+    const std::vector<char> bin =
+        build_section({"clang", "--target=powerpc-linux-gnu", "-O2", "-c", "-o", object,
+                       std::string(DISASM_CORPUS_DIR) + "/compiled.c"},
+                      object, "powerpc-linux-gnu-objcopy");
+    ASSERT_GT(bin.size(), 64u);
+    const std::vector<std::string> ours = disassemble_all(bin);
+    ASSERT_EQ(bin.size() / 4, ours.size());
+    // cstool stops at the first word it cannot decode: that word reads as
+    // invalid, and the next run starts after it.
+    // " 1c  4e 80 00 20  blr"
+    std::vector<std::string> theirs(ours.size(), ".long");
+    for (size_t from = 0; from < ours.size();) {
+        std::istringstream in(run_program({"cstool", "ppc32be", to_hex(bin.data() + 4 * from, bin.size() - 4 * from)}));
+        size_t next = from;
+        std::string line;
+        while (std::getline(in, line)) {
+            std::smatch m;
+            if (std::regex_match(line, m, re("^ *([0-9a-f]+)  (?:[0-9a-f]{2} ){4} *([^ \t]+).*$"))) {
+                const size_t index = from + std::stoul(m[1], nullptr, 16) / 4;
+                if (index < theirs.size())
+                    theirs[index] = m[2];
+                next = index + 1;
+            }
+        }
+        from = next + 1;
+    }
+    EXPECT_GT(std::count_if(theirs.begin(), theirs.end(), [](const std::string& m) { return m != ".long"; }), 50);
+    for (size_t i = 0; i < ours.size(); ++i) {
+        std::string a = canon_ours(ours[i]);
+        a = a.substr(0, a.find(' '));
+        std::string b = theirs[i];
+        while (!b.empty() && (b.back() == '+' || b.back() == '-'))
+            b.pop_back();
+        EXPECT_EQ(a, plain_mnemonic(b)) << std::hex << word_at(bin, 4 * i) << ": " << ours[i] << " | cstool "
+                                        << theirs[i];
     }
 }
 
