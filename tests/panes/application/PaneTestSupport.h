@@ -113,8 +113,9 @@ private:
 AppProtection::BasicAppRecord record(const std::string &group, bool exec, int nwAction, bool enabled = true,
                                      bool modified = false);
 
-/// Runs `argv` and answers its exit status (-1 when it did not exit).
-int run(const std::vector<std::string> &argv);
+/// Runs `argv` and answers its exit status (-1 when it did not exit); its
+/// standard output goes to `out` when given.
+int run(const std::vector<std::string> &argv, std::string *out = nullptr);
 
 /// The folder of pane_fixtures.sh's files, made once per process.
 const std::string &fixtureDir();

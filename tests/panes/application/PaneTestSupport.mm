@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -218,16 +219,39 @@ AppProtection::BasicAppRecord record(const std::string &group, bool exec, int nw
     return r;
 }
 
-int run(const std::vector<std::string> &argv)
+int run(const std::vector<std::string> &argv, std::string *out)
 {
+    int fds[2] = {-1, -1};
+    if (out != nullptr && pipe(fds) != 0)
+        return -1;
+    // Nothing allocated after the fork: the process has threads.
+    std::vector<char *> args;
+    for (const auto &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
-        std::vector<char *> args;
-        for (const auto &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
+        if (out != nullptr) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            close(fds[1]);
+        }
         execvp(args[0], args.data());
         _exit(127);
+    }
+    if (out != nullptr) {
+        close(fds[1]);
+        out->clear();
+        char buf[4096];
+        ssize_t n;
+        while (pid > 0 && (n = read(fds[0], buf, sizeof buf)) != 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                break;
+            out->append(buf, static_cast<size_t>(n));
+        }
+        close(fds[0]);
     }
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
