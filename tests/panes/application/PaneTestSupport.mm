@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Files.h"
+
 #include <boost/serialization/list.hpp>
 #include <boost/serialization/string.hpp>
 #include <boost/serialization/vector.hpp>
@@ -264,7 +266,9 @@ const std::string &fixtureDir()
     static std::once_flag once;
     static std::string dir;
     std::call_once(once, [] {
-        dir = tempDir() + "/files";
+        // Removed with its contents when the test program ends.
+        static wardtest::TempDir root("pane-test");
+        dir = root / "files";
         if (run({"bash", PANE_FIXTURES_SCRIPT, dir}) != 0)
             ADD_FAILURE() << "pane_fixtures.sh failed";
     });
