@@ -409,6 +409,7 @@ def inside(name, build):
         return 1
     finally:
         s.stop_all()
+        shutil.rmtree(s.work, ignore_errors=True)
     print("passed %s" % name)
     return 0
 
