@@ -97,6 +97,7 @@ int TestPeer::connect(const std::string& socketPath)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_fd = pair[0];
+        m_serverEnded = false;
     }
     m_server = std::thread([this, fd = pair[0]] { serve(fd); });
     return pair[1];
@@ -111,6 +112,13 @@ void TestPeer::hangUp()
     }
     if (fd < 0)
         return;
+    // The broker reads the end and closes its side; waiting for that means
+    // its next send opens a new connection rather than failing on this one.
+    ::shutdown(fd, SHUT_WR);
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait_for(lock, std::chrono::seconds(5), [this] { return m_serverEnded; });
+    }
     ::shutdown(fd, SHUT_RDWR);
     if (m_server.joinable())
         m_server.join();
@@ -168,6 +176,9 @@ void TestPeer::serve(int fd)
             m_syncDone = asked;
         m_cv.notify_all();
     }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_serverEnded = true;
+    m_cv.notify_all();
 }
 
 void TestPeer::handleFrame(int fd, const hvoframe::Span& body)

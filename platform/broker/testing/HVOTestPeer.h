@@ -108,6 +108,7 @@ private:
     int m_fd = -1;           // the hub's end of the current connection
     int m_wake[2] = {-1, -1}; // wakes the serving thread for sync()
     std::thread m_server;    // serves m_fd; joined before it is replaced
+    bool m_serverEnded = false; // the broker closed its end of m_fd
 };
 
 } // namespace HVO
