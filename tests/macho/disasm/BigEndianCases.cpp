@@ -1,5 +1,7 @@
 #include "BigEndianCases.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -254,8 +256,9 @@ void put16(std::vector<char>& out, uint32_t v)
 
 void put_name(std::vector<char>& out, const char* name)
 {
+    // A 16-byte name field: NUL-padded, not terminated when full.
     char field[16] = {};
-    strncpy(field, name, sizeof field);
+    memcpy(field, name, std::min(strlen(name), sizeof field));
     out.insert(out.end(), field, field + sizeof field);
 }
 
