@@ -97,34 +97,19 @@ segment_info read_segment(const load_commands_view& lc, uint64_t off, uint32_t c
     return s;
 }
 
-bool read_section(const load_commands_view& lc, uint64_t off, uint32_t cmd, uint32_t j, byte_sex object_byte_sex,
-                  section_info* out)
+namespace {
+
+/// Reads section record j of a segment command of either width, swapped to
+/// host order, and widens it; false when it lies past the load commands.
+template <class Segment, class Section>
+bool read_section_as(const load_commands_view& lc, uint64_t off, uint32_t j, bool swapped,
+                     void (*swap)(Section*, uint32_t, byte_sex), section_info* out)
 {
-    const bool swapped = object_byte_sex != host();
-    if (cmd == LC_SEGMENT_64) {
-        const uint64_t at = off + sizeof(segment_command_64) + uint64_t(j) * sizeof(section_64);
-        section_64 s;
-        lc.read(at, &s, sizeof s);
-        if (swapped)
-            swap_section_64(&s, 1, host());
-        memcpy(out->sectname, s.sectname, 16);
-        memcpy(out->segname, s.segname, 16);
-        out->addr = s.addr;
-        out->size = s.size;
-        out->offset = s.offset;
-        out->align = s.align;
-        out->reloff = s.reloff;
-        out->nreloc = s.nreloc;
-        out->flags = s.flags;
-        out->reserved1 = s.reserved1;
-        out->reserved2 = s.reserved2;
-        return at + sizeof s <= lc.sizeofcmds;
-    }
-    const uint64_t at = off + sizeof(segment_command) + uint64_t(j) * sizeof(section);
-    section s;
+    const uint64_t at = off + sizeof(Segment) + uint64_t(j) * sizeof(Section);
+    Section s;
     lc.read(at, &s, sizeof s);
     if (swapped)
-        swap_section(&s, 1, host());
+        swap(&s, 1, host());
     memcpy(out->sectname, s.sectname, 16);
     memcpy(out->segname, s.segname, 16);
     out->addr = s.addr;
@@ -137,6 +122,17 @@ bool read_section(const load_commands_view& lc, uint64_t off, uint32_t cmd, uint
     out->reserved1 = s.reserved1;
     out->reserved2 = s.reserved2;
     return at + sizeof s <= lc.sizeofcmds;
+}
+
+} // namespace
+
+bool read_section(const load_commands_view& lc, uint64_t off, uint32_t cmd, uint32_t j, byte_sex object_byte_sex,
+                  section_info* out)
+{
+    const bool swapped = object_byte_sex != host();
+    if (cmd == LC_SEGMENT_64)
+        return read_section_as<segment_command_64, section_64>(lc, off, j, swapped, swap_section_64, out);
+    return read_section_as<segment_command, section>(lc, off, j, swapped, swap_section, out);
 }
 
 uint32_t find_load_command(const load_commands_view& lc, uint32_t ncmds, uint32_t sizeofcmds,
