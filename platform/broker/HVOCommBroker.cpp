@@ -413,6 +413,14 @@ std::shared_ptr<Connection> HVOCommBroker::openConnection()
     return c;
 }
 
+// Marked dead at once, so the next send opens a new connection even
+// before the socket thread has seen the shutdown.
+static void abandon(Connection& c)
+{
+    c.dead = true;
+    shutdown(c.fd, SHUT_RDWR);
+}
+
 void HVOCommBroker::writeFrame(Connection& c, const std::vector<uint8_t>& frame)
 {
     std::lock_guard<std::mutex> lock(c.writeMutex);
@@ -436,11 +444,11 @@ void HVOCommBroker::writeFrame(Connection& c, const std::vector<uint8_t>& frame)
             while (r < 0 && errno == EINTR);
             if (r > 0)
                 continue;
-            shutdown(c.fd, SHUT_RDWR);
+            abandon(c);
             throw HVOException("write to hvod stalled for 5 s; connection closed");
         }
         std::string msg = errnoText("write to hvod failed");
-        shutdown(c.fd, SHUT_RDWR);
+        abandon(c);
         throw HVOException(msg);
     }
 }
