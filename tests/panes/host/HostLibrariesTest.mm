@@ -3,9 +3,13 @@
 #import <Foundation/Foundation.h>
 
 #include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <string>
 
 #import "AuthorizeUser.h"
 #import "NSColor+HexRGB.h"
+#import "NSString+wstring.h"
 #import "UIRecentEventsData.h"
 #import "ZRMStringFormatter.h"
 
@@ -86,4 +90,40 @@ TEST(HostLibraries, AuthorizeUserAsksTheInstalledHandler)
     SetAuthorizeUserHandler(odd);
     EXPECT_EQ(0, AuthorizeUser());
     SetAuthorizeUserHandler(old);
+}
+
+// The wide text as UTF-8, by iconv from UTF-32LE: the independent reading.
+static std::string iconvUtf8(const std::wstring &text)
+{
+    iconv_t cd = iconv_open("UTF-8", "UTF-32LE");
+    EXPECT_NE(reinterpret_cast<iconv_t>(-1), cd);
+    std::string in(reinterpret_cast<const char *>(text.data()), text.size() * 4);
+    std::string out(in.size() * 2 + 4, '\0');
+    char *ip = &in[0], *op = &out[0];
+    size_t il = in.size(), ol = out.size();
+    EXPECT_NE(static_cast<size_t>(-1), iconv(cd, &ip, &il, &op, &ol));
+    iconv_close(cd);
+    out.resize(out.size() - ol);
+    return out;
+}
+
+TEST(HostLibraries, WideStringsReadAsUtf32)
+{
+    NSAutoreleasePool *pool = [NSAutoreleasePool new];
+    const std::wstring texts[] = {L"", L"Mail", L"\u00E9", L"Caf\u00E9 \u20AC \U0001F600", std::wstring(1, L'\0') + L"x"};
+    for (const std::wstring &t : texts) {
+        NSString *s = [NSString stringWithwstring:t];
+        ASSERT_NE(nil, s);
+        std::string utf8 = iconvUtf8(t);
+        EXPECT_EQ(utf8, std::string([s UTF8String], [s lengthOfBytesUsingEncoding:NSUTF8StringEncoding]));
+    }
+    EXPECT_EQ(0u, [[NSString stringWithwstring:L""] length]);
+    // A lone surrogate (how undecodable bytes travel) or a value past
+    // U+10FFFF reads as U+FFFD, the rest of the text kept.
+    std::wstring bad = L"a";
+    bad += static_cast<wchar_t>(0xDCE9);
+    bad += static_cast<wchar_t>(0x110000);
+    bad += L"b";
+    EXPECT_STREQ("a\xEF\xBF\xBD\xEF\xBF\xBD" "b", [[NSString stringWithwstring:bad] UTF8String]);
+    [pool release];
 }
