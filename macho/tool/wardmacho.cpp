@@ -106,20 +106,19 @@ void process(ofile* of, const char* arch_name, std::string_view heading)
     dependant_libraries libs{0, nullptr};
     macho::processor(of, arch_name, &libs, macho::PROCESSOR_COLLECT);
     size_t length = 0;
-    for (int32_t i = 0; i < libs.count; ++i)
-        length += strlen(libs.names[i]) + 2;
-    listing.resize(length);
-    char* at = listing.data();
     for (int32_t i = 0; i < libs.count; ++i) {
         const size_t n = strlen(libs.names[i]);
+        if (listing.size() < length + n + 2)
+            listing.resize(2 * (length + n + 2));
+        char* at = &listing[length];
         *at++ = '\t';
         memcpy(at, libs.names[i], n);
-        at += n;
-        *at++ = '\n';
+        at[n] = '\n';
+        length += n + 2;
         free(libs.names[i]);
     }
     free(libs.names);
-    fwrite_unlocked(listing.data(), 1, listing.size(), stdout);
+    fwrite_unlocked(listing.data(), 1, length, stdout);
 }
 
 // Every member of the archive the record holds (the file or its slice).
