@@ -25,10 +25,24 @@ bool is_mach_magic(uint32_t magic)
 // characters, whichever comes first.
 char* read_name(const load_commands_view& lc, uint64_t off)
 {
-    char buf[kMaxName + 1];
-    uint32_t n = 0;
     // In chunks: a byte at a time costs a read call per character.
     constexpr uint32_t kChunk = 64;
+    static_assert(kChunk <= kMaxName, "chunk");
+    // Mostly the name and its NUL are in the reader's window already.
+    if (off < lc.sizeofcmds) {
+        const uint64_t want = lc.sizeofcmds - off < kChunk ? lc.sizeofcmds - off : kChunk;
+        if (const char* held = lc.held(off, want)) {
+            if (const void* nul = memchr(held, '\0', want)) {
+                const size_t n = static_cast<size_t>(static_cast<const char*>(nul) - held);
+                char* name = static_cast<char*>(allocate(n + 1));
+                memcpy(name, held, n);
+                name[n] = '\0';
+                return name;
+            }
+        }
+    }
+    char buf[kMaxName + 1];
+    uint32_t n = 0;
     while (n < kMaxName && off + n < lc.sizeofcmds) {
         uint64_t want = kChunk;
         if (want > kMaxName - n)

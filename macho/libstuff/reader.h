@@ -49,19 +49,28 @@ void reader_close(byte_reader* reader);
 /// read_bytes when the range is not already in the window.
 uint64_t read_bytes_through(byte_reader* reader, uint64_t offset, uint64_t end, void* dst, uint64_t n);
 
+/// The bytes [offset, offset + n) where the window already holds them all,
+/// before `end`; else null. Valid until the reader's next read.
+inline const char* window_bytes(const byte_reader* reader, uint64_t offset, uint64_t end, uint64_t n)
+{
+    // The window holds only bytes before the file's size.
+    if (reader->window == nullptr || offset < reader->window_offset || offset > end || n > end - offset)
+        return nullptr;
+    const uint64_t at = offset - reader->window_offset;
+    if (at > reader->window_length || n > reader->window_length - at)
+        return nullptr;
+    return reader->window + at;
+}
+
 /// Copies bytes [offset, offset + n) into `dst`, reading none at or past
 /// `end` (the end of what the bytes belong to) or the file's size. Bytes not
 /// read are zeros. Returns the count read: n when the range was all there.
 inline uint64_t read_bytes(byte_reader* reader, uint64_t offset, uint64_t end, void* dst, uint64_t n)
 {
-    // Most reads of a walk are whole, before `end`, in the window (which
-    // holds only bytes before the file's size): a copy.
-    if (reader->window != nullptr && offset >= reader->window_offset && offset <= end && n <= end - offset) {
-        const uint64_t at = offset - reader->window_offset;
-        if (at <= reader->window_length && n <= reader->window_length - at) {
-            memcpy(dst, reader->window + at, n);
-            return n;
-        }
+    // Most reads of a walk are whole and in the window: a copy.
+    if (const char* held = window_bytes(reader, offset, end, n)) {
+        memcpy(dst, held, n);
+        return n;
     }
     return read_bytes_through(reader, offset, end, dst, n);
 }
