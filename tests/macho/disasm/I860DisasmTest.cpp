@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 #include <set>
 #include <tuple>
 
@@ -659,6 +660,76 @@ TEST(I860Wardmacho, RelocatedPairAndBranch)
               "0000000c\tnop         \t\n"
               "00000010\t| Padded to i860 section boundary\n",
               out);
+}
+
+// Every row's word with the fields outside its mask filled, and a dual-mode
+// copy of each floating-point one: wardmacho prints what the direct calls
+// print, and nothing is allocated while the section is disassembled with
+// entries and symbols.
+TEST(I860Wardmacho, EveryRowThroughTheDisplayLoop)
+{
+    std::vector<uint32_t> words;
+    for (const macho::i860_opcode* op = macho::i860_opcodes; op->name != nullptr; op++) {
+        words.push_back(op->match | (0x5a5a5a5au & ~op->mask));
+        if ((op->match >> 26) == 0x12)
+            words.push_back(words.back() | 0x200);
+    }
+    std::vector<char> text;
+    for (uint32_t word : words) {
+        const std::vector<char> b = big_endian(word);
+        text.insert(text.end(), b.begin(), b.end());
+    }
+    text.push_back(0x12);
+    Wrapper w;
+    w.cputype = 15;
+    w.text = text;
+    w.relocs = {plain_reloc(0, 1, true, 2),       plain_reloc(0x10, 0, false, 1),
+                plain_reloc(8, 1, true, 5),       plain_reloc(0x40, 1, true, 11),
+                plain_reloc(0xfff0, 0, false, 1), plain_reloc(0x44, 1, true, 12, 2, true)};
+    w.symbols = {{"_main", 0x0f, 1, 0}, {"_x", 0x01, 0, 0}};
+    const std::string path = write_temp("i860_rows.o", build_wrapper(w));
+    std::istringstream in(run_program({WARDMACHO, "-tvV", path}));
+    unlink(path.c_str());
+    std::vector<std::string> printed;
+    std::string text_line;
+    while (std::getline(in, text_line))
+        if (text_line.size() > 9 && text_line[8] == '\t')
+            printed.push_back(text_line.substr(9) + "\n");
+
+    Symbols syms;
+    syms.add("_main");
+    syms.add("_x");
+    const std::vector<macho::sorted_symbol> sorted = {{"_main", 0}};
+    Call k;
+    k.verbose = 1;
+    k.relocs = w.relocs;
+    k.syms = &syms;
+    k.sorted = &sorted;
+    std::vector<std::string> direct;
+    for (uint64_t at = 0; at < text.size();) {
+        k.addr = at;
+        const Printed p = i860(std::vector<char>(text.begin() + static_cast<long>(at), text.end()), k);
+        EXPECT_EQ("", p.err) << at;
+        // the section's tail prints two lines, the second without an address
+        const size_t nl = p.out.find('\n');
+        direct.push_back(p.out.substr(0, nl + 1));
+        at += p.length;
+    }
+    EXPECT_EQ(direct, printed);
+
+    if (allocation_counting_available()) {
+        unsigned long allocations = 0;
+        quietly([&] {
+            start_counting_allocations();
+            for (uint64_t at = 0; at < text.size();)
+                at += macho::i860_disassemble(text.data() + at, text.size() - at, at, 0, macho::BIG_ENDIAN_BYTE_SEX,
+                                              k.relocs.data(), static_cast<uint32_t>(k.relocs.size()),
+                                              syms.table.data(), static_cast<uint32_t>(syms.table.size()),
+                                              sorted.data(), 1, syms.strings.data(), syms.strings.size(), 1);
+            allocations = stop_counting_allocations();
+        });
+        EXPECT_EQ(0u, allocations);
+    }
 }
 
 } // namespace
