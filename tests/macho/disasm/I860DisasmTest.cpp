@@ -4,8 +4,8 @@
 // pairs, the section end, and a Mach-O wrapper through wardmacho. The words
 // are big-endian, so every case runs the byte-swapped path on a
 // little-endian host.
-#include "BigEndianCases.h"
 #include "I860Encoder.h"
+#include "PlainCall.h"
 #include "disasm/i860_opcodes.h"
 
 #include <gtest/gtest.h>
@@ -20,36 +20,9 @@ using namespace i860_encode;
 
 namespace {
 
-struct Call {
-    uint64_t addr = 0;
-    uint64_t sect_addr = 0;
-    int verbose = 0;
-    std::vector<macho::relocation_info> relocs;
-    const Symbols* syms = nullptr;
-    const std::vector<macho::sorted_symbol>* sorted = nullptr;
-    macho::byte_sex order = macho::BIG_ENDIAN_BYTE_SEX;
-};
-
 Printed i860(const std::vector<char>& b, const Call& k = Call(), uint64_t left = UINT64_MAX)
 {
-    if (left == UINT64_MAX)
-        left = b.size();
-    return capture([&] {
-        return macho::i860_disassemble(
-            b.data(), left, k.addr, k.sect_addr, k.order, k.relocs.empty() ? nullptr : k.relocs.data(),
-            static_cast<uint32_t>(k.relocs.size()), k.syms != nullptr ? k.syms->table.data() : nullptr,
-            k.syms != nullptr ? static_cast<uint32_t>(k.syms->table.size()) : 0,
-            k.sorted != nullptr ? k.sorted->data() : nullptr,
-            k.sorted != nullptr ? static_cast<uint32_t>(k.sorted->size()) : 0,
-            k.syms != nullptr ? k.syms->strings.data() : nullptr, k.syms != nullptr ? k.syms->strings.size() : 0,
-            k.verbose);
-    });
-}
-
-std::vector<char> big_endian(uint32_t word)
-{
-    return {static_cast<char>(word >> 24), static_cast<char>(word >> 16), static_cast<char>(word >> 8),
-            static_cast<char>(word)};
+    return plain_call(macho::i860_disassemble, b, k, left);
 }
 
 // The printed line: the name padded to 12, a tab, the operands.
