@@ -553,6 +553,33 @@ TEST(I860Address, RelocationEntries)
     }
 }
 
+// The prefix of each relocation type on a low-half operand, plain and
+// pc-relative, with no symbol to name.
+TEST(I860Address, PrefixByType)
+{
+    const uint32_t word = imm(0x39, 0x5678, 31, 31);
+    for (uint32_t type = 0; type < 16; type++) {
+        for (bool pcrel : {false, true}) {
+            std::vector<macho::relocation_info> relocs = {plain_reloc(0, 0, false, type, 2, pcrel)};
+            if (type == 2 || type == 11 || type == 13)
+                relocs.push_back(plain_reloc(0x9abc, 0, false, 1));
+            const char* want = "0x5678";
+            if (type == 2)
+                want = "h%0x56789abc";
+            else if (type == 11)
+                want = "ha%0x56779abc";
+            else if (type >= 3 && type <= 10 && !pcrel)
+                want = "l%0x5678";
+            Call k;
+            k.verbose = 1;
+            k.relocs = relocs;
+            const Printed p = i860(big_endian(word), k);
+            EXPECT_EQ(line("or", std::string(want) + ",r31,r31"), p.out) << type << " " << pcrel;
+            EXPECT_EQ(type == 1 ? "Stray I860_RELOC_PAIR relocation entry 0\n" : "", p.err) << type;
+        }
+    }
+}
+
 // A name is bounded by the string table even when it has no NUL there, and
 // no symbol table means no name.
 TEST(I860Address, NamesStayInsideTheTables)
