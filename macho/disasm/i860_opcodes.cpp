@@ -8,6 +8,7 @@
 namespace macho {
 
 const i860_opcode i860_opcodes[] = {
+    // Integer loads and stores; bit 0 tells .s from .l.
     {"ld.b", 0xfc000000, 0x00000000, "1(2),d", 0},
     {"ld.b", 0xfc000000, 0x04000000, "i(2),d", 1},
     {"ixfr", 0xfc000000, 0x08000000, "1,g", 0},
@@ -18,6 +19,8 @@ const i860_opcode i860_opcodes[] = {
     {"ld.l", 0xfc000001, 0x14000001, "k(2),d", 1},
     {"st.s", 0xfc000001, 0x1c000000, "1,o(2)", 1},
     {"st.l", 0xfc000001, 0x1c000001, "1,p(2)", 1},
+    // Floating-point loads and stores: bit 1 set .l, bits 2-1 00 .d, 10 .q;
+    // bit 0 the auto-increment.
     {"fld.l", 0xfc000003, 0x20000002, "1(2),G", 0},
     {"fld.l", 0xfc000003, 0x20000003, "1(2)++,G", 0},
     {"fld.l", 0xfc000003, 0x24000002, "k(2),G", 1},
@@ -42,6 +45,7 @@ const i860_opcode i860_opcodes[] = {
     {"fst.q", 0xfc000007, 0x28000005, "G,1(2)++", 0},
     {"fst.q", 0xfc000007, 0x2c000004, "G,m(2)", 1},
     {"fst.q", 0xfc000007, 0x2c000005, "G,m(2)++", 1},
+    // Control registers, cache, traps and the core escape.
     {"ld.c", 0xfc000000, 0x30000000, "C,d", 0},
     {"flush", 0xfc000001, 0x34000000, "m(2)", 1},
     {"flush", 0xfc000001, 0x34000001, "m(2)++", 1},
@@ -54,6 +58,7 @@ const i860_opcode i860_opcodes[] = {
     {"calli", 0xfc00001f, 0x4c000002, "1", 0},
     {"intovr", 0xfc00001f, 0x4c000004, "", 0},
     {"unlock", 0xfc00001f, 0x4c000007, "", 0},
+    // Compare-and-branch, the pipelined loads, the 26-bit-offset branches.
     {"btne", 0xfc000000, 0x50000000, "1,2,L", 0},
     {"btne", 0xfc000000, 0x54000000, "B,2,L", 0},
     {"bte", 0xfc000000, 0x58000000, "1,2,L", 0},
@@ -72,6 +77,8 @@ const i860_opcode i860_opcodes[] = {
     {"bc.t", 0xfc000000, 0x74000000, "K", 0},
     {"bnc", 0xfc000000, 0x78000000, "K", 0},
     {"bnc.t", 0xfc000000, 0x7c000000, "K", 0},
+    // Integer arithmetic, shifts and logic: the odd opcode takes a 16-bit
+    // constant for src1.
     {"addu", 0xfc000000, 0x80000000, "1,2,d", 0},
     {"addu", 0xfc000000, 0x84000000, "i,2,d", 1},
     {"subu", 0xfc000000, 0x88000000, "1,2,d", 0},
@@ -103,6 +110,10 @@ const i860_opcode i860_opcodes[] = {
     {"xor", 0xfc000000, 0xf0000000, "1,2,d", 0},
     {"xor", 0xfc000000, 0xf4000000, "i,2,d", 1},
     {"xorh", 0xfc000000, 0xfc000000, "i,2,d", 1},
+    // Floating-point escape: P (bit 10) pipelined, S (8) and R (7) the
+    // source and result precision, the operation in bits 6-0. The
+    // dual-operation families by data-path control: add and subtract with
+    // multiply (P set), then their forms with the multiplier result (P clear).
     {"r2p1.ss", 0xfc0007ff, 0x48000400, "e,f,g", 0},
     {"r2p1.sd", 0xfc0007ff, 0x48000480, "e,f,g", 0},
     {"r2p1.dd", 0xfc0007ff, 0x48000580, "e,f,g", 0},
@@ -295,6 +306,7 @@ const i860_opcode i860_opcodes[] = {
     {"mm12tsm.ss", 0xfc0007ff, 0x4800001f, "e,f,g", 0},
     {"mm12tsm.sd", 0xfc0007ff, 0x4800009f, "e,f,g", 0},
     {"mm12tsm.dd", 0xfc0007ff, 0x4800019f, "e,f,g", 0},
+    // The other floating-point, transfer and graphics operations.
     {"fmul.ss", 0xfc0007ff, 0x48000020, "e,f,g", 0},
     {"fmul.sd", 0xfc0007ff, 0x480000a0, "e,f,g", 0},
     {"fmul.dd", 0xfc0007ff, 0x480001a0, "e,f,g", 0},
