@@ -45,6 +45,8 @@ bool pair_follows(const relocation_info* relocs, uint32_t nrelocs, uint32_t i)
     return i + 1 < nrelocs && entry_type(relocs[i + 1]) == I860_RELOC_PAIR;
 }
 
+// Prints `value` as the external symbol of `reloc` (plus the value) or as
+// the sorted symbol at that address; 1 when it printed, 0 otherwise.
 int i860_print_symbol(uint32_t value, const relocation_info* reloc, const nlist* symbols, uint32_t nsymbols,
                       const sorted_symbol* sorted_symbols, uint32_t nsorted_symbols, const char* strings,
                       uint64_t strings_size, int verbose)
@@ -71,6 +73,9 @@ int i860_print_symbol(uint32_t value, const relocation_info* reloc, const nlist*
     return 0;
 }
 
+// Prints one address operand or branch offset of the template letter
+// `letter`: the relocation prefix, then a symbol, else the value (branches
+// relative to the instruction). Malformed pairs are reported on stderr.
 void i860_dump_addr(uint32_t value, char letter, uint32_t addr, uint32_t sect_addr, const relocation_info* relocs,
                     uint32_t nrelocs, const nlist* symbols, uint32_t nsymbols, const sorted_symbol* sorted_symbols,
                     uint32_t nsorted_symbols, const char* strings, uint64_t strings_size, int verbose)
