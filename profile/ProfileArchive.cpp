@@ -105,6 +105,16 @@ bool ProfileClassesSeen::firstTime(std::string_view className)
     return true;
 }
 
+bool ProfileClassesSeen::firstTime(const char* className)
+{
+    for (const char* p : m_pointers)
+        if (p == className)
+            return false;
+    bool first = firstTime(std::string_view(className));
+    m_pointers.push_back(className);
+    return first;
+}
+
 // ---------------------------------------------------------------- writer
 
 ProfileOArchive::ProfileOArchive(std::ostream& out) : m_out(&out), m_block(new char[kBlockSize])
@@ -201,14 +211,23 @@ void ProfileOArchive::writeText(const std::string& text)
     putBytes(text.data(), text.size());
 }
 
-void ProfileOArchive::beginClass(const std::string& className) { beginClass(className.c_str()); }
+void ProfileOArchive::beginClass(const std::string& className)
+{
+    // Not through the pointer: the text may not outlive the call.
+    if (m_classesSeen.firstTime(std::string_view(className)))
+        writePreamble();
+}
 
 void ProfileOArchive::beginClass(const char* className)
 {
-    if (m_classesSeen.firstTime(className)) {
-        writeUnsigned(0); // not tracked
-        writeUnsigned(0); // class version
-    }
+    if (m_classesSeen.firstTime(className))
+        writePreamble();
+}
+
+void ProfileOArchive::writePreamble()
+{
+    writeUnsigned(0); // not tracked
+    writeUnsigned(0); // class version
 }
 
 void ProfileOArchive::writeTextVector(const std::vector<std::string>& texts)
@@ -399,6 +418,16 @@ inline std::string ProfileIArchive::text()
         getChar();
     if (length > charsLeft())
         refuse();
+    // Nearly every text is short and whole in the block: narrowed into a
+    // local, the string is built once from its bytes, with no zero fill.
+    const size_t kShort = 256;
+    if (length <= kShort && static_cast<uint64_t>(m_end - m_cur) / 4 >= length) {
+        char bytes[kShort];
+        if (!narrow(m_cur, bytes, static_cast<size_t>(length)))
+            refuse();
+        m_cur += 4 * length;
+        return std::string(bytes, static_cast<size_t>(length));
+    }
     std::string text(static_cast<size_t>(length), '\0');
     size_t done = 0;
     while (done < text.size()) {
@@ -447,14 +476,18 @@ size_t ProfileIArchive::reservable(uint32_t count, size_t bytesEach) const
     return static_cast<size_t>(std::min<uint64_t>(count, left / bytesEach));
 }
 
-unsigned ProfileIArchive::beginClass(const std::string& className) { return beginClassNamed(className); }
-
-unsigned ProfileIArchive::beginClass(const char* className) { return beginClassNamed(className); }
-
-unsigned ProfileIArchive::beginClassNamed(std::string_view className)
+unsigned ProfileIArchive::beginClass(const std::string& className)
 {
-    if (!m_classesSeen.firstTime(className))
-        return 0;
+    return m_classesSeen.firstTime(std::string_view(className)) ? readPreamble() : 0;
+}
+
+unsigned ProfileIArchive::beginClass(const char* className)
+{
+    return m_classesSeen.firstTime(className) ? readPreamble() : 0;
+}
+
+unsigned ProfileIArchive::readPreamble()
+{
     if (readNumber(0, 1) != 0)
         refuse(); // tracked objects never occur in a profile
     if (readNumber(0, std::numeric_limits<uint32_t>::max()) != 0)

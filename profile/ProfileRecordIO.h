@@ -106,17 +106,27 @@ private:
     static constexpr size_t kBatch = 256;        ///< records handed over at once, at most
     static constexpr size_t kQueuedBatches = 8; ///< batches read ahead of the taker, at most
 
-    /// Batches of records from the reading thread to the taking one.
+    /// Batches of records from the reading thread to the taking one. The
+    /// emptied vectors go back to the reader, so that a load allocates a few
+    /// of them only and each is freed by the thread that allocated it.
     template <class Record> class Handoff {
     public:
+        Handoff() { m_spare.reserve(kQueuedBatches + 2); }
         /// Waits while the queue is full; false once the taker has stopped.
-        bool put(std::vector<Record>&& batch)
+        /// Otherwise `batch` is queued and replaced by an empty vector,
+        /// one given back if there is one.
+        bool put(std::vector<Record>& batch)
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_changed.wait(lock, [this] { return m_stopped || m_batches.size() < kQueuedBatches; });
             if (m_stopped)
                 return false;
             m_batches.push_back(std::move(batch));
+            batch = std::vector<Record>();
+            if (!m_spare.empty()) {
+                batch = std::move(m_spare.back());
+                m_spare.pop_back();
+            }
             lock.unlock();
             m_changed.notify_all();
             return true;
@@ -139,10 +149,13 @@ private:
             }
             m_changed.notify_all();
         }
-        /// The next batch; false when there is none to come.
+        /// The next batch; false when there is none to come. `batch`, emptied
+        /// by the taker, is given back first.
         bool get(std::vector<Record>& batch)
         {
             std::unique_lock<std::mutex> lock(m_mutex);
+            if (batch.capacity() > 0 && m_spare.size() < m_spare.capacity())
+                m_spare.push_back(std::move(batch));
             m_changed.wait(lock, [this] { return m_stopped || !m_batches.empty() || m_finished; });
             if (m_stopped || m_batches.empty())
                 return false;
@@ -156,7 +169,8 @@ private:
     private:
         std::mutex m_mutex;
         std::condition_variable m_changed;
-        std::deque<std::vector<Record>> m_batches; ///< guarded by m_mutex, as are the flags
+        std::deque<std::vector<Record>> m_batches; ///< guarded by m_mutex, as are the rest
+        std::vector<std::vector<Record>> m_spare;   ///< emptied batches, capacity kept
         bool m_finished = false;
         bool m_stopped = false;
     };
@@ -208,11 +222,8 @@ private:
                 batch.reserve(batchSize);
             batch.emplace_back();
             load(ar, batch.back());
-            if (batch.size() == batchSize || i + 1 == count) {
-                if (!handoff.put(std::move(batch)))
-                    break; // the taker failed
-                batch = std::vector<Record>();
-            }
+            if ((batch.size() == batchSize || i + 1 == count) && !handoff.put(batch))
+                break; // the taker failed
         }
         handoff.finish();
         taking.join();
