@@ -115,6 +115,29 @@ bool ProfileClassesSeen::firstTime(const char* className)
     return first;
 }
 
+std::vector<std::string> TextSpool::textVector()
+{
+    size_t count = m_sizes[m_nextSize++];
+    std::vector<std::string> texts;
+    texts.reserve(count); // each of them read already
+    for (size_t i = 0; i < count; ++i)
+        texts.push_back(text());
+    return texts;
+}
+
+char* TextSpool::room(size_t n)
+{
+    if (m_capacity - m_used < n) {
+        size_t capacity = std::max({m_capacity * 2, m_used + n, size_t(4096)});
+        std::unique_ptr<char[]> bytes(new char[capacity]);
+        if (m_used > 0)
+            std::memcpy(bytes.get(), m_bytes.get(), m_used);
+        m_bytes = std::move(bytes);
+        m_capacity = capacity;
+    }
+    return m_bytes.get() + m_used;
+}
+
 // ---------------------------------------------------------------- writer
 
 ProfileOArchive::ProfileOArchive(std::ostream& out) : m_out(&out), m_block(new char[kBlockSize])
@@ -408,7 +431,7 @@ int64_t ProfileIArchive::readAnyNumber(int64_t min, int64_t max)
     return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
 }
 
-inline std::string ProfileIArchive::text()
+inline uint32_t ProfileIArchive::textLength()
 {
     uint64_t length = static_cast<uint64_t>(readNumber(0, std::numeric_limits<uint32_t>::max()));
     // The one separator after the length.
@@ -418,28 +441,47 @@ inline std::string ProfileIArchive::text()
         getChar();
     if (length > charsLeft())
         refuse();
-    // Nearly every text is short and whole in the block: narrowed into a
-    // local, the string is built once from its bytes, with no zero fill.
-    const size_t kShort = 256;
-    if (length <= kShort && static_cast<uint64_t>(m_end - m_cur) / 4 >= length) {
-        char bytes[kShort];
-        if (!narrow(m_cur, bytes, static_cast<size_t>(length)))
-            refuse();
-        m_cur += 4 * length;
-        return std::string(bytes, static_cast<size_t>(length));
-    }
-    std::string text(static_cast<size_t>(length), '\0');
+    return static_cast<uint32_t>(length);
+}
+
+inline void ProfileIArchive::narrowText(char* to, size_t length)
+{
     size_t done = 0;
-    while (done < text.size()) {
+    while (done < length) {
         if (m_end - m_cur < 4 && !refill())
             refuse();
-        size_t chunk = std::min(text.size() - done, static_cast<size_t>(m_end - m_cur) / 4);
-        if (!narrow(m_cur, &text[done], chunk))
+        size_t chunk = std::min(length - done, static_cast<size_t>(m_end - m_cur) / 4);
+        if (!narrow(m_cur, to + done, chunk))
             refuse(); // a character above 0xFF: never written by a byte-wise writer
         m_cur += 4 * chunk;
         done += chunk;
     }
+}
+
+inline std::string ProfileIArchive::text()
+{
+    uint32_t length = textLength();
+    // Nearly every text is short and whole in the block: narrowed into a
+    // local, the string is built once from its bytes, with no zero fill.
+    const size_t kShort = 256;
+    if (length <= kShort && static_cast<size_t>(m_end - m_cur) / 4 >= length) {
+        char bytes[kShort];
+        if (!narrow(m_cur, bytes, length))
+            refuse();
+        m_cur += 4 * static_cast<size_t>(length);
+        return std::string(bytes, length);
+    }
+    std::string text(length, '\0');
+    narrowText(&text[0], length);
     return text;
+}
+
+void ProfileIArchive::readText(TextSpool& later)
+{
+    uint32_t length = textLength();
+    narrowText(later.room(length), length);
+    later.m_used += length;
+    later.m_sizes.push_back(length);
 }
 
 std::string ProfileIArchive::readText() { return text(); }
@@ -493,6 +535,15 @@ unsigned ProfileIArchive::readPreamble()
     if (readNumber(0, std::numeric_limits<uint32_t>::max()) != 0)
         refuse(archive_exception::unsupported_class_version);
     return 0;
+}
+
+void ProfileIArchive::readTextVector(TextSpool& later)
+{
+    beginClass(ProfileClass::TextVector);
+    uint32_t count = readCount();
+    later.m_sizes.push_back(count);
+    for (uint32_t i = 0; i < count; ++i)
+        readText(later);
 }
 
 std::vector<std::string> ProfileIArchive::readTextVector()

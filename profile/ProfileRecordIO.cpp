@@ -68,13 +68,20 @@ void ProfileRecordIO::saveRules(ProfileOArchive& ar, const std::list<NetworkRule
 
 void ProfileRecordIO::load(ProfileIArchive& ar, DetailedAppRecord& r)
 {
+    TextSpool later;
+    read(ar, r, later);
+    complete(r, later);
+}
+
+void ProfileRecordIO::read(ProfileIArchive& ar, DetailedAppRecord& r, TextSpool& later)
+{
     ar.beginClass(ProfileClass::DetailedAppRecord);
-    // Through the setters, so that the keys follow.
-    r.setAppPath(ar.readText());
-    r.setApplicationHash(ar.readText());
-    r.setAppGroup(ar.readText());
+    // Into the base fields only: complete() puts them through the setters.
+    r.appPath = ar.readText();
+    r.applicationHash = ar.readText();
+    r.appGroup = ar.readText();
     r.appModified = ar.readBool();
-    r.m_dependencies = ar.readTextVector();
+    ar.readTextVector(later); // dependencies
     r.changedDeps = ar.readTextVector();
     r.execAllowed = ar.readBool();
     ar.beginClass(ProfileClass::NetworkRuleList);
@@ -85,6 +92,15 @@ void ProfileRecordIO::load(ProfileIArchive& ar, DetailedAppRecord& r)
     r.nwRules = std::move(rules);
     r.enabled = ar.readBool();
     r.nwAction = static_cast<BasicAppRecord::NetworkAction>(ar.readInt32());
+}
+
+void ProfileRecordIO::complete(DetailedAppRecord& r, TextSpool& later)
+{
+    // Through the setters, so that the keys follow.
+    r.setAppPath(std::move(r.appPath));
+    r.setApplicationHash(std::move(r.applicationHash));
+    r.setAppGroup(std::move(r.appGroup));
+    r.m_dependencies = later.textVector();
 }
 
 void ProfileRecordIO::save(ProfileOArchive& ar, const DependentRecord& r)
@@ -98,13 +114,22 @@ void ProfileRecordIO::save(ProfileOArchive& ar, const DependentRecord& r)
 
 void ProfileRecordIO::load(ProfileIArchive& ar, DependentRecord& r)
 {
+    TextSpool later;
+    read(ar, r, later);
+    complete(r, later);
+}
+
+void ProfileRecordIO::read(ProfileIArchive& ar, DependentRecord& r, TextSpool& later)
+{
     ar.beginClass(ProfileClass::DependentRecord);
     r.m_fileName = ar.readText();
     r.m_fileHash = ar.readText();
     r.m_numApps = ar.readUInt32();
-    r.m_appList = ar.readTextVector();
+    ar.readTextVector(later); // applications
     r.m_hashVerified = false;
 }
+
+void ProfileRecordIO::complete(DependentRecord& r, TextSpool& later) { r.m_appList = later.textVector(); }
 
 void ProfileRecordIO::saveVector(ProfileOArchive& ar, const std::vector<DetailedAppRecord>& records)
 {
