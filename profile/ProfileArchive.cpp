@@ -115,29 +115,6 @@ bool ProfileClassesSeen::firstTime(const char* className)
     return first;
 }
 
-std::vector<std::string> TextSpool::textVector()
-{
-    size_t count = m_sizes[m_nextSize++];
-    std::vector<std::string> texts;
-    texts.reserve(count); // each of them read already
-    for (size_t i = 0; i < count; ++i)
-        texts.push_back(text());
-    return texts;
-}
-
-char* TextSpool::room(size_t n)
-{
-    if (m_capacity - m_used < n) {
-        size_t capacity = std::max({m_capacity * 2, m_used + n, size_t(4096)});
-        std::unique_ptr<char[]> bytes(new char[capacity]);
-        if (m_used > 0)
-            std::memcpy(bytes.get(), m_bytes.get(), m_used);
-        m_bytes = std::move(bytes);
-        m_capacity = capacity;
-    }
-    return m_bytes.get() + m_used;
-}
-
 // ---------------------------------------------------------------- writer
 
 ProfileOArchive::ProfileOArchive(std::ostream& out) : m_out(&out), m_block(new char[kBlockSize])
@@ -476,14 +453,6 @@ inline std::string ProfileIArchive::text()
     return text;
 }
 
-void ProfileIArchive::readText(TextSpool& later)
-{
-    uint32_t length = textLength();
-    narrowText(later.room(length), length);
-    later.m_used += length;
-    later.m_sizes.push_back(length);
-}
-
 std::string ProfileIArchive::readText() { return text(); }
 
 int32_t ProfileIArchive::readInt32()
@@ -535,15 +504,6 @@ unsigned ProfileIArchive::readPreamble()
     if (readNumber(0, std::numeric_limits<uint32_t>::max()) != 0)
         refuse(archive_exception::unsupported_class_version);
     return 0;
-}
-
-void ProfileIArchive::readTextVector(TextSpool& later)
-{
-    beginClass(ProfileClass::TextVector);
-    uint32_t count = readCount();
-    later.m_sizes.push_back(count);
-    for (uint32_t i = 0; i < count; ++i)
-        readText(later);
 }
 
 std::vector<std::string> ProfileIArchive::readTextVector()

@@ -53,48 +53,6 @@ private:
     std::vector<const char*> m_pointers; ///< pointers to names in m_names
 };
 
-/// Texts read on one thread and made strings on another: the reader
-/// appends each text's bytes and length (and a text vector's count) here,
-/// the taker gets them back in the same order. Every count and length it
-/// holds was read whole from the input.
-class TextSpool {
-public:
-    TextSpool() = default;
-    TextSpool(TextSpool&&) = default;
-    TextSpool& operator=(TextSpool&&) = default;
-
-    std::string text()
-    {
-        size_t length = m_sizes[m_nextSize++];
-        std::string t(m_bytes.get() + m_nextByte, length);
-        m_nextByte += length;
-        return t;
-    }
-    std::vector<std::string> textVector();
-    /// Bytes held: what a hand-over batch is limited by.
-    size_t bytes() const { return m_used; }
-    /// Empty again, its memory kept.
-    void clear()
-    {
-        m_used = 0;
-        m_sizes.clear();
-        m_nextSize = 0;
-        m_nextByte = 0;
-    }
-
-private:
-    friend class ProfileIArchive;
-    /// Room for `n` more bytes after the ones held.
-    char* room(size_t n);
-
-    std::unique_ptr<char[]> m_bytes;
-    size_t m_capacity = 0;
-    size_t m_used = 0;
-    std::vector<uint32_t> m_sizes;
-    size_t m_nextSize = 0;
-    size_t m_nextByte = 0;
-};
-
 class ProfileOArchive {
 public:
     /// Writes the header "22 serialization::archive 3" to `out`.
@@ -160,8 +118,6 @@ public:
     unsigned libraryVersion() const { return m_libraryVersion; }
 
     std::string readText();
-    /// Reads a text as readText does, into `later`.
-    void readText(TextSpool& later);
     int32_t readInt32();
     int16_t readInt16();
     uint32_t readUInt32();
@@ -178,8 +134,6 @@ public:
     unsigned beginClass(const std::string& className);
     unsigned beginClass(const char* className);
     std::vector<std::string> readTextVector();
-    /// Reads a vector of texts as readTextVector does, into `later`.
-    void readTextVector(TextSpool& later);
 
 private:
     void start(uint64_t size);

@@ -68,20 +68,13 @@ void ProfileRecordIO::saveRules(ProfileOArchive& ar, const std::list<NetworkRule
 
 void ProfileRecordIO::load(ProfileIArchive& ar, DetailedAppRecord& r)
 {
-    TextSpool later;
-    read(ar, r, later);
-    complete(r, later);
-}
-
-void ProfileRecordIO::read(ProfileIArchive& ar, DetailedAppRecord& r, TextSpool& later)
-{
     ar.beginClass(ProfileClass::DetailedAppRecord);
-    // Into the base fields only: complete() puts them through the setters.
-    r.appPath = ar.readText();
-    r.applicationHash = ar.readText();
-    r.appGroup = ar.readText();
+    // Through the setters, so that the keys follow.
+    r.setAppPath(ar.readText());
+    r.setApplicationHash(ar.readText());
+    r.setAppGroup(ar.readText());
     r.appModified = ar.readBool();
-    ar.readTextVector(later); // dependencies
+    r.m_dependencies = ar.readTextVector();
     r.changedDeps = ar.readTextVector();
     r.execAllowed = ar.readBool();
     ar.beginClass(ProfileClass::NetworkRuleList);
@@ -92,15 +85,6 @@ void ProfileRecordIO::read(ProfileIArchive& ar, DetailedAppRecord& r, TextSpool&
     r.nwRules = std::move(rules);
     r.enabled = ar.readBool();
     r.nwAction = static_cast<BasicAppRecord::NetworkAction>(ar.readInt32());
-}
-
-void ProfileRecordIO::complete(DetailedAppRecord& r, TextSpool& later)
-{
-    // Through the setters, so that the keys follow.
-    r.setAppPath(std::move(r.appPath));
-    r.setApplicationHash(std::move(r.applicationHash));
-    r.setAppGroup(std::move(r.appGroup));
-    r.m_dependencies = later.textVector();
 }
 
 void ProfileRecordIO::save(ProfileOArchive& ar, const DependentRecord& r)
@@ -114,22 +98,13 @@ void ProfileRecordIO::save(ProfileOArchive& ar, const DependentRecord& r)
 
 void ProfileRecordIO::load(ProfileIArchive& ar, DependentRecord& r)
 {
-    TextSpool later;
-    read(ar, r, later);
-    complete(r, later);
-}
-
-void ProfileRecordIO::read(ProfileIArchive& ar, DependentRecord& r, TextSpool& later)
-{
     ar.beginClass(ProfileClass::DependentRecord);
     r.m_fileName = ar.readText();
     r.m_fileHash = ar.readText();
     r.m_numApps = ar.readUInt32();
-    ar.readTextVector(later); // applications
+    r.m_appList = ar.readTextVector();
     r.m_hashVerified = false;
 }
-
-void ProfileRecordIO::complete(DependentRecord& r, TextSpool& later) { r.m_appList = later.textVector(); }
 
 void ProfileRecordIO::saveVector(ProfileOArchive& ar, const std::vector<DetailedAppRecord>& records)
 {
