@@ -45,8 +45,10 @@ constexpr uint32_t HPPA_RELOC_HI21_SECTDIFF = 8;
 constexpr uint32_t HPPA_RELOC_LO14_SECTDIFF = 9;
 
 // The characters of a template that print completers: the tab that starts
-// the operands comes before the first character not among them.
-const char completer_chars[] = "cCY<?!-+&U>~nZFGM,lL3a";
+// the operands comes before the first character not among them. H (the
+// format of the multiple operations) is one too, so that its ",sgl" or
+// ",dbl" stays with the name.
+const char completer_chars[] = "cCY<?!-+&U>~nZFGHM,lL3a";
 
 // Bits lo..lo+width-1 of the word.
 uint32_t bits(uint32_t word, unsigned lo, unsigned width)

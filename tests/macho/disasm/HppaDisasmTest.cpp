@@ -1,0 +1,401 @@
+// The HP-PA disassembler: exact texts for big-endian words (the swapped path
+// on this host), the opcode table's structure, the relocated operands and
+// their warnings, and differential runs against the cross objdump on an
+// assembled corpus and on a sweep of the major-opcode space.
+#include "BigEndianCases.h"
+#include "disasm/hppa_opcodes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include <unistd.h>
+
+using namespace disasm_test;
+
+namespace {
+
+struct Call {
+    uint64_t addr = 0;
+    uint64_t sect_addr = 0;
+    int verbose = 0;
+    std::vector<macho::relocation_info> relocs;
+    const Symbols* syms = nullptr;
+    const std::vector<macho::sorted_symbol>* sorted = nullptr;
+    macho::byte_sex order = macho::BIG_ENDIAN_BYTE_SEX;
+};
+
+Printed hppa(const std::vector<char>& b, const Call& k = Call(), uint64_t left = UINT64_MAX)
+{
+    if (left == UINT64_MAX)
+        left = b.size();
+    return capture([&] {
+        return macho::hppa_disassemble(
+            b.data(), left, k.addr, k.sect_addr, k.order, k.relocs.empty() ? nullptr : k.relocs.data(),
+            static_cast<uint32_t>(k.relocs.size()), k.syms != nullptr ? k.syms->table.data() : nullptr,
+            k.syms != nullptr ? static_cast<uint32_t>(k.syms->table.size()) : 0,
+            k.sorted != nullptr ? k.sorted->data() : nullptr,
+            k.sorted != nullptr ? static_cast<uint32_t>(k.sorted->size()) : 0,
+            k.syms != nullptr ? k.syms->strings.data() : nullptr, k.syms != nullptr ? k.syms->strings.size() : 0,
+            k.verbose);
+    });
+}
+
+std::vector<char> big_endian(uint32_t word)
+{
+    return {static_cast<char>(word >> 24), static_cast<char>(word >> 16), static_cast<char>(word >> 8),
+            static_cast<char>(word)};
+}
+
+[[maybe_unused]] uint32_t word_at(const std::vector<char>& bin, size_t off)
+{
+    return (uint32_t(uint8_t(bin[off])) << 24) | (uint32_t(uint8_t(bin[off + 1])) << 16)
+           | (uint32_t(uint8_t(bin[off + 2])) << 8) | uint8_t(bin[off + 3]);
+}
+
+struct Case {
+    uint32_t word;
+    const char* text;
+    uint64_t addr;
+};
+
+void run_cases(const std::vector<Case>& cases)
+{
+    for (const Case& c : cases) {
+        Call k;
+        k.addr = c.addr;
+        const Printed p = hppa(big_endian(c.word), k);
+        EXPECT_EQ(c.text, p.out) << std::hex << c.word;
+        EXPECT_EQ("", p.err) << std::hex << c.word;
+        EXPECT_EQ(4u, p.length) << std::hex << c.word;
+    }
+}
+
+// ---- decoding ----
+
+TEST(HppaDecode, ExactWords)
+{
+    run_cases({
+        {0x08000240, "nop\n", 0},
+        {0x08000241, "copy\t%r0,%r1\n", 0},
+        {0x0ca31328, "stbys,b,m\t%r3,0x4(%r5)\n", 0},
+        {0x0ca33300, "stbys,e\t%r3,0x0(%r5)\n", 0},
+        {0x20227246, "ldil\t0x12345800,%r1\n", 0},
+        {0x90000000, "comiclr\t0x0,%r0,%r0\n", 0},
+        {0x10000045, "spop0,\t1,5y\n", 0},
+        {0x00004001, "break\t1,2\n", 0},
+        {0x0c001300, "stbys,b\t%r0,0x0(%r0)\n", 0},
+        // unused major opcodes
+        {0x3c000000, ".long 0x3c000000\n", 0},
+        {0xfc000000, ".long 0xfc000000\n", 0},
+        {0x7c123456, ".long 0x7c123456\n", 0},
+    });
+}
+
+// The five-bit low-sign immediates (letters 5 and V), through ldws and stws.
+TEST(HppaDecode, LowSignExtendedFields)
+{
+    run_cases({
+        {0x0c021080, "ldws\t0x1(%r0),%r0\n", 0},          // 0b00010
+        {0x0c011080, "ldws\t0xfffffff0(%r0),%r0\n", 0},   // 0b00001
+        {0x0c1f1080, "ldws\t0xffffffff(%r0),%r0\n", 0},   // 0b11111
+        {0x0c001282, "stws\t%r0,0x1(%r0)\n", 0},
+        {0x0c001281, "stws\t%r0,0xfffffff0(%r0)\n", 0},
+        {0x0c00129f, "stws\t%r0,0xffffffff(%r0)\n", 0},
+        // fourteen bits (j) and eleven (i)
+        {0x34a3ffe1, "ldo\t0xfffffff0(%r5),%r3\n", 0},
+        {0xb422000a, "addi\t0x5,%r1,%r2\n", 0},
+        {0xb4220001, "addi\t0xfffffc00,%r1,%r2\n", 0},
+    });
+}
+
+// Each template letter's field, with distinct field values.
+TEST(HppaDecode, TemplateLetters)
+{
+    run_cases({
+        // space register " N," (B) and S through assemble_3
+        {0x48a34002, "ldw\t0x1( 1,%r5),%r3\n", 0},
+        {0x0ca460a3, "ldwx,sm\t%r4( 1,%r5),%r3\n", 0},
+        {0xe4c06022, "ble,n\t0x10(%sr5,%r6)\n", 0},
+        {0x00017820, "mtsp\t%r1,%sr5\n", 0},
+        // branch targets: w (12 bits), W (17 bits), z
+        {0x80417ff5, "comb,<=\t%r1,%r2,0x4c\n", 0x4c},
+        {0x88414000, "combf,<\t%r1,%r2,0x30\n", 0x28},
+        {0xe8400010, "bl\t0x14,%r2\n", 0x4},
+        {0xe81f1fe7, "b,n\t0x0\n", 0x8},
+        {0xe0a02010, "be\t0x8(%sr4,%r5)\n", 0},
+        // conditions
+        {0x08413e03, "addo,<>\t%r1,%r2,%r3\n", 0},
+        {0x08417883, "comclr,>\t%r1,%r2,%r3\n", 0},
+        {0x0841f243, "or,ev\t%r1,%r2,%r3\n", 0},
+        {0x08415383, "uxor,nbz\t%r1,%r2,%r3\n", 0},
+        {0xa0419ff5, "addb,nuv\t%r1,%r2,0x54\n", 0x54},
+        {0xc8417ff5, "movb,od\t%r1,%r2,0x58\n", 0x58},
+        {0xc4a1dff5, "bb,>=\t%r1,5,0x44\n", 0x44},
+        // positions and lengths
+        {0xd02218ba, "extru\t%r1,5,6,%r2\n", 0},
+        {0xd4410b5a, "zdep\t%r1,5,6,%r2\n", 0},
+        {0xd0410b43, "shd\t%r1,%r2,5,%r3\n", 0},
+        {0xd45b1eda, "depi\t0xfffffffd,9,6,%r2\n", 0},
+        // system fields
+        {0x00050d61, "ssm\t5,%r1\n", 0},
+        {0x14000005, "diag\t5\n", 0},
+        {0x04a15343, "lpa\t%r1(%sr1,%r5),%r3\n", 0},
+        {0x04a15363, "lpa,m\t%r1(%sr1,%r5),%r3\n", 0},
+        {0x04a37183, "proberi\t( 1,%r5),3,%r3\n", 0},
+        // floating point: formats, halves, conditions
+        {0x30850e06, "fadd,dbl\t%fr4,%fr5,%fr6\n", 0},
+        {0x388516c6, "fadd,sgl\t%fr4r,%fr5r,%fr6r\n", 0},
+        {0x30850c10, "fcmp,dbl,!?<=\t%fr4,%fr5\n", 0},
+        {0x3081aa05, "fcnvfxt,dbl,dbl\t%fr4,%fr5\n", 0},
+        {0x30807e06, "fdiv,quad\t%fr4,%fr0,%fr6\n", 0},
+        {0x38854706, "xmpyu\t%fr4,%fr5,%fr6\n", 0},
+        {0x24a30044, "fldwx\t%r3(%r5),%fr4r\n", 0},
+        {0x24b93264, "fstws,mb\t%fr4r,0xfffffffc(%r5)\n", 0},
+        // coprocessor and special function unit numbers and operations
+        {0x10002a83, "spop1,\t2,5,%r3\n", 0},
+        {0x10600485, "spop2,\t2,5,%r3\n", 0},
+        {0x10830685, "spop3,\t2,5,%r3,%r4\n", 0},
+        {0x30000085, "copr,\t2,5\n", 0},
+        {0x2c4812a3, "cstds,ma,\t2,%r3,0x4(%r2)\n", 0},
+    });
+}
+
+// The multiple operations: the format stays with the name; registers in the
+// assembler's order rm1, rm2, tm, ra, ta (the objdump reading of 188541c6
+// is "fmpyadd,dbl fr4,fr5,fr6,fr7,fr8").
+TEST(HppaDecode, MultipleOperations)
+{
+    run_cases({
+        {0x188541c6, "fmpyadd,dbl\t%fr4,%fr5,%fr6,%fr7,%fr8\n", 0},
+        {0x988541c6, "fmpysub,dbl\t%fr4,%fr5,%fr6,%fr7,%fr8\n", 0},
+        {0x180120e2, "fmpyadd,sgl\t%fr16,%fr17,%fr18,%fr19,%fr20\n", 0},
+        {0x1bff9ffe, "fmpyadd,sgl\t%fr31r,%fr31r,%fr30r,%fr31r,%fr19r\n", 0},
+    });
+}
+
+// ---- the table ----
+
+TEST(HppaTable, RowsAreConsistent)
+{
+    ASSERT_GT(macho::pa_num_opcodes, 1u);
+    EXPECT_STREQ("jbsr", macho::pa_opcodes[macho::pa_num_opcodes - 1].name);
+    std::set<std::tuple<std::string, uint32_t, uint32_t, std::string>> seen;
+    for (size_t i = 0; i < macho::pa_num_opcodes; ++i) {
+        const macho::pa_opcode& r = macho::pa_opcodes[i];
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(r.match, r.match & r.mask);
+        EXPECT_TRUE(r.flags >= 0 && r.flags <= 2);
+        EXPECT_TRUE(seen.insert({r.name, r.match, r.mask, r.args}).second) << "row repeated";
+        // every template character is a letter the printer knows or
+        // punctuation it copies
+        for (const char* s = r.args; *s != '\0'; ++s)
+            EXPECT_NE(nullptr, strchr("xbtBnZS<?->~U!&+cCL3alYFGHMEXv46798" "5VijkwWz@TpPQRrfuoO012AD(),y", *s))
+                << r.args;
+    }
+}
+
+// Every row prints its own match word (operand fields 0) under its own
+// name, except the rows a preferred row before them covers.
+TEST(HppaTable, EachRowPrintsItsMatchWord)
+{
+    // row → the row whose name its match word prints
+    const std::map<std::string, std::string> covered = {
+        {"combt", "comb"},   {"comibt", "comib"}, {"addbt", "addb"}, {"addibt", "addib"},
+        {"bl", "b"},         {"jbsr", "b"},       {"ldo", "ldi"},    {"or", "nop"},
+        {"copy", "nop"},     {"cldwx", "fldwx"},  {"cstwx", "fstwx"}, {"cldws", "fldws"},
+        {"cstws", "fstws"},  {"clddx", "flddx"},  {"cstdx", "fstdx"}, {"cldds", "fldds"},
+        {"cstds", "fstds"},
+    };
+    for (size_t i = 0; i < macho::pa_num_opcodes; ++i) {
+        const macho::pa_opcode& r = macho::pa_opcodes[i];
+        const Printed p = hppa(big_endian(r.match));
+        const std::string name = p.out.substr(0, p.out.find_first_of("\t,\n"));
+        const auto it = covered.find(r.name);
+        EXPECT_EQ(it != covered.end() ? it->second : std::string(r.name), name)
+            << r.name << " " << std::hex << r.match << ": " << p.out;
+    }
+}
+
+// ---- immediates, relocation entries and symbols ----
+
+TEST(HppaImmediate, RelocatedOperands)
+{
+    Symbols syms;
+    syms.add("_x");
+    syms.add("_y");
+    macho::nlist bad{};
+    bad.n_strx = 1000;
+    syms.table.push_back(bad); // symbol 2: string index past the table
+    const std::vector<macho::sorted_symbol> sorted = {{"_start", 0x0}, {"_loop", 0x10}, {"_data", 0x12000}};
+    const uint32_t pair = 1, hi21 = 2, lo14 = 3, br17 = 4, jbsr = 6, sectdiff = 7, hi21_diff = 8, lo14_diff = 9;
+    const struct {
+        const char* what;
+        uint32_t word;
+        std::vector<macho::relocation_info> relocs;
+        const char* out;
+        const char* err;
+    } cases[] = {
+        {"external high part, pair carries the low", 0x20200000,
+         {plain_reloc(0, 0, true, hi21), plain_reloc(0x123, 0, false, pair)}, "ldil\tL`_x+0x123,%r1\n", ""},
+        {"external high part, negative low part", 0x20200000,
+         {plain_reloc(0, 0, true, hi21), plain_reloc(0x3fff, 0, false, pair)}, "ldil\tL`_x+0xffffffff,%r1\n", ""},
+        {"external high part, no offset", 0x20200000,
+         {plain_reloc(0, 1, true, hi21), plain_reloc(0, 0, false, pair)}, "ldil\tL`_y,%r1\n", ""},
+        {"external low part, pair carries the high", 0x34210010,
+         {plain_reloc(0, 0, true, lo14), plain_reloc(0x2, 0, false, pair)}, "ldo\tR`_x+0x1008(%r1),%r1\n", ""},
+        {"external 17-bit branch", 0xe8000000,
+         {plain_reloc(0, 1, true, br17), plain_reloc(0, 0, false, pair)}, "b\tR`_y+0x8\n", ""},
+        {"external other type prints the name and the value", 0x34210010, {plain_reloc(0, 1, true, 5)},
+         "ldo\t_y+0x8(%r1),%r1\n", ""},
+        {"local high part names a sorted symbol", 0x20200000,
+         {plain_reloc(0, 1, false, hi21), plain_reloc(0x10, 0, false, pair)}, "ldil\tL`_loop,%r1\n", ""},
+        {"local low part names a sorted symbol", 0x34210020,
+         {plain_reloc(0, 1, false, lo14), plain_reloc(0, 0, false, pair)}, "ldo\tR`_loop(%r1),%r1\n", ""},
+        {"local high part, full value names a symbol", 0x20290000,
+         {plain_reloc(0, 1, false, hi21), plain_reloc(0, 0, false, pair)}, "ldil\tL`_data,%r1\n", ""},
+        {"scattered low part: symbol from its value, offset", 0x34210020,
+         {scattered_reloc(0, lo14, 0x12000), plain_reloc(0x24, 0, false, pair)}, "ldo\tR`_data+0x10(%r1),%r1\n",
+         ""},
+        {"scattered high part, no symbol", 0x20200000,
+         {scattered_reloc(0, hi21, 0x30000), plain_reloc(0x8, 0, false, pair)}, "ldil\tL`0x30000+0xfffd0008,%r1\n",
+         ""},
+        {"section difference, high part", 0x20290000,
+         {scattered_reloc(0, hi21_diff, 0x12000), scattered_reloc(0, pair, 0x10)}, "ldil\tL`_data-_loop+0x10,%r1\n",
+         ""},
+        {"section difference, low part, no names", 0x3421021e,
+         {scattered_reloc(0, lo14_diff, 0x500), scattered_reloc(0, pair, 0x400)}, "ldo\tR`0x500-0x400+0xf(%r1),%r1\n",
+         ""},
+        {"plain section difference consumes its pair", 0x34210020,
+         {plain_reloc(0, 1, false, sectdiff), plain_reloc(0, 0, false, pair)}, "ldo\t_loop(%r1),%r1\n", ""},
+        {"no entry: the value names a symbol", 0x34210020, {}, "ldo\t_loop(%r1),%r1\n", ""},
+        {"entries of other addresses skipped with their pairs", 0x20200000,
+         {plain_reloc(8, 1, true, hi21), plain_reloc(0x7, 0, false, pair), plain_reloc(0, 0, true, hi21),
+          plain_reloc(0x123, 0, false, pair)},
+         "ldil\tL`_x+0x123,%r1\n", ""},
+        {"lone pair is stray", 0x34210020, {plain_reloc(0, 0, false, pair)}, "ldo\t_loop(%r1),%r1\n",
+         "Stray HPPA_RELOC_PAIR relocation entry 0\n"},
+        {"other address, no pair after", 0x34210020,
+         {plain_reloc(8, 0, true, hi21), plain_reloc(0x30, 0, true, lo14)}, "ldo\t_loop(%r1),%r1\n",
+         "No HPPA_RELOC_PAIR relocation entry after entry 0\nNo HPPA_RELOC_PAIR relocation entry after entry 1\n"},
+        {"own address, last entry with no pair: the walk ends", 0x34210020, {plain_reloc(0, 0, true, lo14)},
+         "ldo\t_loop(%r1),%r1\n", "No HPPA_RELOC_PAIR relocation entry after entry 0\n"},
+        {"own address, no pair after: the walk goes on", 0x34210020,
+         {plain_reloc(0, 0, true, lo14), plain_reloc(0, 1, true, 5)}, "ldo\t_y+0x10(%r1),%r1\n",
+         "No HPPA_RELOC_PAIR relocation entry after entry 0\n"},
+        {"symbol number past the table", 0x20200000,
+         {plain_reloc(0, 7, true, hi21), plain_reloc(0, 0, false, pair)}, "ldil\tL`bad string offset,%r1\n", ""},
+        {"string index past the table", 0x20200000,
+         {plain_reloc(0, 2, true, hi21), plain_reloc(0, 0, false, pair)}, "ldil\tL`bad string offset,%r1\n", ""},
+        {"bl with a stub entry is jbsr", 0xe8400008,
+         {plain_reloc(0, 1, true, jbsr), plain_reloc(0x10, 0, false, pair)}, "jbsr\t_y+0x10,%r2,0xc\n", ""},
+        {"a pair at the bl's address does not decide", 0xe8400008,
+         {plain_reloc(0, 0, false, pair), plain_reloc(0, 1, true, jbsr), plain_reloc(0, 0, false, pair)},
+         "jbsr\t_y,%r2,0xc\n", "Stray HPPA_RELOC_PAIR relocation entry 0\n"},
+        {"bl with another entry first stays bl", 0xe8400008,
+         {plain_reloc(0, 1, true, br17), plain_reloc(0, 0, false, pair), plain_reloc(0, 1, true, jbsr),
+          plain_reloc(0, 0, false, pair)},
+         "bl\tR`_y+0xc,%r2\n", ""},
+    };
+    for (const auto& c : cases) {
+        Call k;
+        k.verbose = 1;
+        k.relocs = c.relocs;
+        k.syms = &syms;
+        k.sorted = &sorted;
+        const Printed p = hppa(big_endian(c.word), k);
+        EXPECT_EQ(c.out, p.out) << c.what;
+        EXPECT_EQ(c.err, p.err) << c.what;
+        EXPECT_EQ(4u, p.length) << c.what;
+    }
+}
+
+// The jbsr row's @ operand is the section's address; its target is printed
+// as a number even without a symbol table; the relocation address is the
+// offset within the section.
+TEST(HppaImmediate, JbsrFromTheSectionAddress)
+{
+    Call k;
+    k.verbose = 1;
+    k.addr = 0x2008;
+    k.sect_addr = 0x2000;
+    k.relocs = {plain_reloc(8, 0, false, 6), plain_reloc(0, 0, false, 1)};
+    const Printed p = hppa(big_endian(0xe8400008), k);
+    EXPECT_EQ("jbsr\t0x2000,%r2,0x2014\n", p.out);
+    EXPECT_EQ("", p.err);
+}
+
+// Without symbolic operands numbers print bare; with them but without any
+// name a number still prints as one.
+TEST(HppaImmediate, VerboseWithoutNames)
+{
+    Call k;
+    EXPECT_EQ("ldil\t0x12345800,%r1\n", hppa(big_endian(0x20227246), k).out);
+    k.verbose = 1;
+    EXPECT_EQ("ldil\t0x12345800,%r1\n", hppa(big_endian(0x20227246), k).out);
+}
+
+// A name is bounded by the string table even when it has no NUL there.
+TEST(HppaImmediate, NameStopsAtTableEnd)
+{
+    const char strings[] = {'\0', '_', 'a', 'b'};
+    macho::nlist sym{};
+    sym.n_strx = 1;
+    const std::vector<macho::relocation_info> relocs = {plain_reloc(0, 0, true, 5)};
+    const Printed p = capture([&] {
+        const std::vector<char> b = big_endian(0xe8000000);
+        return macho::hppa_disassemble(b.data(), 4, 0, 0, macho::BIG_ENDIAN_BYTE_SEX, relocs.data(), 1, &sym, 1,
+                                       nullptr, 0, strings, sizeof strings, 1);
+    });
+    EXPECT_EQ("b\t_ab+0x8\n", p.out);
+}
+
+// An external entry with no symbol table at all.
+TEST(HppaImmediate, ExternalEntryWithoutSymbolTable)
+{
+    const std::vector<macho::relocation_info> relocs = {plain_reloc(0, 0, true, 2), plain_reloc(0, 0, false, 1)};
+    const Printed p = capture([&] {
+        const std::vector<char> b = big_endian(0x20200000);
+        return macho::hppa_disassemble(b.data(), 4, 0, 0, macho::BIG_ENDIAN_BYTE_SEX, relocs.data(), 2, nullptr, 0,
+                                       nullptr, 0, nullptr, 0, 1);
+    });
+    EXPECT_EQ("ldil\tL`bad string offset,%r1\n", p.out);
+}
+
+// ---- reading ----
+
+TEST(HppaRead, SectionEnd)
+{
+    const struct {
+        const char* bytes;
+        const char* out;
+        uint32_t length;
+    } cases[] = {
+        {"12 34", ".long\t0x12340000\n(end of section)\n", 2},
+        {"ab cd ef", ".long\t0xabcdef00\n(end of section)\n", 3},
+        {"7f", ".long\t0x7f000000\n(end of section)\n", 1},
+        {"", ".long\t0x00000000\n(end of section)\n", 0},
+    };
+    for (const auto& c : cases) {
+        const Printed p = hppa(hex_bytes(c.bytes));
+        EXPECT_EQ(c.out, p.out) << c.bytes;
+        EXPECT_EQ(c.length, p.length) << c.bytes;
+    }
+    // four bytes of a longer buffer: one instruction
+    EXPECT_EQ("nop\n", hppa(hex_bytes("08000240 08000241"), Call(), 4).out);
+}
+
+TEST(HppaRead, LittleEndianObjectReadsUnswapped)
+{
+    Call k;
+    k.order = macho::LITTLE_ENDIAN_BYTE_SEX;
+    EXPECT_EQ("copy\t%r0,%r1\n", hppa(hex_bytes("41 02 00 08"), k).out);
+    EXPECT_EQ(".long\t0x00003412\n(end of section)\n", hppa(hex_bytes("12 34"), k).out);
+}
+
+} // namespace
