@@ -167,29 +167,30 @@ const pa_opcode pa_opcodes[] = {
     {"iitlba", 0x04000040, 0xfc001fff, "x,(S,b)", 0},
     {"iitlbp", 0x04000000, 0xfc001fff, "x,(S,b)", 0},
 
-    // Coprocessor operations on units other than the floating-point ones
-    // (unit number bits 6-8 not 0 or 1).
+    // Coprocessor operations of units other than the floating-point one
+    // (unit number, bits 6-8, not 0).
     {"copr", 0x30000080, 0xfc000080, ",u,2", 0},
     {"copr", 0x30000100, 0xfc000180, ",u,2", 0},
+    {"copr", 0x30000040, 0xfc0001c0, ",u,2", 0},
 
     // Floating point; opcode 0x0c, and 0x0e with the halves of the
     // registers named.
-    {"fcpy", 0x30004000, 0xf41fe600, "FE,v", 0},
-    {"fabs", 0x30006000, 0xf41fe600, "FE,v", 0},
-    {"fsqrt", 0x30008000, 0xf41fe600, "FE,v", 0},
-    {"frnd", 0x3000a000, 0xf41fe600, "FE,v", 0},
-    {"fcnvff", 0x30000200, 0xf41f8600, "FGE,v", 0},
-    {"fcnvxf", 0x30008200, 0xf41f8600, "FGE,v", 0},
-    {"fcnvfx", 0x30010200, 0xf41f8600, "FGE,v", 0},
-    {"fcnvfxt", 0x30018200, 0xf41f8600, "FGE,v", 0},
+    {"fcpy", 0x30004000, 0xf41fe720, "FE,v", 0},
+    {"fabs", 0x30006000, 0xf41fe720, "FE,v", 0},
+    {"fsqrt", 0x30008000, 0xf41fe720, "FE,v", 0},
+    {"frnd", 0x3000a000, 0xf41fe720, "FE,v", 0},
+    {"fcnvff", 0x30000200, 0xf41f8720, "FGE,v", 0},
+    {"fcnvxf", 0x30008200, 0xf41f8720, "FGE,v", 0},
+    {"fcnvfx", 0x30010200, 0xf41f8720, "FGE,v", 0},
+    {"fcnvfxt", 0x30018200, 0xf41f8720, "FGE,v", 0},
     {"ftest", 0x30002420, 0xffffffff, "", 0},
-    {"fcmp", 0x30000400, 0xf400e600, "FME,X", 0},
-    {"xmpyu", 0x38004700, 0xfc00ef00, "E,X,v", 0},
-    {"fadd", 0x30000600, 0xf400e600, "FE,X,v", 0},
-    {"fsub", 0x30002600, 0xf400e600, "FE,X,v", 0},
-    {"fmpy", 0x30004600, 0xf400e600, "FE,X,v", 0},
-    {"fdiv", 0x30006600, 0xf400e600, "FE,X,v", 0},
-    {"frem", 0x30008600, 0xf400e600, "FE,X,v", 0},
+    {"fcmp", 0x30000400, 0xf400e720, "FME,X", 0},
+    {"xmpyu", 0x38004700, 0xfc00ef20, "E,X,v", 0},
+    {"fadd", 0x30000600, 0xf400e720, "FE,X,v", 0},
+    {"fsub", 0x30002600, 0xf400e720, "FE,X,v", 0},
+    {"fmpy", 0x30004600, 0xf400e720, "FE,X,v", 0},
+    {"fdiv", 0x30006600, 0xf400e720, "FE,X,v", 0},
+    {"frem", 0x30008600, 0xf400e720, "FE,X,v", 0},
     {"fmpyadd", 0x18000000, 0xfc000000, "H4,6,7,9,8", 0},
     {"fmpysub", 0x98000000, 0xfc000000, "H4,6,7,9,8", 0},
 

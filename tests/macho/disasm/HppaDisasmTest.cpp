@@ -533,8 +533,14 @@ std::string canon_ours(std::string s)
     // The unit number and operation of the special function and
     // coprocessor rows follow the tab; objdump writes them as completers.
     // The literal y that ends spop0's template is not compared.
-    s = rx(s, "^(spop[0-3]),\t([0-9]+),([0-9]+)y?,?", "$1,$2,$3\t");
-    s = rx(s, "^copr,\t([0-9]+),([0-9]+)$", "copr,$1,$2");
+    std::smatch u;
+    if (std::regex_search(s, u, re("^(spop[0-3]|copr),\t([0-9]+),([0-9]+)y?,?"))) {
+        char op[16];
+        snprintf(op, sizeof op, "%lx", std::stoul(u[3]));
+        s = u[1].str() + "," + u[2].str() + "," + op + "\t" + u.suffix().str();
+    }
+    // the coprocessor loads and stores: unit first, then the completers
+    s = rx(s, "^(c(?:ld|st)[wd][xs])((?:,[a-z?]+)*),\t([0-9]+),", "$1,$3$2\t");
     s = rx(s, "\t$", "");
     s = rx(s, "\t", " ");
     s = rx(s, ", ", ",");
@@ -573,12 +579,13 @@ std::string canon_ours(std::string s)
             break;
         case Edit::addil: ops.push_back("r1"); break;
         case Edit::modify: {
-            // a negative displacement modifies the base before the access
+            // objdump modifies before the access when the field's top bit
+            // (bit 12 of the value) is set
             if (ops.size() < 2)
                 break;
             const std::string& d = base == "ldw" ? ops.front() : ops.back();
             const uint32_t disp = static_cast<uint32_t>(std::stoul(d.substr(0, d.find('(')), nullptr, 16));
-            completers = (disp & 0x80000000u) != 0 ? ",mb" : ",ma";
+            completers = (disp & 0x1000u) != 0 ? ",mb" : ",ma";
             break;
         }
         case Edit::neg_compare: completers = negate(completers, false); break;
@@ -587,10 +594,19 @@ std::string canon_ours(std::string s)
         completers = r.completers + completers;
         break;
     }
+    // objdump leaves out the default ",b" of stby unless ",m" follows
+    if (base == "stby" && completers.compare(0, 2, ",b") == 0 && completers.compare(0, 4, ",b,m") != 0)
+        completers = completers.substr(2);
+    // objdump writes no R on the right halves of the single multiple
+    // operations (the assembler encodes %fr16R as field 16)
+    if ((base == "fmpyadd" || base == "fmpysub") && completers == ",sgl")
+        for (std::string& op : ops)
+            op = rx(op, "R$", "");
     std::string out = base + completers;
     if (!ops.empty())
         out += " " + join_operands(ops);
-    return out;
+    // space register 0 left out, as objdump does for the data side
+    return rx(out, "\\(sr0,", "(");
 }
 
 // objdump's line with the register names as numbers.
@@ -610,6 +626,7 @@ std::string canon_theirs(std::string s)
         s = m.prefix().str() + "fr" + std::to_string(n / 2) + (n % 2 != 0 ? "R" : "") + m.suffix().str();
     }
     s = rx(s, "\\b(fr[0-9]+)L\\b", "$1");
+    s = rx(s, "\\(sr0,", "(");
     if (std::regex_search(s, re("^(ldil|addil) ")))
         s = rx(s, "L%", "");
     if (std::regex_search(s, re("^m[tf]ctl "))) {
@@ -702,7 +719,8 @@ std::vector<std::string> disassemble_all(const std::vector<char>& bin)
 
 // Reviewed differences: "HEX reason" for one word, "MASK=MATCH reason"
 // for a class of words, "OURS/THEIRS reason" for a mnemonic of ours (as the
-// table names it) that objdump reads as THEIRS (its first word).
+// table names it) that objdump reads as THEIRS (its name without
+// completers).
 struct HppaExceptions {
     std::set<std::string> keys;
 
@@ -714,7 +732,7 @@ struct HppaExceptions {
 
     static std::string key(const std::string& ours, const std::string& theirs)
     {
-        return ours.substr(0, ours.find_first_of("\t,\n")) + "/" + theirs.substr(0, theirs.find_first_of(" \t"));
+        return ours.substr(0, ours.find_first_of("\t,\n")) + "/" + theirs.substr(0, theirs.find_first_of(" \t,"));
     }
 
     bool explains(uint32_t word, const std::string& ours, const std::string& theirs) const
