@@ -885,4 +885,32 @@ TEST(HppaSweep, EveryMajorOpcode)
         ADD_FAILURE() << u.first << " (" << u.second.first << " words), e.g. " << u.second.second;
 }
 
+// ---- through wardmacho ----
+
+// A relocated ldil/ldo pair, a long-branch stub call and a plain branch to a
+// label, from a big-endian MH_OBJECT.
+TEST(HppaWardmacho, RelocatedOperandsAndJbsr)
+{
+    Wrapper w;
+    w.cputype = 11;
+    for (uint32_t word : {0x20200000u, 0x34210000u, 0xe8400000u, 0xe81f1fdfu, 0x08000240u}) {
+        const std::vector<char> b = big_endian(word);
+        w.text.insert(w.text.end(), b.begin(), b.end());
+    }
+    w.relocs = {plain_reloc(0, 1, true, 2), plain_reloc(0x10, 0, false, 1), plain_reloc(4, 1, true, 3),
+                plain_reloc(0, 0, false, 1), plain_reloc(8, 2, true, 6), plain_reloc(0, 0, false, 1)};
+    w.symbols = {{"_main", 0x0f, 1, 0}, {"_x", 0x01, 0, 0}, {"_f", 0x01, 0, 0}};
+    const std::string path = write_temp("hppa_wrapper.o", build_wrapper(w));
+    const std::string out = run_program({WARDMACHO, "-tvV", path});
+    unlink(path.c_str());
+    EXPECT_EQ("(__TEXT,__text) section\n"
+              "_main:\n"
+              "00000000\tldil\tL`_x+0x10,%r1\n"
+              "00000004\tldo\tR`_x(%r1),%r1\n"
+              "00000008\tjbsr\t_f,%r2,0x10\n"
+              "0000000c\tb,n\t_main\n"
+              "00000010\tnop\n",
+              out);
+}
+
 } // namespace
