@@ -3,6 +3,7 @@
 // Immediates and targets that a relocation entry may name go through
 // print_immediate, which prints the assembler's field selectors L` and R`.
 #include "disasm/disasm.h"
+#include "disasm/reloc_entry.h"
 #include "disasm/hppa_opcodes.h"
 
 #include <cstdio>
@@ -99,6 +100,13 @@ uint32_t assemble_21(uint32_t x)
            | ((x & 0x3000) >> 12);
 }
 
+// A modification completer (bits 13 and 5 index it), then the cache hint
+// of bits 10-11 when a hint table is given.
+void print_cmplt(const char* const cmplts[4], const char* const hints[4], uint32_t word)
+{
+    printf("%s%s", cmplts[2 * bits(word, 13, 1) + bits(word, 5, 1)], hints != nullptr ? hints[bits(word, 10, 2)] : "");
+}
+
 void print_multiple_fpreg(uint32_t reg, uint32_t single)
 {
     if (single == 0)
@@ -107,55 +115,11 @@ void print_multiple_fpreg(uint32_t reg, uint32_t single)
         printf("%%fr%d%s", static_cast<int>(reg | 16), (reg & 16) != 0 ? "r" : "");
 }
 
-// One relocation entry's fields, plain or scattered.
-struct entry {
-    bool scattered;
-    uint32_t address;
-    uint32_t type;
-    bool external;
-    uint32_t symbolnum;
-    uint32_t value; // a scattered entry's value word
-};
-
-entry read_entry(const relocation_info& r)
-{
-    entry e{};
-    e.scattered = reloc_scattered(r);
-    if (e.scattered) {
-        e.address = sreloc_address(r);
-        e.type = sreloc_type(r);
-        e.value = sreloc_value(r);
-    } else {
-        e.address = static_cast<uint32_t>(r.r_address);
-        e.type = reloc_type(r);
-        e.external = reloc_extern(r) != 0;
-        e.symbolnum = reloc_symbolnum(r);
-    }
-    return e;
-}
-
 bool has_pair(uint32_t type)
 {
     return type == HPPA_RELOC_HI21 || type == HPPA_RELOC_LO14 || type == HPPA_RELOC_BR17
            || type == HPPA_RELOC_JBSR || type == HPPA_RELOC_SECTDIFF || type == HPPA_RELOC_HI21_SECTDIFF
            || type == HPPA_RELOC_LO14_SECTDIFF;
-}
-
-// The name of symbol `n` with its length bounded by the string table, or
-// "bad string offset" when the number or the string index lies outside.
-const char* symbol_name(uint32_t n, const nlist* symbols, uint32_t nsymbols, const char* strings,
-                        uint64_t strings_size, int* len)
-{
-    static const char bad[] = "bad string offset";
-    if (symbols != nullptr && n < nsymbols) {
-        const char* s = string_at(strings, strings_size, symbols[n].n_strx);
-        if (s != nullptr) {
-            *len = static_cast<int>(strnlen(s, strings_size - symbols[n].n_strx));
-            return s;
-        }
-    }
-    *len = static_cast<int>(sizeof bad - 1);
-    return bad;
 }
 
 const char* left_selector = "L`";
@@ -172,17 +136,17 @@ void print_immediate(uint32_t value, uint32_t r_address, const relocation_info* 
     if (relocs == nullptr)
         nrelocs = 0;
     bool found = false;
-    entry e{};
+    reloc_entry e{};
     uint32_t other_part = 0;
     uint32_t pair_value = 0;
     for (uint32_t i = 0; i < nrelocs; i++) {
-        const entry r = read_entry(relocs[i]);
+        const reloc_entry r = read_reloc_entry(relocs[i]);
         if (r.type == HPPA_RELOC_PAIR) {
             fprintf(stderr, "Stray HPPA_RELOC_PAIR relocation entry %lu\n", static_cast<ul>(i));
             continue;
         }
         const bool paired = has_pair(r.type);
-        const bool pair_follows = paired && i + 1 < nrelocs && read_entry(relocs[i + 1]).type == HPPA_RELOC_PAIR;
+        const bool pair_follows = paired && i + 1 < nrelocs && read_reloc_entry(relocs[i + 1]).type == HPPA_RELOC_PAIR;
         if (paired && !pair_follows)
             fprintf(stderr, "No HPPA_RELOC_PAIR relocation entry after entry %lu\n", static_cast<ul>(i));
         if (r.address != r_address) {
@@ -193,7 +157,7 @@ void print_immediate(uint32_t value, uint32_t r_address, const relocation_info* 
         if (paired) {
             if (!pair_follows)
                 continue;
-            const entry pair = read_entry(relocs[i + 1]);
+            const reloc_entry pair = read_reloc_entry(relocs[i + 1]);
             if (pair.scattered) {
                 other_part = pair.address;
                 pair_value = pair.value;
@@ -209,7 +173,7 @@ void print_immediate(uint32_t value, uint32_t r_address, const relocation_info* 
     const uint32_t type = found ? e.type : 0;
     if (found && e.external) {
         int len = 0;
-        const char* name = symbol_name(e.symbolnum, symbols, nsymbols, strings, strings_size, &len);
+        const char* name = reloc_symbol_name(e.symbolnum, symbols, nsymbols, strings, strings_size, &len);
         uint32_t full = value;
         if (type == HPPA_RELOC_HI21) {
             printf("%s%.*s", left_selector, len, name);
@@ -282,7 +246,7 @@ bool is_jbsr(uint32_t r_address, const relocation_info* relocs, uint32_t nrelocs
     if (relocs == nullptr)
         return false;
     for (uint32_t i = 0; i < nrelocs; i++) {
-        const entry e = read_entry(relocs[i]);
+        const reloc_entry e = read_reloc_entry(relocs[i]);
         if (e.type == HPPA_RELOC_PAIR || e.address != r_address)
             continue;
         return e.type == HPPA_RELOC_JBSR;
@@ -371,24 +335,12 @@ uint32_t hppa_disassemble(const char* sect, uint64_t left, uint64_t addr, uint64
         case '!': printf("%s", add_conds[2 * bits(word, 13, 3)]); break;
         case '&':
         case '+': printf("%s", add_conds[bits(word, 12, 4)]); break;
-        case 'c': printf("%s", index_cmplts[2 * bits(word, 13, 1) + bits(word, 5, 1)]); break;
-        case 'C': printf("%s", short_cmplts[2 * bits(word, 13, 1) + bits(word, 5, 1)]); break;
-        case 'L':
-            printf("%s%s", index_cmplts[2 * bits(word, 13, 1) + bits(word, 5, 1)],
-                   load_cache_hint[bits(word, 10, 2)]);
-            break;
-        case '3':
-            printf("%s%s", index_cmplts[2 * bits(word, 13, 1) + bits(word, 5, 1)],
-                   store_cache_hint[bits(word, 10, 2)]);
-            break;
-        case 'a':
-            printf("%s%s", short_cmplts[2 * bits(word, 13, 1) + bits(word, 5, 1)],
-                   load_cache_hint[bits(word, 10, 2)]);
-            break;
-        case 'l':
-            printf("%s%s", short_cmplts[2 * bits(word, 13, 1) + bits(word, 5, 1)],
-                   store_cache_hint[bits(word, 10, 2)]);
-            break;
+        case 'c': print_cmplt(index_cmplts, nullptr, word); break;
+        case 'C': print_cmplt(short_cmplts, nullptr, word); break;
+        case 'L': print_cmplt(index_cmplts, load_cache_hint, word); break;
+        case '3': print_cmplt(index_cmplts, store_cache_hint, word); break;
+        case 'a': print_cmplt(short_cmplts, load_cache_hint, word); break;
+        case 'l': print_cmplt(short_cmplts, store_cache_hint, word); break;
         case 'Y':
             printf("%s%s%s", stbys_a_cmplts[bits(word, 13, 1)], stbys_m_cmplts[bits(word, 5, 1)],
                    store_cache_hint[bits(word, 10, 2)]);
