@@ -2,7 +2,7 @@
 // on this host), the opcode table's structure, the relocated operands and
 // their warnings, and differential runs against the cross objdump on an
 // assembled corpus and on a sweep of the major-opcode space.
-#include "BigEndianCases.h"
+#include "BigEndianWords.h"
 #include "disasm/hppa_opcodes.h"
 
 #include <gtest/gtest.h>
@@ -20,44 +20,12 @@ using namespace disasm_test;
 
 namespace {
 
-struct Call {
-    uint64_t addr = 0;
-    uint64_t sect_addr = 0;
-    int verbose = 0;
-    std::vector<macho::relocation_info> relocs;
-    const Symbols* syms = nullptr;
-    const std::vector<macho::sorted_symbol>* sorted = nullptr;
-    macho::byte_sex order = macho::BIG_ENDIAN_BYTE_SEX;
-};
+using Call = ShortCall;
 
 Printed hppa(const std::vector<char>& b, const Call& k = Call(), uint64_t left = UINT64_MAX)
 {
-    if (left == UINT64_MAX)
-        left = b.size();
-    return capture([&] {
-        return macho::hppa_disassemble(
-            b.data(), left, k.addr, k.sect_addr, k.order, k.relocs.empty() ? nullptr : k.relocs.data(),
-            static_cast<uint32_t>(k.relocs.size()), k.syms != nullptr ? k.syms->table.data() : nullptr,
-            k.syms != nullptr ? static_cast<uint32_t>(k.syms->table.size()) : 0,
-            k.sorted != nullptr ? k.sorted->data() : nullptr,
-            k.sorted != nullptr ? static_cast<uint32_t>(k.sorted->size()) : 0,
-            k.syms != nullptr ? k.syms->strings.data() : nullptr, k.syms != nullptr ? k.syms->strings.size() : 0,
-            k.verbose);
-    });
+    return run_short(macho::hppa_disassemble, b, k, left);
 }
-
-std::vector<char> big_endian(uint32_t word)
-{
-    return {static_cast<char>(word >> 24), static_cast<char>(word >> 16), static_cast<char>(word >> 8),
-            static_cast<char>(word)};
-}
-
-uint32_t word_at(const std::vector<char>& bin, size_t off)
-{
-    return (uint32_t(uint8_t(bin[off])) << 24) | (uint32_t(uint8_t(bin[off + 1])) << 16)
-           | (uint32_t(uint8_t(bin[off + 2])) << 8) | uint8_t(bin[off + 3]);
-}
-
 struct Case {
     uint32_t word;
     const char* text;
@@ -400,21 +368,6 @@ TEST(HppaRead, LittleEndianObjectReadsUnswapped)
 
 // ---- against the cross objdump ----
 
-// A pattern compiled once.
-const std::regex& re(const char* pattern)
-{
-    static std::map<const char*, std::regex> cache;
-    auto it = cache.find(pattern);
-    if (it == cache.end())
-        it = cache.emplace(pattern, std::regex(pattern)).first;
-    return it->second;
-}
-
-std::string rx(const std::string& s, const char* pattern, const char* with)
-{
-    return std::regex_replace(s, re(pattern), with);
-}
-
 std::vector<std::string> split_operands(const std::string& ops)
 {
     std::vector<std::string> out;
@@ -754,20 +707,6 @@ struct HppaExceptions {
     }
 };
 
-// wardmacho's lines without their address column.
-std::vector<std::string> wardmacho_lines(const std::string& path)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(run_program({WARDMACHO, "-tvV", path}));
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t tab = line.find('\t');
-        if (tab == 8 && line.find_first_not_of("0123456789abcdef") == 8)
-            lines.push_back(line.substr(tab + 1));
-    }
-    return lines;
-}
-
 // The assembled corpus: every line's mnemonic comes back, objdump reads
 // each word alike (or a reviewed entry says why not), wardmacho prints the
 // same lines from a Mach-O wrapper, and nothing is allocated meanwhile.
@@ -791,7 +730,7 @@ TEST(HppaObjdump, AssembledCorpus)
         w.cputype = 11;
         w.text = bin;
         const std::string path = write_temp("hppa_names.macho", build_wrapper(w));
-        EXPECT_EQ(ours, wardmacho_lines(path));
+        EXPECT_EQ(ours, wardmacho_lines(path, "-tvV"));
         unlink(path.c_str());
     }
     if (allocation_counting_available()) {
