@@ -3,7 +3,7 @@
 // Immediates and targets that a relocation entry may name go through
 // print_immediate, which prints the assembler's field selectors L` and R`.
 #include "disasm/disasm.h"
-#include "disasm/reloc_entry.h"
+#include "disasm/family.h"
 #include "disasm/hppa_opcodes.h"
 
 #include <cstdio>
@@ -261,19 +261,9 @@ uint32_t hppa_disassemble(const char* sect, uint64_t left, uint64_t addr, uint64
                           const nlist* symbols, uint32_t nsymbols, const sorted_symbol* sorted_symbols,
                           uint32_t nsorted_symbols, const char* strings, uint64_t strings_size, int verbose)
 {
-    const bool swapped = get_host_byte_sex() != object_byte_sex;
-    uint32_t word = 0;
-    if (left < 4) {
-        if (left > 0)
-            memcpy(&word, sect, static_cast<size_t>(left));
-        if (swapped)
-            word = SWAP_INT(word);
-        printf(".long\t0x%08x\n(end of section)\n", word);
+    uint32_t word;
+    if (!read_instruction_word(sect, left, object_byte_sex, &word))
         return static_cast<uint32_t>(left);
-    }
-    memcpy(&word, sect, sizeof word);
-    if (swapped)
-        word = SWAP_INT(word);
 
     const uint32_t a = static_cast<uint32_t>(addr);
     const uint32_t r_address = static_cast<uint32_t>(addr - sect_addr);

@@ -62,6 +62,25 @@ inline Printed run_short(short_disassembler disassemble, const std::vector<char>
     });
 }
 
+/// One word at `addr` and the text it prints; no warning, 4 bytes.
+struct WordCase {
+    uint32_t word;
+    const char* text;
+    uint64_t addr;
+};
+
+inline void run_word_cases(short_disassembler disassemble, const std::vector<WordCase>& cases)
+{
+    for (const WordCase& c : cases) {
+        ShortCall k;
+        k.addr = c.addr;
+        const Printed p = run_short(disassemble, big_endian(c.word), k);
+        EXPECT_EQ(c.text, p.out) << std::hex << c.word;
+        EXPECT_EQ("", p.err) << std::hex << c.word;
+        EXPECT_EQ(4u, p.length) << std::hex << c.word;
+    }
+}
+
 /// wardmacho's instruction lines without their address column.
 inline std::vector<std::string> wardmacho_lines(const std::string& path, const char* options)
 {

@@ -21,22 +21,11 @@ Printed m88k(const std::vector<char>& b, const Call& k = Call(), uint64_t left =
     return run_short(macho::m88k_disassemble, b, k, left);
 }
 
-struct Case {
-    uint32_t word;
-    const char* text;
-    uint64_t addr;
-};
+using Case = WordCase;
 
 void run_cases(const std::vector<Case>& cases)
 {
-    for (const Case& c : cases) {
-        Call k;
-        k.addr = c.addr;
-        const Printed p = m88k(big_endian(c.word), k);
-        EXPECT_EQ(c.text, p.out) << std::hex << c.word;
-        EXPECT_EQ("", p.err) << std::hex << c.word;
-        EXPECT_EQ(4u, p.length) << std::hex << c.word;
-    }
+    run_word_cases(macho::m88k_disassemble, cases);
 }
 
 // ---- decoding tables ----

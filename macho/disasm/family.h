@@ -1,13 +1,32 @@
-// One relocation entry's fields as the big-endian families' operand printers
-// read them, plain or scattered, and the name of an external entry's symbol.
+// What the 4-byte families' disassemblers share: reading the instruction
+// word (or the section's short tail), one relocation entry's fields, plain
+// or scattered, and the name of an external entry's symbol.
 #pragma once
 
 #include "print/lookup.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace macho {
+
+/// The instruction word at `sect` in host order, true when 4 bytes remain.
+/// With fewer, the bytes present are zero-filled and converted, printed as
+/// ".long\t0x%08x\n(end of section)\n", and the result is false.
+inline bool read_instruction_word(const char* sect, uint64_t left, byte_sex object_byte_sex, uint32_t* word)
+{
+    const bool swapped = get_host_byte_sex() != object_byte_sex;
+    *word = 0;
+    const bool whole = left >= 4;
+    if (left > 0)
+        memcpy(word, sect, whole ? 4 : static_cast<size_t>(left));
+    if (swapped)
+        *word = SWAP_INT(*word);
+    if (!whole)
+        printf(".long\t0x%08x\n(end of section)\n", *word);
+    return whole;
+}
 
 struct reloc_entry {
     bool scattered;
