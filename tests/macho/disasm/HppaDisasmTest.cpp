@@ -20,11 +20,9 @@ using namespace disasm_test;
 
 namespace {
 
-using Call = ShortCall;
-
 Printed hppa(const std::vector<char>& b, const Call& k = Call(), uint64_t left = UINT64_MAX)
 {
-    return run_short(macho::hppa_disassemble, b, k, left);
+    return plain_call(macho::hppa_disassemble, b, k, left);
 }
 
 using Case = WordCase;

@@ -2,8 +2,8 @@
 // words built by the field encoder, the relocation pair rules, the section
 // end, and a Mach-O wrapper through wardmacho. The words are big-endian, so
 // every case runs the byte-swapped path on a little-endian host.
-#include "BigEndianWords.h"
 #include "M88kEncoder.h"
+#include "BigEndianWords.h"
 
 #include <gtest/gtest.h>
 
@@ -14,11 +14,9 @@ using namespace m88k_encode;
 
 namespace {
 
-using Call = ShortCall;
-
 Printed m88k(const std::vector<char>& b, const Call& k = Call(), uint64_t left = UINT64_MAX)
 {
-    return run_short(macho::m88k_disassemble, b, k, left);
+    return plain_call(macho::m88k_disassemble, b, k, left);
 }
 
 using Case = WordCase;
