@@ -18,9 +18,12 @@ BOOL AppProRunCatching(AppProCatchFunction function, void *context, NSString **r
 #ifdef __cplusplus
 }
 
+#include <type_traits>
+
 /// Runs `f` and answers YES, or NO (with the reason) when it raised.
 template <class F> BOOL AppProCatching(F &&f, NSString **reason = nullptr)
 {
-    return AppProRunCatching([](void *c) { (*static_cast<F *>(c))(); }, &f, reason);
+    using Fn = typename std::remove_reference<F>::type;
+    return AppProRunCatching([](void *c) { (*static_cast<Fn *>(c))(); }, (void *)&f, reason);
 }
 #endif
