@@ -1,5 +1,6 @@
 #import "AppProAlertNotificationView.h"
 #import "AppProAlert.h"
+#import "AppProCatch.h"
 #import "AppProNotifier.h"
 
 /// A view filled with one colour, so the white texts show.
@@ -32,9 +33,13 @@ NSDictionary *AppProAppKitTitleAttributes(BOOL centred)
 {
     NSMutableDictionary *a = [NSMutableDictionary dictionary];
     [a setObject:[NSColor whiteColor] forKey:NSForegroundColorAttributeName];
-    NSFont *font = [NSFont fontWithName:@"Arial" size:13.0];
-    if (font == nil)
-        font = [NSFont systemFontOfSize:13.0];
+    // Fonts need the display; without one the titles have none.
+    NSFont *font = nil;
+    AppProCatching([&] {
+        font = [NSFont fontWithName:@"Arial" size:13.0];
+        if (font == nil)
+            font = [NSFont systemFontOfSize:13.0];
+    });
     if (font != nil)
         [a setObject:font forKey:NSFontAttributeName];
     if (centred) {
