@@ -560,7 +560,7 @@ HostInterfaces interfaces;
         [content addSubview:f];
     }
     [window setFrameTopLeftPoint:NSMakePoint(0, [[window screen] frame].size.height)];
-    [window orderFront:nil];
+    [window makeKeyAndOrderFront:nil];
 }
 
 - (void)applicationDidFinishLaunching:(NSNotification *)n

@@ -10,6 +10,7 @@ import os
 import shutil
 import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -159,8 +160,96 @@ def headless(s):
     check(len(s.log_messages(UNKNOWN_DENY % denied)), 1, "hvod logs the unknown-deny line once")
 
 
+def start_display(s):
+    """An X server of the scenario's own (inside the namespace)."""
+    read_end, write_end = os.pipe()
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+                            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read_end, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(read_end)
+    s.procs.setdefault("Xvfb", []).append(proc)
+    os.environ["DISPLAY"] = ":" + number.decode().strip()
+    return proc
+
+
+def click(x, y):
+    subprocess.run(["xdotool", "mousemove", str(x), str(y)], check=True)
+    subprocess.run(["xdotool", "mousedown", "1"], check=True)
+    time.sleep(0.15)
+    subprocess.run(["xdotool", "mouseup", "1"], check=True)
+
+
+def centre(frame):
+    return frame["x"] + frame["w"] // 2, frame["y"] + frame["h"] // 2
+
+
+def xvfb(s):
+    """The alert on a display: shown, photographed, answered by clicks."""
+    s = Pane.of(s)
+    (program,) = s.programs("Prompted")
+    name = os.path.basename(program)
+    start(s, 3, 30)
+    start_display(s)
+    artifacts = os.path.join(s.build, "test-artifacts/pane_e2e")
+    os.makedirs(artifacts, exist_ok=True)
+    host, rec = s.host("xvfb", ["wait alert 20", "sleep 12", "view AppProtection_View", "about", "sleep 1", "quit"],
+                       headless=False)
+    answers = {}
+    sender = threading.Thread(target=lambda: answers.update(s.send([launch(6001, 601, program)], wait=20)))
+    sender.start()
+    wait_for("the alert's controls", lambda: s.events(rec, "frame"), 15)
+    time.sleep(0.5)
+    frames = {e["title"]: e for e in s.events(rec, "frame")}
+    check(s.events(rec, "AddAlert"), [slot("AddAlert")], "AddAlert(3, 1)")
+    texts = [e["text"] for e in s.events(rec, "alertString")]
+    check(texts, ["%s is trying to execute" % name], "the alert names the program")
+    shot = os.path.join(artifacts, "appward-alert.png")
+    subprocess.run(["import", "-window", "root", shot], check=True)
+    left = min(f["x"] for f in frames.values())
+    top = min(f["y"] for f in frames.values())
+    right = max(f["x"] + f["w"] for f in frames.values())
+    bottom = max(f["y"] + f["h"] for f in frames.values())
+    colours = subprocess.run(["convert", shot, "-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top),
+                              "-format", "%k", "info:"], stdout=subprocess.PIPE, check=True).stdout.decode()
+    check_true(int(colours) > 1, "the alert area is drawn (%s colours)" % colours.strip())
+
+    # The choices' pop-up opens over the button with the shown choice
+    # first; "Deny execution" is the third item: press, drag, release.
+    popup = [f for t, f in frames.items() if t.startswith("Allow execution with full")]
+    check(len(popup), 1, "the choices' pop-up has a frame")
+    x, y = centre(popup[0])
+    subprocess.run(["xdotool", "mousemove", str(x), str(y)], check=True)
+    subprocess.run(["xdotool", "mousedown", "1"], check=True)
+    time.sleep(0.7)
+    subprocess.run(["import", "-window", "root", os.path.join(artifacts, "appward-choices.png")], check=True)
+    subprocess.run(["xdotool", "mousemove", str(x), str(y + 2 * popup[0]["h"])], check=True)
+    time.sleep(0.3)
+    subprocess.run(["xdotool", "mouseup", "1"], check=True)
+    time.sleep(0.5)
+    click(*centre(frames["Once"]))
+    sender.join()
+    check(answers, {601: (2, 2)}, "kextsim gets deny for the cookie")
+    s.finish(host, 30)
+    check(s.events(rec, "AddAlert", "DeleteAlert", "AddNotification"), [slot("AddAlert"), slot("DeleteAlert")],
+          "the slot deleted, no notification")
+    lines = s.log_messages(UNKNOWN_DENY % program)
+    check([(r["sender"], r["type"], r["level"]) for r in lines], [(3, 1, 3)],
+          "hvod logs one activity line at level 3")
+    rows = [e for e in s.events(rec, "recent") if (e["subject"] or "").endswith(name)]
+    check_true(rows, "a recent-events row ends in the program's name")
+    check([e["view"] for e in s.events(rec, "view")], [True], "the preference view is shown")
+    check_true(s.events(rec, "about"), "about lines")
+
+
 SCENARIOS = {
     "headless": (headless, {}),
+    "xvfb": (xvfb, {}),
 }
 
 if __name__ == "__main__":
