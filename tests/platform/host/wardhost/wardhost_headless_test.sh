@@ -40,12 +40,13 @@ start_hub() {
     fail "hvod did not start"
 }
 
-start_host() { # SCRIPT-TEXT
+start_host() { # SCRIPT-TEXT [no-wait]
     printf '%s\n' "$1" > "$work/$name.script"
     : > "$work/$name.record"
     "$WARDHOST" --headless --bundle "$BUNDLE" --script "$work/$name.script" \
         --record "$work/$name.record" --trace "$work/$name.trace" > "$work/$name.out" 2>&1 &
     host=$!
+    [ "${2:-}" = no-wait ] && return 0
     for _ in $(seq 100); do "$HVOCTL" modules 2>/dev/null | grep -q '^102 ' && return 0; sleep 0.05; done
     fail "wardhost did not register"
 }
@@ -70,9 +71,15 @@ lacks() { grep -qF "$1" "$work/$name.record" && fail "record has $1"; }
 while IFS='|' read -r name cmd pay script reply lines absent; do
     [ -z "$name" ] && continue
     start_hub
-    eval "$pay" > "$work/$name.payload"
-    start_host "$(printf '%b' "$script")"
-    if [ "$cmd" = 60001 ]; then
+    [ -n "$pay" ] && eval "$pay" > "$work/$name.payload"
+    if [ "$cmd" = none ]; then
+        start_host "$(printf '%b' "$script")" no-wait
+    else
+        start_host "$(printf '%b' "$script")"
+    fi
+    if [ "$cmd" = none ]; then
+        :
+    elif [ "$cmd" = 60001 ]; then
         "$HVOCTL" send --to 102 --cmd 60001 --payload-text "$work/$name.payload" --timeout 6 > "$work/$name.reply" 2>&1
     else
         "$HVOCTL" send --to 102 --cmd 60000 --payload-text "$work/$name.payload" --no-wait > "$work/$name.reply" 2>&1
@@ -97,6 +104,7 @@ once-choice-0|60001|alert 60|wait alert 10\nchoose 0\nclick once\nquit|answer 1 
 refused-stays|60001|alert 60|wait alert 10\nchoose 1\nauthorize no\nclick always\nsleep 1\nquit||{"event":"AuthorizeUser","answer":0}|DeleteAlert
 ask-again-after-refusal|60001|alert 60|wait alert 10\nauthorize no\nclick always\nauthorize yes\nclick always\nquit|answer 1 60 1 1|{"event":"AuthorizeUser","answer":0};{"event":"AuthorizeUser","answer":1};{"event":"DeleteAlert","module":3,"id":"1"}|
 timer-denies|60001|alert 2|wait alert 10\nsleep 3\nquit|answer 2 2 0 1|{"event":"DeleteAlert","module":3,"id":"1"}|click
+unlock-needs-authorisation|none||authorize no\nunlock\nauthorize yes\nunlock\nlock\nprotection status\nview X\nquit||{"event":"unlock","granted":false};{"event":"unlock","granted":true};{"event":"lock"};{"event":"protection","op":"status","answer":0};{"event":"view","id":"X","view":false}|AddAlert
 notification-ok|60000|notification 103|wait notification 10\nclick ok\nquit||{"event":"AddNotification","module":3,"id":"1"};{"event":"notificationString","id":"1","text":"Mail was prevented from outgoing network access"};{"event":"DeleteNotification","module":3,"id":"1"}|AddAlert
 CASES
 
