@@ -76,6 +76,7 @@ FWCommands::Update::~Update()
     // A failure is on its way out: end the hold; a table changed part-way
     // (renumbering moves) is still written so that it agrees with ipfw.
     try {
+        ward::LockGuard guard(m_store.m_mutex); // held already: it is recursive
         m_store.endUpdate(true);
     } catch (...) {
         FW_TRACE(2, L"%s - Boost exception\n", "persistRuleTable");
@@ -85,6 +86,7 @@ FWCommands::Update::~Update()
 void FWCommands::Update::commit()
 {
     m_done = true;
+    ward::LockGuard guard(m_store.m_mutex); // held already: it is recursive
     m_store.endUpdate(true);
 }
 
@@ -124,7 +126,7 @@ FWCommands::FWCommands()
 FWCommands::~FWCommands()
 {
     {
-        std::lock_guard<std::recursive_mutex> guard(m_mutex);
+        ward::LockGuard guard(m_mutex);
         // Only a change never persisted is written: writing the table as it
         // was read would put it over another process's newer file.
         if (m_ruleStore != nullptr && m_dirty) {
@@ -356,7 +358,7 @@ void FWCommands::repairRuleFile()
 
 int FWCommands::loadRuleTable(bool lock)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(2, L"%s - Loading rules from rule file\n", "loadRuleTable");
     if (lock) {
         FW_TRACE(2, L"%s - Locking the mutex so that no 2 threads read the QyvRules file at the same time\n",
@@ -387,7 +389,7 @@ int FWCommands::loadRuleTable(bool lock)
 
 int FWCommands::persistRuleTable()
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(2, L"%s - Persisting rules from rule file\n", "persistRuleTable");
     if (m_lockHolds == 0)
         acquireFileLock(); // never a write without the lock
@@ -398,7 +400,7 @@ int FWCommands::persistRuleTable()
 
 void FWCommands::loadDefaultRules()
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FWExtDetailedData rule;
     rule.setRuleNo(DEFAULT_RULE_NO);
     rule.setRuleCategory(0x10000001u);
@@ -413,7 +415,7 @@ void FWCommands::loadDefaultRules()
 
 void FWCommands::clearRuleTable()
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     m_ruleStore->clear();
     m_dirty = true;
 }
@@ -440,7 +442,7 @@ void FWCommands::appendCategory(unsigned category, std::vector<FWExtDetailedData
 
 int FWCommands::getStoredRulesBasedOnCategory(unsigned category, std::vector<FWExtDetailedData>& rules)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "getStoredRulesBasedOnCategory");
     loadRuleTable(false);
     if (!detail::validGroup(category))
@@ -503,7 +505,7 @@ void writeSwitch(const char* name, int value, bool logVariable, const char* func
 
 int FWCommands::getIpfwStatus(bool& enabled)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "getIpfwStatus");
     int value = readSwitch(ENABLE_NAME, "getIpfwStatus");
     enabled = value == 1;
@@ -514,7 +516,7 @@ int FWCommands::getIpfwStatus(bool& enabled)
 
 int FWCommands::setIpfwStatus(bool enable)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "setIpfwStatus");
     writeSwitch(ENABLE_NAME, enable ? 1 : 0, false, "setIpfwStatus");
     FW_TRACE(4, L"%s - Finished\n", "setIpfwStatus");
@@ -523,7 +525,7 @@ int FWCommands::setIpfwStatus(bool enable)
 
 int FWCommands::getLogLevel(int& level)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "getLogLevel");
     level = readSwitch(VERBOSE_NAME, "getLogLevel");
     FW_TRACE(4, L"%s - Log STATE firewall status to [ %d ]\n", "getLogLevel", level);
@@ -533,7 +535,7 @@ int FWCommands::getLogLevel(int& level)
 
 int FWCommands::setLogLevel(int level)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "setLogLevel");
     writeSwitch(VERBOSE_NAME, level, true, "setLogLevel");
     FW_TRACE(4, L"%s - Finished\n", "setLogLevel");
@@ -544,7 +546,7 @@ int FWCommands::setLogLevel(int level)
 
 bool FWCommands::validateIPAddresses(FWExtDetailedData& rule, TargetType target)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "validateIPAddresses");
     if (target != FW_TARGET_SOURCE && target != FW_TARGET_DESTINATION) {
         FW_TRACE(2, L"%s - Invalid IP Address type specified\n", "validateIPAddresses");
@@ -588,7 +590,7 @@ bool FWCommands::validateIPAddresses(FWExtDetailedData& rule, TargetType target)
 
 bool FWCommands::validatePortNumber(FWExtDetailedData& rule, TargetType target)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "validatePortNumber");
     if (target != FW_TARGET_SOURCE && target != FW_TARGET_DESTINATION) {
         FW_TRACE(2, L"%s - Invalid port number for processing\n", "validatePortNumber");

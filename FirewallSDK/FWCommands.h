@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "FWRecords.h"
+#include "ThreadSafety.h"
 
 namespace FirewallSDK {
 
@@ -133,46 +134,47 @@ private:
     /// FWCommandsInternal.h.
     struct WriteAhead;
 
-    void acquireFileLock();
-    void releaseFileLock();
+    void acquireFileLock() WARD_REQUIRES(m_mutex);
+    void releaseFileLock() WARD_REQUIRES(m_mutex);
     /// Reads the rule file into the table; false (table untouched) when it
     /// is missing or unreadable. `missing` tells which.
-    bool readRuleFile(bool& missing);
+    bool readRuleFile(bool& missing) WARD_REQUIRES(m_mutex);
     /// The corrupt-file path, under the file lock.
-    void repairRuleFile();
+    void repairRuleFile() WARD_REQUIRES(m_mutex);
     /// The rule file's bytes for the table as it is now, and where its
     /// records stand in them (null when that is not known).
-    std::string tableText(std::unique_ptr<RuleFileLayout>& layout) const;
-    void writeRuleFile();
+    std::string tableText(std::unique_ptr<RuleFileLayout>& layout) const WARD_REQUIRES(m_mutex);
+    void writeRuleFile() WARD_REQUIRES(m_mutex);
     /// Called while ipfw runs: stores the rule under the number it is being
     /// added with, writes the rule file for that table to a temporary and
     /// hands back the category's records. On any failure nothing stays
     /// stored, written or handed back, and the addition goes on as usual.
-    void writeAhead(WriteAhead& ahead, const FWExtDetailedData& rule) noexcept;
+    void writeAhead(WriteAhead& ahead, const FWExtDetailedData& rule) noexcept WARD_REQUIRES(m_mutex);
     /// Ends one hold; writes first when the table changed since it was read.
-    void endUpdate(bool write);
+    void endUpdate(bool write) WARD_REQUIRES(m_mutex);
     void checkRule(FWExtDetailedData& rule);
-    uint16_t chooseRuleNumber(const FWExtDetailedData& rule);
-    void reSequenceLocked();
+    uint16_t chooseRuleNumber(const FWExtDetailedData& rule) WARD_REQUIRES(m_mutex);
+    void reSequenceLocked() WARD_REQUIRES(m_mutex);
     /// Numbers, adds to ipfw and stores; the status of ipfw. With `ahead`
     /// (the update is written right after) the rule file is written while
     /// ipfw runs and put in place once ipfw has taken the rule under the
     /// number the file was written with.
-    int addRuleLocked(FWExtDetailedData& rule, WriteAhead* ahead = nullptr);
-    bool deleteFromKernelQuietly(int ruleNo);
-    void appendCategory(unsigned category, std::vector<FWExtDetailedData>& rules);
+    int addRuleLocked(FWExtDetailedData& rule, WriteAhead* ahead = nullptr) WARD_REQUIRES(m_mutex);
+    bool deleteFromKernelQuietly(int ruleNo) WARD_REQUIRES(m_mutex);
+    void appendCategory(unsigned category, std::vector<FWExtDetailedData>& rules) WARD_REQUIRES(m_mutex);
 
     std::string m_ruleFilePath;      // set by the constructor
     std::string m_lockFilePath;      // the lock file beside it
-    RuleTable* m_ruleStore;          // guarded by m_mutex
-    std::recursive_mutex m_mutex;    // every exported operation
-    int m_ruleFileFd;                // OFD-locked QyvRules.lock; -1 when not held
-    int m_lockHolds;                 // nested holds of the file lock (m_mutex)
-    bool m_readRuleFile;             // false: the next load skips the file once
-    bool m_dirty;                    // the table differs from the file (m_mutex)
-    bool m_cacheValid;               // m_fileText holds bytes of the table (m_mutex)
-    std::string m_fileText;          // the rule file as last read or written (m_mutex)
-    std::unique_ptr<RuleFileLayout> m_fileLayout; // its records' places; null when not known (m_mutex)
+    ward::RecursiveMutex m_mutex;    // every exported operation
+    RuleTable* m_ruleStore WARD_GUARDED_BY(m_mutex) WARD_PT_GUARDED_BY(m_mutex);
+    int m_ruleFileFd WARD_GUARDED_BY(m_mutex);  // OFD-locked QyvRules.lock; -1 when not held
+    int m_lockHolds WARD_GUARDED_BY(m_mutex);   // nested holds of the file lock
+    bool m_readRuleFile WARD_GUARDED_BY(m_mutex); // false: the next load skips the file once
+    bool m_dirty WARD_GUARDED_BY(m_mutex);      // the table differs from the file
+    bool m_cacheValid WARD_GUARDED_BY(m_mutex); // m_fileText holds bytes of the table
+    std::string m_fileText WARD_GUARDED_BY(m_mutex); // the rule file as last read or written
+    /// Its records' places; null when not known.
+    std::unique_ptr<RuleFileLayout> m_fileLayout WARD_GUARDED_BY(m_mutex);
 };
 
 } // namespace FirewallSDK

@@ -157,7 +157,7 @@ void FWCommands::reSequenceLocked()
 
 void FWCommands::reSequenceRulenumbers()
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     Update update(*this);
     reSequenceLocked();
     update.commit();
@@ -174,7 +174,8 @@ int FWCommands::addRuleLocked(FWExtDetailedData& rule, WriteAhead* ahead)
     std::function<void()> whileRunning;
     if (ahead != nullptr) {
         ahead->number = number;
-        whileRunning = [&]() { writeAhead(*ahead, rule); };
+        // Called on this thread, before ipfw is waited for.
+        whileRunning = [&]() WARD_REQUIRES(m_mutex) { writeAhead(*ahead, rule); };
     }
     int status = wrapper.execCommand(rule, lines, whileRunning);
     if (status != 0) {
@@ -216,7 +217,7 @@ int FWCommands::addRuleLocked(FWExtDetailedData& rule, WriteAhead* ahead)
 
 int FWCommands::addRule(FWExtDetailedData rule, std::vector<FWExtDetailedData>& results, unsigned category)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(2, L"%s : %s - Called - Category ( %x )\n", __FILE__, "addRule", rule.getRuleCategory());
     checkRule(rule); // before the update: nothing changes on a bad rule
     Update update(*this);
@@ -241,7 +242,7 @@ int FWCommands::addRule(FWExtDetailedData rule, std::vector<FWExtDetailedData>& 
 
 int FWCommands::addRule(FWExtDetailedData rule, bool lock)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(2, L"%s - Called at Line No %d - Category ( %x )\n", "addRule", __LINE__, rule.getRuleCategory());
     if (lock) {
         Update update(*this);
@@ -272,7 +273,7 @@ int FWCommands::addRule(FWExtDetailedData rule, bool lock)
 
 int FWCommands::updateRule(FWExtDetailedData rule, std::vector<FWExtDetailedData>& results, unsigned category)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "updateRule");
     try {
         checkRule(rule);
@@ -296,7 +297,7 @@ int FWCommands::updateRule(FWExtDetailedData rule, std::vector<FWExtDetailedData
         // one back under its number; the table stays as it was.
         uint16_t key = 0;
         const bool stored = asRuleNumber(n, key) && table.count(key) != 0;
-        auto putBack = [&]() {
+        auto putBack = [&]() WARD_REQUIRES(m_mutex) {
             if (stored)
                 restoreInKernel(table.at(key), "updateRule");
         };
@@ -341,7 +342,7 @@ int FWCommands::updateRule(FWExtDetailedData rule, std::vector<FWExtDetailedData
 
 int FWCommands::swapRules(std::vector<int> ruleNos, std::vector<FWExtDetailedData>& results, unsigned category)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "swapRules");
     Update update(*this);
     RuleTable& table = *m_ruleStore;
@@ -371,7 +372,7 @@ int FWCommands::swapRules(std::vector<int> ruleNos, std::vector<FWExtDetailedDat
     // Each step done is undone when a later one fails; the table changes
     // only when all four succeeded.
     bool deletedA = false, deletedB = false, addedA = false;
-    auto undo = [&]() {
+    auto undo = [&]() WARD_REQUIRES(m_mutex) {
         if (addedA)
             deleteFromKernelQuietly(a);
         if (deletedA)
@@ -433,7 +434,7 @@ bool FWCommands::deleteFromKernelQuietly(int ruleNo)
 
 int FWCommands::deleteRule(unsigned category)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "deleteRule");
     Update update(*this);
     RuleTable& table = *m_ruleStore;
@@ -455,7 +456,7 @@ int FWCommands::deleteRule(unsigned category)
 
 void FWCommands::deleteRule(std::vector<int> ruleNos)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "deleteRule");
     Update update(*this);
     for (int number : ruleNos) {
@@ -469,7 +470,7 @@ void FWCommands::deleteRule(std::vector<int> ruleNos)
 
 void FWCommands::deleteRule(std::vector<int> ruleNos, std::vector<FWExtDetailedData>& results, unsigned category)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(2, L"%s at %d - Called\n", "deleteRule", __LINE__);
     Update update(*this);
     for (int number : ruleNos) {
@@ -485,7 +486,7 @@ void FWCommands::deleteRule(std::vector<int> ruleNos, std::vector<FWExtDetailedD
 
 bool FWCommands::getStoredRuleByNumber(int ruleNo, FWExtDetailedData& rule)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "getStoredRuleByNumber");
     loadRuleTable(false);
     auto it = m_ruleStore->find(static_cast<uint16_t>(ruleNo));
@@ -497,7 +498,7 @@ bool FWCommands::getStoredRuleByNumber(int ruleNo, FWExtDetailedData& rule)
 
 int FWCommands::ruleCountInStore(unsigned category)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "ruleCountInStore");
     loadRuleTable(false);
     int count = 0;
@@ -509,7 +510,7 @@ int FWCommands::ruleCountInStore(unsigned category)
 
 bool FWCommands::isRuleInStore(int ruleNo)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "isRuleInStore");
     loadRuleTable(false);
     return m_ruleStore->count(static_cast<uint16_t>(ruleNo)) != 0;
@@ -517,7 +518,7 @@ bool FWCommands::isRuleInStore(int ruleNo)
 
 int FWCommands::getStoredRules(std::vector<FWExtDetailedData>& rules)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "getStoredRules");
     loadRuleTable(false);
     for (const auto& entry : *m_ruleStore)
@@ -529,7 +530,7 @@ int FWCommands::getStoredRules(std::vector<FWExtDetailedData>& rules)
 
 int FWCommands::getIpfwRule(std::vector<FWExtDetailedData>& rules)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "getIpfwRule");
     FWWrapper().getFirewallRules(rules);
     FW_TRACE(4, L"%s - Finsished\n", "getIpfwRule");
@@ -538,7 +539,7 @@ int FWCommands::getIpfwRule(std::vector<FWExtDetailedData>& rules)
 
 int FWCommands::getRealTimeRule(std::vector<FWExtDetailedData>& rules)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "getRealTimeRule");
     loadRuleTable(false);
     std::vector<FWExtDetailedData> kernel;
@@ -551,7 +552,7 @@ int FWCommands::getRealTimeRule(std::vector<FWExtDetailedData>& rules)
 
 int FWCommands::getRealTimeRulesBasedOnCategory(unsigned category, std::vector<FWExtDetailedData>& rules)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "getRealTimeRulesBasedOnCategory");
     loadRuleTable(false);
     if (!detail::validGroup(category))
@@ -573,7 +574,7 @@ int FWCommands::getRealTimeRulesBasedOnCategory(unsigned category, std::vector<F
 
 int FWCommands::deleteRulesFromIpfw()
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "deleteRulesFromIpfw");
     Update update(*this);
     for (const auto& entry : *m_ruleStore) {
@@ -597,7 +598,7 @@ int FWCommands::deleteRulesFromIpfw()
 
 int FWCommands::applyAllStoredRules()
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "applyAllStoredRules");
     // One locked update: a second process waits, then finds the kernel full.
     Update update(*this);
@@ -635,7 +636,7 @@ int FWCommands::applyAllStoredRules()
 
 int FWCommands::ruleHealthCheck()
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "ruleHealthCheck");
     Update update(*this);
     if (applyAllStoredRules() == 1) {
@@ -720,7 +721,7 @@ int FWCommands::ruleHealthCheck()
 
 int FWCommands::addRuleToIpfw(FWExtDetailedData rule)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(0, L"%s - Called\n", "addRuleToIpfw");
     try {
         checkRule(rule);
@@ -736,7 +737,7 @@ int FWCommands::addRuleToIpfw(FWExtDetailedData rule)
 
 int FWCommands::deleteRuleFromIpfw(int ruleNo)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ward::LockGuard guard(m_mutex);
     FW_TRACE(4, L"%s - Called\n", "deleteRuleFromIpfw");
     try {
         FWWrapper wrapper;

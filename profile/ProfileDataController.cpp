@@ -45,13 +45,13 @@ ProfileDataController::~ProfileDataController()
     PDC_TRACE(1, L"ProfileDataController::~ProfileDataController - Entry\n");
     {
         // Set under the queue mutex so that the worker cannot miss the wake.
-        std::lock_guard<std::mutex> lock(m_pendingDepsMutex);
+        ward::LockGuard lock(m_pendingDepsMutex);
         m_stopThreads = true;
     }
     m_pendingDepsCondition.notify_all();
     m_drainCondition.notify_all();
     {
-        std::lock_guard<std::mutex> lock(m_validationMutex);
+        ward::LockGuard lock(m_validationMutex);
         joinValidationLocked();
     }
     if (m_pendingDepsThread) {
@@ -67,7 +67,7 @@ ProfileDataController::~ProfileDataController()
 
 void ProfileDataController::setPersistHook(std::function<void()> hook)
 {
-    std::lock_guard<std::mutex> lock(m_hookMutex);
+    ward::LockGuard lock(m_hookMutex);
     m_persistHook = std::move(hook);
 }
 
@@ -91,7 +91,7 @@ bool ProfileDataController::load(const std::string& path, LoadMode mode)
     PDC_TRACE(1, L"ProfileDataController::loadProfile - Loading %s\n", path.c_str());
     {
         // A validation walking the old stores would mark what the load brings.
-        std::lock_guard<std::mutex> lock(m_validationMutex);
+        ward::LockGuard lock(m_validationMutex);
         joinValidationLocked();
     }
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -208,7 +208,7 @@ bool ProfileDataController::writeProfileFile(const std::string& path)
 {
     std::function<void()> hook;
     {
-        std::lock_guard<std::mutex> lock(m_hookMutex);
+        ward::LockGuard lock(m_hookMutex);
         hook = m_persistHook;
     }
     return replaceProfileFile(
@@ -217,7 +217,7 @@ bool ProfileDataController::writeProfileFile(const std::string& path)
             // Library lists and the library store change together under this
             // mutex; the file gets them matching. Encoded straight into the
             // temporary file: no copy of the stores or of the text is made.
-            std::lock_guard<std::mutex> lock(m_depWorkMutex);
+            ward::LockGuard lock(m_depWorkMutex);
             writeProfile(fd, m_appStore, m_depStore);
         },
         hook);
@@ -274,7 +274,7 @@ void ProfileDataController::unlockProfile(const std::string& path)
 void ProfileDataController::queueForDependencies(const DetailedAppRecord& record)
 {
     {
-        std::lock_guard<std::mutex> lock(m_pendingDepsMutex);
+        ward::LockGuard lock(m_pendingDepsMutex);
         m_pendingDeps.push_back(record);
     }
     m_pendingDepsCondition.notify_one();
@@ -282,8 +282,10 @@ void ProfileDataController::queueForDependencies(const DetailedAppRecord& record
 
 void ProfileDataController::drainPendingDeps()
 {
-    std::unique_lock<std::mutex> lock(m_pendingDepsMutex);
-    m_drainCondition.wait(lock, [this] { return (m_pendingDeps.empty() && !m_workerBusy) || m_stopThreads; });
+    ward::UniqueLock lock(m_pendingDepsMutex);
+    m_drainCondition.wait(lock.native(), [this]() WARD_REQUIRES(m_pendingDepsMutex) {
+        return (m_pendingDeps.empty() && !m_workerBusy) || m_stopThreads;
+    });
 }
 
 void ProfileDataController::handlePendingDeps()
@@ -292,7 +294,7 @@ void ProfileDataController::handlePendingDeps()
     while (!m_stopThreads) {
         DetailedAppRecord record;
         {
-            std::unique_lock<std::mutex> lock(m_pendingDepsMutex);
+            ward::UniqueLock lock(m_pendingDepsMutex);
             m_workerBusy = false;
             m_drainCondition.notify_all();
             while (m_pendingDeps.empty()) {
@@ -300,7 +302,7 @@ void ProfileDataController::handlePendingDeps()
                 // its one wake sent, after the test at the loop's top.
                 if (m_stopThreads)
                     return;
-                m_pendingDepsCondition.wait_for(lock, std::chrono::seconds(2));
+                m_pendingDepsCondition.wait_for(lock.native(), std::chrono::seconds(2));
                 if (m_stopThreads)
                     return;
             }
@@ -364,7 +366,7 @@ void ProfileDataController::applyDependencies(const std::string& application,
                                               const std::vector<std::string>& dependencies, bool setHashAndModified,
                                               const std::string& newHash)
 {
-    std::lock_guard<std::mutex> lock(m_depWorkMutex);
+    ward::LockGuard lock(m_depWorkMutex);
     std::vector<std::string> old;
     bool stored = m_appStore.modifyApp(application, [&](DetailedAppRecord& r) {
         old = r.getDependencies();
@@ -623,7 +625,7 @@ AppProtError ProfileDataController::deleteAppFromProfile(BasicAppRecord& rule)
     struct stat st;
     if (::stat(group.c_str(), &st) != 0) {
         PDC_TRACE(1, L"ProfileDataController::deleteAppFromProfile - Could not run stat %s\n", group.c_str());
-        std::lock_guard<std::mutex> lock(m_depWorkMutex);
+        ward::LockGuard lock(m_depWorkMutex);
         std::vector<DetailedAppRecord> stored;
         m_appStore.findAppByGroup(group, stored);
         for (DetailedAppRecord& record : stored) {
@@ -639,7 +641,7 @@ AppProtError ProfileDataController::deleteAppFromProfile(BasicAppRecord& rule)
         return result;
     for (const DetailedAppRecord& record : records) {
         {
-            std::lock_guard<std::mutex> lock(m_depWorkMutex);
+            ward::LockGuard lock(m_depWorkMutex);
             std::vector<DetailedAppRecord> stored;
             if (!m_appStore.findAppByHash(record.getApplicationHash(), stored) || stored.empty()) {
                 PDC_TRACE(1, L"ProfileDataController::deleteAppFromProfile - Profile for app %s not found in our "
@@ -687,7 +689,7 @@ AppProtError ProfileDataController::updateRuleForApp(BasicAppRecord& rule)
     }
     for (DetailedAppRecord& record : fresh) {
         {
-            std::lock_guard<std::mutex> lock(m_depWorkMutex);
+            ward::LockGuard lock(m_depWorkMutex);
             PDC_TRACE(3, L"ProfileDataController::updateRuleForApp - Looking up %s\n", record.getAppPath().c_str());
             std::vector<DetailedAppRecord> stored;
             if (!m_appStore.findAppByHash(record.getApplicationHash(), stored) || stored.empty()) {
@@ -830,7 +832,7 @@ bool ProfileDataController::processAppChange(const std::string& path)
     prepareLibraries(deps);
     bool stored = false;
     {
-        std::lock_guard<std::mutex> lock(m_depWorkMutex);
+        ward::LockGuard lock(m_depWorkMutex);
         std::vector<std::string> old;
         stored = m_appStore.modifyApp(path, [&](DetailedAppRecord& r) {
             old = r.getDependencies();
@@ -866,7 +868,7 @@ bool ProfileDataController::processDepChange(const std::string& path)
     }
     std::vector<std::string> users;
     {
-        std::lock_guard<std::mutex> lock(m_depWorkMutex);
+        ward::LockGuard lock(m_depWorkMutex);
         DependentRecord current;
         if (!m_depStore.findByName(path, current))
             return false;
@@ -905,13 +907,13 @@ void ProfileDataController::validateProfileHashes()
 {
     PDC_TRACE(1, L"ProfileDataController::validateProfileHashes - Entry\n");
     {
-        std::lock_guard<std::mutex> lock(m_validationMutex);
+        ward::LockGuard lock(m_validationMutex);
         joinValidationLocked();
     }
     // Not under m_validationMutex: a changed application is scanned here.
     validateAppHashes();
     PDC_TRACE(1, L"ProfileDataController::validateProfileHashes - Starting dependency validation\n");
-    std::lock_guard<std::mutex> lock(m_validationMutex);
+    ward::LockGuard lock(m_validationMutex);
     joinValidationLocked(); // one started by another caller meanwhile
     m_depValidationThread = std::make_unique<std::thread>([this] {
         try {

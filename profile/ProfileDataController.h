@@ -22,6 +22,7 @@
 #include "BasicAppRecord.h"
 #include "DependentStore.h"
 #include "DetailedAppRecord.h"
+#include "ThreadSafety.h"
 
 namespace AppProtection {
 
@@ -132,7 +133,7 @@ private:
     void clearStores();
     void requeueAppsWithoutDependencies();
     void queueForDependencies(const DetailedAppRecord& record);
-    void joinValidationLocked();
+    void joinValidationLocked() WARD_REQUIRES(m_validationMutex);
     /// Replaces the application's library list and brings the library store
     /// in line; nothing when the application is no longer stored.
     void applyDependencies(const std::string& application, const std::vector<std::string>& dependencies,
@@ -140,31 +141,32 @@ private:
     /// Fingerprints libraries not yet stored, outside every controller lock.
     void prepareLibraries(const std::vector<std::string>& libraries);
     /// Takes the application off each of its libraries (m_depWorkMutex held).
-    void releaseLibrariesLocked(const std::string& application, const std::vector<std::string>& libraries);
+    void releaseLibrariesLocked(const std::string& application, const std::vector<std::string>& libraries)
+        WARD_REQUIRES(m_depWorkMutex);
     /// Encodes both stores into a temporary file beside `path` and renames
     /// it over `path`; false, with the temporary removed, on a failure.
     bool writeProfileFile(const std::string& path);
 
     int m_profileFd = -1; ///< the locked descriptor; used by the locking caller only
 
-    std::mutex m_validationMutex;
-    std::unique_ptr<std::thread> m_depValidationThread; ///< guarded by m_validationMutex
+    ward::Mutex m_validationMutex;
+    std::unique_ptr<std::thread> m_depValidationThread WARD_GUARDED_BY(m_validationMutex);
 
     /// Serialises "change a dependency list, then bring the library store
     /// in line" against deletes and updates. Never held while the scanner or
     /// the fingerprinting of an executable runs.
-    std::mutex m_depWorkMutex;
+    ward::Mutex m_depWorkMutex WARD_ACQUIRED_BEFORE(m_pendingDepsMutex);
 
-    std::mutex m_pendingDepsMutex;
-    std::list<DetailedAppRecord> m_pendingDeps;     ///< guarded by m_pendingDepsMutex
-    bool m_workerBusy = false;                      ///< guarded by m_pendingDepsMutex
+    ward::Mutex m_pendingDepsMutex;
+    std::list<DetailedAppRecord> m_pendingDeps WARD_GUARDED_BY(m_pendingDepsMutex);
+    bool m_workerBusy WARD_GUARDED_BY(m_pendingDepsMutex) = false;
     std::condition_variable m_pendingDepsCondition; ///< work queued, or stop
     std::condition_variable m_drainCondition;       ///< the worker went idle
     std::atomic<bool> m_stopThreads{false};
     std::unique_ptr<std::thread> m_pendingDepsThread;
 
-    std::mutex m_hookMutex;
-    std::function<void()> m_persistHook; ///< guarded by m_hookMutex
+    ward::Mutex m_hookMutex;
+    std::function<void()> m_persistHook WARD_GUARDED_BY(m_hookMutex);
 };
 
 } // namespace AppProtection

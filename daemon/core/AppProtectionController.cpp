@@ -29,7 +29,7 @@
 namespace AppProtection {
 
 std::atomic<AppProtectionController*> AppProtectionController::m_pSelf{nullptr};
-std::mutex AppProtectionController::m_instanceMutex;
+ward::Mutex AppProtectionController::m_instanceMutex;
 
 namespace {
 
@@ -77,7 +77,7 @@ void dispatchSignal(int signum)
 
 void AppProtectionController::setDependencies(Dependencies dependencies)
 {
-    std::lock_guard<std::mutex> lock(m_instanceMutex);
+    ward::LockGuard lock(m_instanceMutex);
     g_nextDependencies = std::move(dependencies);
 }
 
@@ -86,7 +86,7 @@ AppProtectionController* AppProtectionController::getInstance()
     AppProtectionController* self = m_pSelf.load(std::memory_order_acquire);
     if (self != nullptr)
         return self;
-    std::lock_guard<std::mutex> lock(m_instanceMutex);
+    ward::LockGuard lock(m_instanceMutex);
     self = m_pSelf.load(std::memory_order_acquire);
     if (self == nullptr) {
         self = new AppProtectionController(std::move(g_nextDependencies));
@@ -105,7 +105,7 @@ void AppProtectionController::releaseInstance()
 {
     AppProtectionController* self;
     {
-        std::lock_guard<std::mutex> lock(m_instanceMutex);
+        ward::LockGuard lock(m_instanceMutex);
         self = m_pSelf.exchange(nullptr, std::memory_order_acq_rel);
     }
     // Destroyed without the instance mutex: its helper threads may be
@@ -203,7 +203,7 @@ void AppProtectionController::removePidFile()
 
 void AppProtectionController::createAppHVOMAgentWrapper()
 {
-    std::lock_guard<std::mutex> lock(m_agentMutex);
+    ward::LockGuard lock(m_agentMutex);
     if (m_agentWrapper)
         return;
     try {
@@ -222,13 +222,13 @@ void AppProtectionController::releaseAppHVOMAgentWrapper()
 {
     // A policy waiting for the profile gives up before the agent joins it.
     {
-        std::lock_guard<std::mutex> lock(m_gateMutex);
+        ward::LockGuard lock(m_gateMutex);
         m_profileGate = ProfileGate::Closed;
         m_gateCondition.notify_all();
     }
     std::unique_ptr<AppHVOAgentWrapper> wrapper;
     {
-        std::lock_guard<std::mutex> lock(m_agentMutex);
+        ward::LockGuard lock(m_agentMutex);
         wrapper = std::move(m_agentWrapper);
     }
     wrapper.reset();
@@ -253,11 +253,11 @@ void AppProtectionController::loadProfile(bool verifyHashes)
     profile->setCustomNwFallbackAction(
         static_cast<BasicAppRecord::NetworkAction>(config->getCustomNwFallbackOption()));
     {
-        boost::unique_lock<boost::shared_mutex> lock(m_profileLock);
+        ward::LockGuard lock(m_profileLock);
         m_profile.swap(profile);
     }
     {
-        std::lock_guard<std::mutex> lock(m_gateMutex);
+        ward::LockGuard lock(m_gateMutex);
         if (m_profileGate == ProfileGate::Waiting)
             m_profileGate = ProfileGate::Open;
         m_gateCondition.notify_all();
@@ -267,17 +267,18 @@ void AppProtectionController::loadProfile(bool verifyHashes)
 
 bool AppProtectionController::waitForProfile()
 {
-    std::unique_lock<std::mutex> lock(m_gateMutex);
-    m_gateCondition.wait(lock, [this] { return m_profileGate != ProfileGate::Waiting; });
+    ward::UniqueLock lock(m_gateMutex);
+    m_gateCondition.wait(lock.native(),
+                         [this]() WARD_REQUIRES(m_gateMutex) { return m_profileGate != ProfileGate::Waiting; });
     return m_profileGate == ProfileGate::Open;
 }
 
 void AppProtectionController::persistProfile()
 {
-    boost::shared_lock<boost::shared_mutex> lock(m_profileLock);
+    ward::SharedLockGuard lock(m_profileLock);
     if (!m_profile)
         return;
-    std::lock_guard<std::mutex> persisting(m_persistMutex);
+    ward::LockGuard persisting(m_persistMutex);
     const std::string path = ConfigController::getInstance()->getProfilePath();
     if (!m_profile->lockProfile(path))
         CTRL_TRACE(0, L"AppProtectionController::persistProfile - Could not lock %s\n", path.c_str());
@@ -290,11 +291,11 @@ void AppProtectionController::persistProfile()
 
 void AppProtectionController::enableAppProtection()
 {
-    std::lock_guard<std::mutex> lock(m_instanceMutex);
+    ward::LockGuard lock(m_instanceMutex);
     if (m_protectionStatus == 1)
         return;
     {
-        boost::shared_lock<boost::shared_mutex> profileLock(m_profileLock);
+        ward::SharedLockGuard profileLock(m_profileLock);
         if (!m_profile) {
             CTRL_TRACE(0, L"AppProtectionController::enableAppProtection - No profile loaded yet. Not enabling\n");
             return;
@@ -328,7 +329,7 @@ void AppProtectionController::enableAppProtection()
 
 void AppProtectionController::disableAppProtection()
 {
-    std::lock_guard<std::mutex> lock(m_instanceMutex);
+    ward::LockGuard lock(m_instanceMutex);
     if (m_protectionStatus == 0)
         return;
     m_protectionStatus = 0;
@@ -374,7 +375,7 @@ void AppProtectionController::stopWorkersLocked()
 {
     {
         // Under the queue's mutex: a worker about to wait sees the status.
-        std::lock_guard<std::mutex> lock(m_requestMutex);
+        ward::LockGuard lock(m_requestMutex);
         m_requestCondition.notify_all();
     }
     for (std::thread& worker : m_workerThreads)
@@ -387,7 +388,7 @@ void AppProtectionController::stopWorkersLocked()
 
 void AppProtectionController::startHelperThread(std::function<void()> work)
 {
-    std::lock_guard<std::mutex> lock(m_helperMutex);
+    ward::LockGuard lock(m_helperMutex);
     for (auto it = m_helperThreads.begin(); it != m_helperThreads.end();) {
         if (it->done->load()) {
             it->thread.join();
@@ -409,7 +410,7 @@ void AppProtectionController::joinHelperThreads()
     for (;;) {
         std::vector<HelperThread> threads;
         {
-            std::lock_guard<std::mutex> lock(m_helperMutex);
+            ward::LockGuard lock(m_helperMutex);
             threads.swap(m_helperThreads);
         }
         if (threads.empty())

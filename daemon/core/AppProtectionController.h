@@ -38,6 +38,7 @@
 #include "ProfileDataController.h"
 #include "ReportManager.h"
 #include "ScanRequest.h"
+#include "ThreadSafety.h"
 
 namespace AppProtection {
 
@@ -164,8 +165,8 @@ private:
 
     enum class EditKind { Add, Update, Delete, Breakdown };
     AppProtError editProfile(EditKind kind, const char* method, const std::function<AppProtError(ProfileDataController&)>& edit);
-    void startWorkersLocked(int count);
-    void stopWorkersLocked();
+    void startWorkersLocked(int count) WARD_REQUIRES(m_instanceMutex);
+    void stopWorkersLocked() WARD_REQUIRES(m_instanceMutex);
     /// Runs `work` on a thread of the controller's, joined at the latest
     /// when the controller goes; finished ones are joined first.
     void startHelperThread(std::function<void()> work);
@@ -173,44 +174,44 @@ private:
     void reportDecision(AppProtReport& report, boost::logic::tribool decision);
 
     KextInterface m_kextInterface;
-    std::unique_ptr<ProfileDataController> m_profile; ///< guarded by m_profileLock
-    std::list<ScanRequest> m_requestQueue;            ///< guarded by m_requestMutex
-    std::mutex m_requestMutex;
+    std::unique_ptr<ProfileDataController> m_profile WARD_GUARDED_BY(m_profileLock);
+    ward::Mutex m_requestMutex;
+    std::list<ScanRequest> m_requestQueue WARD_GUARDED_BY(m_requestMutex);
     std::condition_variable m_requestCondition;
-    std::list<ScanRequest> m_responseQueue; ///< guarded by m_responseMutex
-    std::mutex m_responseMutex;
+    ward::Mutex m_responseMutex;
+    std::list<ScanRequest> m_responseQueue WARD_GUARDED_BY(m_responseMutex);
     std::condition_variable m_responseCondition;
     /// 1 while protection is on; written under m_instanceMutex, read anywhere.
     std::atomic<uint8_t> m_protectionStatus{0};
-    std::vector<std::thread> m_workerThreads; ///< started and joined under m_instanceMutex
+    std::vector<std::thread> m_workerThreads WARD_GUARDED_BY(m_instanceMutex);
     HealthCheckImpl m_healthCheckImpl;
     CommandImpl m_commandImpl;
     ProcessHelper m_processHelper;
     ReportManager m_reportManager;
-    std::unique_ptr<AppHVOAgentWrapper> m_agentWrapper; ///< guarded by m_agentMutex
-    std::mutex m_agentMutex;
+    ward::Mutex m_agentMutex;
+    std::unique_ptr<AppHVOAgentWrapper> m_agentWrapper WARD_GUARDED_BY(m_agentMutex);
     enum class ProfileGate { Waiting, Open, Closed };
-    ProfileGate m_profileGate = ProfileGate::Waiting; ///< guarded by m_gateMutex
-    std::mutex m_gateMutex;
+    ward::Mutex m_gateMutex;
+    ProfileGate m_profileGate WARD_GUARDED_BY(m_gateMutex) = ProfileGate::Waiting;
     std::condition_variable m_gateCondition;
     int m_pidFileFd = -1; ///< the PID file's one descriptor; main thread only
     bool m_codesignAvailable = false;
     /// Writer-preferring: a profile to install does not wait behind a stream
     /// of decisions.
-    boost::shared_mutex m_profileLock;
-    std::mutex m_persistMutex; ///< one persist at a time on the profile object
+    ward::SharedMutex<boost::shared_mutex> m_profileLock WARD_ACQUIRED_BEFORE(m_persistMutex);
+    ward::Mutex m_persistMutex; ///< one persist at a time on the profile object
     int m_threadPollInterval = 1;
 
     struct HelperThread {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> done;
     };
-    std::mutex m_helperMutex;
-    std::vector<HelperThread> m_helperThreads; ///< guarded by m_helperMutex
+    ward::Mutex m_helperMutex;
+    std::vector<HelperThread> m_helperThreads WARD_GUARDED_BY(m_helperMutex);
 
     static std::atomic<AppProtectionController*> m_pSelf;
     /// Creation and release of the instance, and every enable and disable.
-    static std::mutex m_instanceMutex;
+    static ward::Mutex m_instanceMutex WARD_ACQUIRED_BEFORE(m_profileLock);
 };
 
 /// The change callback registered with the configuration.

@@ -121,7 +121,7 @@ tribool AppProtectionController::handleAppExecutionRequest(ScanRequest& request)
         BasicAppRecord record;
         int code = 6;
         {
-            boost::shared_lock<boost::shared_mutex> lock(m_profileLock);
+            ward::SharedLockGuard lock(m_profileLock);
             if (!m_profile)
                 throw AppProtException("No profile loaded", UNEXPECTED_EXCEPTION);
             code = m_profile->allowApplicationLaunch(path, record);
@@ -207,7 +207,7 @@ tribool AppProtectionController::handleNetworkAccessRequest(ScanRequest& request
         const NWProtocol protocol = static_cast<NWProtocol>(request.protocol);
         int code = 6;
         {
-            boost::shared_lock<boost::shared_mutex> lock(m_profileLock);
+            ward::SharedLockGuard lock(m_profileLock);
             if (!m_profile)
                 throw AppProtException("No profile loaded", UNEXPECTED_EXCEPTION);
             code = m_profile->allowNetworkAccess(name, peer, operation, protocol, record);

@@ -32,7 +32,7 @@ bool ProcessHelper::getCodesignStatus(std::string path)
 bool ProcessHelper::isAppleSigned(std::string path)
 {
     {
-        std::lock_guard<std::mutex> lock(m_codesignCacheMutex);
+        ward::LockGuard lock(m_codesignCacheMutex);
         auto& byName = m_codesignCache.get<appNameTag>();
         auto it = byName.find(path);
         if (it != byName.end()) {
@@ -49,7 +49,7 @@ void ProcessHelper::addToCodeSignCache(std::string path, bool appleSigned)
 {
     if (path.empty())
         return;
-    std::lock_guard<std::mutex> lock(m_codesignCacheMutex);
+    ward::LockGuard lock(m_codesignCacheMutex);
     auto& byName = m_codesignCache.get<appNameTag>();
     CodesignCacheRecord record{appleSigned, path};
     auto it = byName.find(path);
@@ -65,7 +65,7 @@ void ProcessHelper::updateCodeSignStatus(std::string path)
     const bool result = getCodesignStatus(path);
     if (path.empty())
         return;
-    std::lock_guard<std::mutex> lock(m_codesignCacheMutex);
+    ward::LockGuard lock(m_codesignCacheMutex);
     auto& byName = m_codesignCache.get<appNameTag>();
     auto it = byName.find(path);
     if (it == byName.end())
@@ -81,7 +81,7 @@ void ProcessHelper::addProcessPid(std::string path, int pid)
         return;
     }
     ProcPidRecord record{pid, path, false};
-    std::lock_guard<std::mutex> lock(m_pidCacheMutex);
+    ward::LockGuard lock(m_pidCacheMutex);
     auto& byPid = m_pidCache.get<pidTag>();
     auto it = byPid.find(pid);
     if (it == byPid.end())
@@ -93,7 +93,7 @@ void ProcessHelper::addProcessPid(std::string path, int pid)
 
 void ProcessHelper::updateNetworkAction(std::string path, int pid, bool allow)
 {
-    std::lock_guard<std::mutex> lock(m_pidCacheMutex);
+    ward::LockGuard lock(m_pidCacheMutex);
     auto& byPid = m_pidCache.get<pidTag>();
     auto it = byPid.find(pid);
     if (it == byPid.end()) {
@@ -109,7 +109,7 @@ void ProcessHelper::updateNetworkAction(std::string path, int pid, bool allow)
 std::string ProcessHelper::getNameFromPid(int pid)
 {
     {
-        std::lock_guard<std::mutex> lock(m_pidCacheMutex);
+        ward::LockGuard lock(m_pidCacheMutex);
         auto& byPid = m_pidCache.get<pidTag>();
         auto it = byPid.find(pid);
         if (it != byPid.end())
@@ -121,7 +121,7 @@ std::string ProcessHelper::getNameFromPid(int pid)
 
 bool ProcessHelper::getNetworkActionFromPid(int pid)
 {
-    std::lock_guard<std::mutex> lock(m_pidCacheMutex);
+    ward::LockGuard lock(m_pidCacheMutex);
     auto& byPid = m_pidCache.get<pidTag>();
     auto it = byPid.find(pid);
     return it != byPid.end() && it->m_networkAction;
@@ -153,11 +153,11 @@ void ProcessHelper::buildPidCache()
 void ProcessHelper::clearCache()
 {
     {
-        std::lock_guard<std::mutex> lock(m_pidCacheMutex);
+        ward::LockGuard lock(m_pidCacheMutex);
         m_pidCache.clear();
     }
     {
-        std::lock_guard<std::mutex> lock(m_codesignCacheMutex);
+        ward::LockGuard lock(m_codesignCacheMutex);
         m_codesignCache.clear();
     }
     PH_TRACE(2, L"ProcessHelper::clearCache - cleared\n");

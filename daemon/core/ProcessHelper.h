@@ -3,7 +3,6 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include <boost/multi_index/member.hpp>
@@ -13,6 +12,7 @@
 
 #include "CodeSignChecker.h"
 #include "ProcessSource.h"
+#include "ThreadSafety.h"
 
 namespace AppProtection {
 
@@ -82,10 +82,10 @@ public:
 private:
     std::unique_ptr<ProcessSource> m_processes;
     std::unique_ptr<CodeSignChecker> m_codesign;
-    PidCache m_pidCache;           ///< guarded by m_pidCacheMutex
-    CodesignCache m_codesignCache; ///< guarded by m_codesignCacheMutex
-    std::mutex m_pidCacheMutex;
-    std::mutex m_codesignCacheMutex;
+    ward::Mutex m_pidCacheMutex;
+    ward::Mutex m_codesignCacheMutex;
+    PidCache m_pidCache WARD_GUARDED_BY(m_pidCacheMutex);
+    CodesignCache m_codesignCache WARD_GUARDED_BY(m_codesignCacheMutex);
 };
 
 } // namespace AppProtection

@@ -14,7 +14,7 @@ void AppProtectionController::addtoRequestQueue(ScanRequest& request)
     CTRL_TRACE(4, L"AppProtectionController::addtoRequestQueue - cookie %d type %d\n", request.cookie,
                request.requestType);
     {
-        std::lock_guard<std::mutex> lock(m_requestMutex);
+        ward::LockGuard lock(m_requestMutex);
         m_requestQueue.push_back(request);
     }
     m_requestCondition.notify_one();
@@ -22,9 +22,9 @@ void AppProtectionController::addtoRequestQueue(ScanRequest& request)
 
 std::optional<ScanRequest> AppProtectionController::popFromRequestQueue()
 {
-    std::unique_lock<std::mutex> lock(m_requestMutex);
+    ward::UniqueLock lock(m_requestMutex);
     while (m_requestQueue.empty() && m_protectionStatus == 1) {
-        m_requestCondition.wait_until(lock,
+        m_requestCondition.wait_until(lock.native(),
                                       std::chrono::steady_clock::now() + std::chrono::seconds(m_threadPollInterval));
     }
     if (m_requestQueue.empty())
@@ -39,7 +39,7 @@ void AppProtectionController::addToResponseQueue(ScanRequest& answer)
     CTRL_TRACE(4, L"AppProtectionController::addToResponseQueue - cookie %d result %d\n", answer.cookie,
                static_cast<int>(answer.result));
     {
-        std::lock_guard<std::mutex> lock(m_responseMutex);
+        ward::LockGuard lock(m_responseMutex);
         m_responseQueue.push_back(answer);
     }
     m_responseCondition.notify_one();
@@ -47,11 +47,13 @@ void AppProtectionController::addToResponseQueue(ScanRequest& answer)
 
 std::vector<ScanRequest> AppProtectionController::popAllFromResponseQueue()
 {
-    std::unique_lock<std::mutex> lock(m_responseMutex);
+    ward::UniqueLock lock(m_responseMutex);
     if (m_responseQueue.empty() && m_kextInterface.isHooking()) {
         m_responseCondition.wait_until(
-            lock, std::chrono::steady_clock::now() + std::chrono::seconds(m_threadPollInterval),
-            [this] { return !m_responseQueue.empty() || !m_kextInterface.isHooking(); });
+            lock.native(), std::chrono::steady_clock::now() + std::chrono::seconds(m_threadPollInterval),
+            [this]() WARD_REQUIRES(m_responseMutex) {
+                return !m_responseQueue.empty() || !m_kextInterface.isHooking();
+            });
     }
     std::vector<ScanRequest> answers(m_responseQueue.begin(), m_responseQueue.end());
     m_responseQueue.clear();
@@ -60,7 +62,7 @@ std::vector<ScanRequest> AppProtectionController::popAllFromResponseQueue()
 
 void AppProtectionController::wakeResponseQueue()
 {
-    std::lock_guard<std::mutex> lock(m_responseMutex);
+    ward::LockGuard lock(m_responseMutex);
     m_responseCondition.notify_all();
 }
 
@@ -88,7 +90,7 @@ void AppProtectionController::processRequest(ScanRequest& request)
             decision = handleNetworkAccessRequest(request);
             break;
         case MODIFY_ACTION: {
-            boost::shared_lock<boost::shared_mutex> lock(m_profileLock);
+            ward::SharedLockGuard lock(m_profileLock);
             if (m_profile)
                 m_profile->processFileChange(requestPath(request));
             return;

@@ -15,7 +15,7 @@ AppProtError AppProtectionController::editProfile(EditKind kind, const char* met
 {
     AppProtError result = SUCCESS;
     try {
-        boost::shared_lock<boost::shared_mutex> lock(m_profileLock);
+        ward::SharedLockGuard lock(m_profileLock);
         if (!m_profile)
             throw AppProtException("No profile loaded", UNEXPECTED_EXCEPTION);
         result = edit(*m_profile);
@@ -63,7 +63,7 @@ AppProtError AppProtectionController::breakdownAppGroupofApp(std::string group)
 
 std::list<BasicAppRecord> AppProtectionController::getAllProfileRules(bool perGroup)
 {
-    boost::shared_lock<boost::shared_mutex> lock(m_profileLock);
+    ward::SharedLockGuard lock(m_profileLock);
     if (!m_profile)
         throw AppProtException("No profile loaded", UNEXPECTED_EXCEPTION);
     return m_profile->getAllProfileRules(perGroup);
@@ -71,7 +71,7 @@ std::list<BasicAppRecord> AppProtectionController::getAllProfileRules(bool perGr
 
 void AppProtectionController::loadModifiedProfile(std::list<BasicAppRecord> rules)
 {
-    boost::shared_lock<boost::shared_mutex> lock(m_profileLock);
+    ward::SharedLockGuard lock(m_profileLock);
     if (!m_profile)
         throw AppProtException("No profile loaded", UNEXPECTED_EXCEPTION);
     m_profile->syncUpProfile(rules);
@@ -113,7 +113,7 @@ void AppProtectionController::preferencesCallBack()
     {
         // Decisions follow the fallback the preferences hold now, not the
         // one read when the profile was loaded.
-        boost::shared_lock<boost::shared_mutex> lock(m_profileLock);
+        ward::SharedLockGuard lock(m_profileLock);
         if (m_profile)
             m_profile->setCustomNwFallbackAction(
                 static_cast<BasicAppRecord::NetworkAction>(config->getCustomNwFallbackOption()));

@@ -93,6 +93,8 @@ TEST_F(IpfwStateTest, AddCompilesEachWordToItsInstructions)
         {"add 100 forward 10.0.0.1 0 all from any to any", 0, 0,
          "35 05 00 00 10 02 00 00 0a 00 00 01 00 00 00 00 00 00 00 00"},
         {"add 100 allow { icmp igmp } from any to any", 0, 2, "0b 01 01 00 0b 01 02 00 2c 01 00 00"},
+        // A host name the machine's /etc/hosts resolves.
+        {"add 100 allow all from localhost to any", 0, 2, "01 02 00 00 7f 00 00 01 2c 01 00 00"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
