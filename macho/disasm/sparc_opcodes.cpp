@@ -89,8 +89,8 @@ enum { v6 = 0, v7 = 1, v8 = 2, sparclite = 3 };
 // An address: [rs1+rs2], [rs1], [rs1+simm13], [simm13+rs1], [simm13], [rs1].
 // `pre` and `post` are the other operand's letters around it.
 #define MEM(n, o, o3, pre, post, extra, fl, ar)                                                                  \
-    {n, f3(o, o3, 0), f3_lose(o, o3, 0) | (extra), pre "[1+2]" post, fl, ar},                                    \
-        {n, f3(o, o3, 0), f3_lose(o, o3, 0) | RS2 | (extra), pre "[1]" post, fl, ar},                            \
+    {n, f3(o, o3, 0), f3_lose(o, o3, 0) | ASI | (extra), pre "[1+2]" post, fl, ar},                              \
+        {n, f3(o, o3, 0), f3_lose(o, o3, 0) | ASI | RS2 | (extra), pre "[1]" post, fl, ar},                            \
         {n, f3(o, o3, 1), f3_lose(o, o3, 1) | (extra), pre "[1+i]" post, fl, ar},                                \
         {n, f3(o, o3, 1), f3_lose(o, o3, 1) | (extra), pre "[i+1]" post, fl, ar},                                \
         {n, f3(o, o3, 1), f3_lose(o, o3, 1) | RS1 | (extra), pre "[i]" post, fl, ar},                            \
@@ -117,14 +117,13 @@ enum { v6 = 0, v7 = 1, v8 = 2, sparclite = 3 };
 #define BRANCH(n, o2, c, fl, ar)                                                                                 \
     {n, f2(o2) | cond(c), f2_lose(o2) | cond(~c) | ANNUL, "l", fl, ar},                                          \
         {n, f2(o2) | cond(c) | ANNUL, f2_lose(o2) | cond(~c), ",a l", fl, ar}
-// A trap on condition c.
+// A trap on condition c: the trap number is rs1 plus rs2 or simm13.
 #define TRAP(n, c, fl)                                                                                           \
     {n, f3(2, 0x3a, 0) | cond(c), f3_lose(2, 0x3a, 0) | cond(~c) | ASI, "1+2", fl, v6},                          \
         {n, f3(2, 0x3a, 0) | cond(c), f3_lose(2, 0x3a, 0) | cond(~c) | ASI | RS2, "1", fl, v6},                  \
         {n, f3(2, 0x3a, 1) | cond(c), f3_lose(2, 0x3a, 1) | cond(~c), "1+i", fl, v6},                            \
         {n, f3(2, 0x3a, 1) | cond(c), f3_lose(2, 0x3a, 1) | cond(~c), "i+1", fl, v6},                            \
-        {n, f3(2, 0x3a, 1) | cond(c), f3_lose(2, 0x3a, 1) | cond(~c) | RS1, "i", fl, v6},                        \
-        {n, f3(2, 0x3a, 1) | cond(c), f3_lose(2, 0x3a, 1) | cond(~c) | SIMM, "1", fl, v6}
+        {n, f3(2, 0x3a, 1) | cond(c), f3_lose(2, 0x3a, 1) | cond(~c) | RS1, "i", fl, v6}
 // Floating-point operates: two sources, or one (rs1 unused).
 #define FP3(n, o3, f, args) {n, fpop(o3, f), fpop_lose(o3, f), args, 0, v6}
 #define FP2(n, o3, f, args) {n, fpop(o3, f), fpop_lose(o3, f) | RS1, args, 0, v6}
@@ -142,7 +141,8 @@ enum { v6 = 0, v7 = 1, v8 = 2, sparclite = 3 };
         {"wr", f3(2, o3, 1), f3_lose(2, o3, 1) | (extra), "1,i," reg, 0, v6},                                    \
         {"wr", f3(2, o3, 0), f3_lose(2, o3, 0) | ASI | RS1 | (extra), "2," reg, A, v6},                          \
         {"wr", f3(2, o3, 1), f3_lose(2, o3, 1) | RS1 | (extra), "i," reg, A, v6},                                \
-        {"wr", f3(2, o3, 0), f3_lose(2, o3, 0) | ASI | RS2 | (extra), "1," reg, A, v6}
+        {"wr", f3(2, o3, 0), f3_lose(2, o3, 0) | ASI | RS2 | (extra), "1," reg, A, v6},                          \
+        {"wr", f3(2, o3, 1), f3_lose(2, o3, 1) | SIMM | (extra), "1," reg, A, v6}
 
 extern "C" {
 
@@ -241,6 +241,7 @@ struct sparc_opcode bfd_sparc_opcodes[] = {
     ARITH("scan", 0x2c, 0, sparclite),
     ARITH("save", 0x3c, 0, v6),
     ARITH("restore", 0x3d, 0, v6),
+    {"save", f3(2, 0x3c, 0), f3_lose(2, 0x3c, 0) | RD | RS1 | RS2 | ASI, "", A, v6},
     {"restore", f3(2, 0x3d, 0), f3_lose(2, 0x3d, 0) | RD | RS1 | RS2 | ASI, "", A, v6},
 
     // ---- synthetic arithmetic ----
@@ -275,7 +276,7 @@ struct sparc_opcode bfd_sparc_opcodes[] = {
     {"nop", f2(4), ~f2(4), "", A, v6},
     {"sethi", f2(4), f2_lose(4), "h,d", 0, v6},
     {"set", f2(4), f2_lose(4), "h,d", A, v6},
-    {"unimp", f2(0), f2_lose(0), "n", 0, v6},
+    {"unimp", f2(0), f2_lose(0) | RD, "n", 0, v6},
 
     // ---- control transfer ----
     {"call", op(1), op(~1u), "L", 0, v6},

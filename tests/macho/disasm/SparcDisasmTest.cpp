@@ -67,7 +67,7 @@ Printed sparc(const std::string& hex, uint64_t addr = 0, int verbose = 0)
            | (uint32_t(uint8_t(bin[off + 2])) << 8) | uint8_t(bin[off + 3]);
 }
 
-[[maybe_unused]] std::string hex_word(uint32_t w)
+std::string hex_word(uint32_t w)
 {
     char hex[9];
     snprintf(hex, sizeof hex, "%08x", w);
@@ -154,6 +154,198 @@ TEST(SparcDecode, ExactTexts)
         {"10bfffff", 0x10, "b\t0xc\n"},
         {"83c84000", 0, ".long 0x83c84000\n"},
     });
+}
+
+// ---- against the Debian cross objdump ----
+
+const std::regex& re(const char* pattern)
+{
+    static std::map<const char*, std::regex> cache;
+    auto it = cache.find(pattern);
+    if (it == cache.end())
+        it = cache.emplace(pattern, std::regex(pattern)).first;
+    return it->second;
+}
+
+std::string rx(const std::string& s, const char* pattern, const char* with)
+{
+    return std::regex_replace(s, re(pattern), with);
+}
+
+// A line without its trailing comment and newline, blanks for tabs.
+std::string canon_ours(std::string s)
+{
+    while (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    s = rx(s, "\t! .*$", "");
+    return rx(s, "\t", " ");
+}
+
+// objdump's text in our spelling: no blanks inside operands, "%hi(v)" of a
+// sethi as the bare value, no comment.
+std::string canon_objdump(std::string s)
+{
+    s = rx(s, "\t! .*$", "");
+    s = rx(s, "[\t ]+", " ");
+    s = rx(s, ", ", ",");
+    s = rx(s, "\\[ ", "[");
+    s = rx(s, " \\]", "]");
+    s = rx(s, " \\+ ", "+");
+    s = rx(s, "\\] \\(", "](");
+    s = rx(s, "^sethi %hi\\(([^)]*)\\)", "sethi $1");
+    return rx(s, " $", "");
+}
+
+std::string mnemonic(const std::string& text)
+{
+    return text.substr(0, text.find_first_of(" \t\n"));
+}
+
+// Reviewed differences: "word HEX reason" for one word, "pair OURS THEIRS
+// reason" for a mnemonic of ours that objdump prints as THEIRS.
+struct SparcExceptions {
+    std::set<std::string> words;
+    std::set<std::pair<std::string, std::string>> pairs;
+
+    SparcExceptions()
+    {
+        std::ifstream f(std::string(DISASM_CORPUS_DIR) + "/sparc_exceptions.txt");
+        std::string line;
+        while (std::getline(f, line)) {
+            std::istringstream in(line.substr(0, line.find('#')));
+            std::string kind, a, b;
+            in >> kind >> a;
+            if (kind == "word")
+                words.insert(a);
+            else if (kind == "pair" && (in >> b))
+                pairs.insert({a, b});
+        }
+    }
+
+    bool explains(uint32_t word, const std::string& ours, const std::string& theirs) const
+    {
+        return words.count(hex_word(word)) != 0 || pairs.count({mnemonic(ours), mnemonic(theirs)}) != 0;
+    }
+};
+
+bool have_sparc_tools()
+{
+    return have_program("objdump") && have_program("sparc64-linux-gnu-as")
+           && have_program("sparc64-linux-gnu-objcopy");
+}
+
+// Every word through sparc_disassemble at address 4 × index, one line each.
+std::vector<std::string> disassemble_all(const std::vector<char>& bin)
+{
+    const Printed p = capture([&] {
+        for (size_t off = 0; off + 4 <= bin.size(); off += 4)
+            macho::sparc_disassemble(bin.data() + off, 4, off, 0, macho::BIG_ENDIAN_BYTE_SEX, nullptr, 0, nullptr, 0,
+                                     nullptr, 0, nullptr, 0, nullptr, 0, no_commands, 0, 0, 0);
+        return 0u;
+    });
+    std::vector<std::string> lines;
+    std::istringstream in(p.out);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+// objdump's readings of each word of a file, by address: as SPARC V8
+// and as SPARClite.
+struct SparcOracles {
+    std::vector<std::map<uint64_t, std::string>> listings;
+
+    explicit SparcOracles(const std::string& path)
+    {
+        for (const char* machine : {"sparc", "sparc:sparclite"}) {
+            std::map<uint64_t, std::string> listing;
+            for (const OracleLine& l : objdump_listing({"objdump", "-D", "-b", "binary", "-m", machine, "-EB", path}))
+                listing[l.addr] = l.text;
+            listings.push_back(std::move(listing));
+        }
+    }
+
+    /// True when one reading is `ours`; `first` is the V8 reading.
+    bool agrees(uint64_t addr, const std::string& ours, std::string* first) const
+    {
+        const std::vector<Token> a = tokenize(canon_ours(ours), false);
+        for (size_t i = 0; i < listings.size(); ++i) {
+            const auto it = listings[i].find(addr);
+            const std::string theirs = it == listings[i].end() ? "" : it->second;
+            if (i == 0)
+                *first = theirs;
+            if (same_tokens(a, tokenize(canon_objdump(theirs), false)))
+                return true;
+        }
+        return false;
+    }
+};
+
+// Words over the op, op2 and op3 spaces (and every opf of the
+// floating-point operates) with several field patterns.
+std::vector<uint32_t> sweep_words()
+{
+    std::vector<uint32_t> words;
+    const uint32_t fields[] = {
+        0,                                            // every field 0
+        (1u << 25) | (2u << 14) | 3u,                 // rd 1, rs1 2, rs2 3
+        (17u << 25) | (30u << 14) | 14u,              // high registers
+        (5u << 25) | (5u << 14) | 5u,                 // rd = rs1 = rs2
+        (3u << 25) | (4u << 14) | (1u << 13) | 0x10,  // small immediate
+        (9u << 25) | (9u << 14) | (1u << 13) | 1,     // immediate 1, rd = rs1
+        (8u << 25) | (14u << 14) | (1u << 13) | 0x1ff8, // negative immediate
+        (2u << 25) | (1u << 13),                      // rs1 0, immediate 0
+        (6u << 25) | (7u << 14) | (0x0au << 5) | 2,   // asi bits set
+    };
+    for (uint32_t op3 = 0; op3 < 64; ++op3)
+        for (uint32_t o : {2u, 3u})
+            for (uint32_t f : fields)
+                words.push_back((o << 30) | (op3 << 19) | f);
+    for (uint32_t opf = 0; opf < 512; ++opf)
+        for (uint32_t op3 : {0x34u, 0x35u})
+            for (uint32_t f : {0u, (4u << 25) | (2u << 14) | 6u, (3u << 25) | (5u << 14) | 7u})
+                words.push_back((2u << 30) | (op3 << 19) | (opf << 5) | f);
+    for (uint32_t op2 = 0; op2 < 8; ++op2)
+        for (uint32_t rd = 0; rd < 32; ++rd)
+            for (uint32_t imm : {0u, 0x10u, 0x3ffffcu, 0x12345u})
+                words.push_back((rd << 25) | (op2 << 22) | imm);
+    for (uint32_t disp : {0u, 4u, 0x3ffffffu, 0x1000000u})
+        words.push_back((1u << 30) | disp);
+    return words;
+}
+
+TEST(SparcObjdump, SweepAgrees)
+{
+    if (!have_sparc_tools())
+        GTEST_SKIP() << "SPARC cross tools missing (scripts/packages/disasm.txt)";
+    const std::vector<uint32_t> words = sweep_words();
+    std::vector<char> bin;
+    for (uint32_t w : words)
+        for (int shift : {24, 16, 8, 0})
+            bin.push_back(static_cast<char>(w >> shift));
+    const std::string path = write_temp("sparc_sweep.bin", bin);
+    const SparcOracles oracles(path);
+    unlink(path.c_str());
+    const SparcExceptions exceptions;
+    const std::vector<std::string> ours = disassemble_all(bin);
+    ASSERT_EQ(words.size(), ours.size());
+    std::map<std::string, std::pair<size_t, std::string>> unexplained; // by mnemonic pair
+    size_t decoded = 0;
+    for (size_t i = 0; i < ours.size(); ++i) {
+        if (ours[i].compare(0, 6, ".long ") == 0)
+            continue;
+        ++decoded;
+        std::string t;
+        if (oracles.agrees(4 * i, ours[i], &t) || exceptions.explains(words[i], ours[i], t))
+            continue;
+        auto& entry = unexplained[mnemonic(ours[i]) + " / " + mnemonic(t)];
+        if (entry.first++ == 0)
+            entry.second = hex_word(words[i]) + ": " + ours[i] + " | objdump: " + t;
+    }
+    EXPECT_GT(decoded, 1000u);
+    for (const auto& u : unexplained)
+        ADD_FAILURE() << u.first << " (" << u.second.first << " words), e.g. " << u.second.second;
 }
 
 } // namespace
