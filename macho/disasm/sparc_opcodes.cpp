@@ -259,6 +259,7 @@ struct sparc_opcode bfd_sparc_opcodes[] = {
     {"mov", f3(2, 0x02, 0), f3_lose(2, 0x02, 0) | RS1 | ASI, "2,d", A, v6},
     {"mov", f3(2, 0x02, 1), f3_lose(2, 0x02, 1) | RS1, "i,d", A, v6},
     {"mov", f3(2, 0x02, 0), f3_lose(2, 0x02, 0) | RS2 | ASI, "1,d", A, v6},
+    {"mov", f3(2, 0x02, 1), f3_lose(2, 0x02, 1) | SIMM, "1,d", A, v6},
     {"not", f3(2, 0x07, 0), f3_lose(2, 0x07, 0) | RS2 | ASI, "r", A, v6},
     {"not", f3(2, 0x07, 0), f3_lose(2, 0x07, 0) | RS2 | ASI, "1,d", A, v6},
     {"neg", f3(2, 0x04, 0), f3_lose(2, 0x04, 0) | RS1 | ASI, "u", A, v6},

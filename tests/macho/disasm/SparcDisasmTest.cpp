@@ -61,7 +61,7 @@ Printed sparc(const std::string& hex, uint64_t addr = 0, int verbose = 0)
     return sparc_at(hex_bytes(hex), 0, k);
 }
 
-[[maybe_unused]] uint32_t word_at(const std::vector<char>& bin, size_t off)
+uint32_t word_at(const std::vector<char>& bin, size_t off)
 {
     return (uint32_t(uint8_t(bin[off])) << 24) | (uint32_t(uint8_t(bin[off + 1])) << 16)
            | (uint32_t(uint8_t(bin[off + 2])) << 8) | uint8_t(bin[off + 3]);
@@ -347,5 +347,145 @@ TEST(SparcObjdump, SweepAgrees)
     for (const auto& u : unexplained)
         ADD_FAILURE() << u.first << " (" << u.second.first << " words), e.g. " << u.second.second;
 }
+
+// wardmacho's lines without their address column.
+std::vector<std::string> wardmacho_lines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(run_program({WARDMACHO, "-tvV", path}));
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t tab = line.find('\t');
+        if (tab == 8 && line.find_first_not_of("0123456789abcdef") == 8)
+            lines.push_back(line.substr(tab + 1));
+    }
+    return lines;
+}
+
+// The mnemonics of an assembly source, one instruction a line.
+std::vector<std::string> source_mnemonics(const std::string& path)
+{
+    std::vector<std::string> out;
+    std::ifstream f(path);
+    std::string line;
+    while (std::getline(f, line)) {
+        std::istringstream in(line);
+        std::string op;
+        if ((in >> op) && op[0] != '.' && op[0] != '!' && op.back() != ':')
+            out.push_back(op);
+    }
+    return out;
+}
+
+// Source mnemonics we print as another instruction of the same word: the
+// primary name of a synonym, or the synthetic instruction the fields make.
+const std::map<std::string, std::set<std::string>> printed_as = {
+    {"ba", {"b"}},             // "b" is the primary row, "ba" its alias
+    {"fba", {"fb"}},
+    {"cba", {"cb"}},
+    {"jmpl", {"jmpl", "call"}}, // rd %o7: the synthetic call
+    {"mov", {"mov", "rd", "wr"}}, // mov %y and mov to %y are rd and wr
+    {"bset", {"or"}},           // same masks as the primary or
+    {"bclr", {"andn"}},
+    {"btog", {"xor"}},
+    {"inc", {"inc", "add"}},    // "inc imm,rd" has the masks of add
+    {"stub", {"stb"}},
+    {"stsb", {"stb"}},
+    {"stuh", {"sth"}},
+    {"stsh", {"sth"}},
+};
+
+struct SparcCorpus {
+    const char* name;
+    std::vector<std::string> build; // "SRC" and "OBJ" replaced
+    bool names;                     // each line's mnemonic must come back
+};
+
+class SparcCorpora : public testing::TestWithParam<SparcCorpus> {};
+
+// The words of a corpus's text section, built as the row says.
+std::vector<char> build_corpus(const SparcCorpus& corpus)
+{
+    const std::string source = std::string(DISASM_CORPUS_DIR) + "/" + corpus.name;
+    const std::string object = write_temp(std::string(corpus.name) + ".o", {});
+    std::vector<std::string> build;
+    for (const std::string& a : corpus.build)
+        build.push_back(a == "SRC" ? source : a == "OBJ" ? object : a);
+    return build_section(build, object, "sparc64-linux-gnu-objcopy");
+}
+
+TEST_P(SparcCorpora, ObjdumpAgrees)
+{
+    const SparcCorpus& corpus = GetParam();
+    if (!have_sparc_tools() || !have_program(corpus.build[0]))
+        GTEST_SKIP() << "SPARC cross tools missing (scripts/packages/disasm.txt)";
+    const std::vector<char> bin = build_corpus(corpus);
+    ASSERT_GE(bin.size(), 16u);
+    const std::string path = write_temp(std::string(corpus.name) + ".bin", bin);
+    const SparcOracles oracles(path);
+    unlink(path.c_str());
+    const SparcExceptions exceptions;
+    const std::vector<std::string> ours = disassemble_all(bin);
+    ASSERT_EQ(bin.size() / 4, ours.size());
+
+    // The same lines through wardmacho on a Mach-O wrapper of the corpus.
+    {
+        Wrapper w;
+        w.cputype = 14;
+        w.text = bin;
+        const std::string macho = write_temp(std::string(corpus.name) + ".macho", build_wrapper(w));
+        EXPECT_EQ(ours, wardmacho_lines(macho));
+        unlink(macho.c_str());
+    }
+    // Nothing is allocated while the corpus is disassembled.
+    if (allocation_counting_available()) {
+        unsigned long allocations = 0;
+        quietly([&] {
+            start_counting_allocations();
+            for (size_t off = 0; off + 4 <= bin.size(); off += 4)
+                macho::sparc_disassemble(bin.data() + off, bin.size() - off, off, 0, macho::BIG_ENDIAN_BYTE_SEX,
+                                         nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, no_commands, 0,
+                                         0, 1);
+            allocations = stop_counting_allocations();
+        });
+        EXPECT_EQ(0u, allocations);
+    }
+
+    std::vector<std::string> mnemonics;
+    if (corpus.names) {
+        mnemonics = source_mnemonics(std::string(DISASM_CORPUS_DIR) + "/" + corpus.name);
+        ASSERT_EQ(mnemonics.size(), ours.size());
+    }
+    for (size_t i = 0; i < ours.size(); ++i) {
+        const uint32_t word = word_at(bin, 4 * i);
+        SCOPED_TRACE(testing::Message() << hex_word(word) << ": " << ours[i]);
+        std::string theirs;
+        if (!oracles.agrees(4 * i, ours[i], &theirs)) {
+            EXPECT_TRUE(exceptions.explains(word, ours[i], theirs)) << "objdump: " << theirs;
+        }
+        if (corpus.names) {
+            std::string got = mnemonic(ours[i]);
+            got = got.substr(0, got.find(','));
+            const auto alias = printed_as.find(mnemonics[i]);
+            const std::string source = mnemonics[i].substr(0, mnemonics[i].find(','));
+            EXPECT_TRUE(got == source || (alias != printed_as.end() && alias->second.count(got) != 0))
+                << "assembled from " << mnemonics[i];
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Corpora, SparcCorpora,
+    testing::Values(
+        SparcCorpus{"sparc_names.s", {"sparc64-linux-gnu-as", "-32", "-Av8", "-o", "OBJ", "SRC"}, true},
+        SparcCorpus{"sparc_lite.s", {"sparc64-linux-gnu-as", "-32", "-Asparclite", "-o", "OBJ", "SRC"}, true},
+        SparcCorpus{"compiled.c",
+                    {"clang", "--target=sparc-linux-gnu", "-fintegrated-as", "-O2", "-c", "-o", "OBJ", "SRC"},
+                    false}),
+    [](const testing::TestParamInfo<SparcCorpus>& info) {
+        std::string n = info.param.name;
+        std::replace(n.begin(), n.end(), '.', '_');
+        return n;
+    });
 
 } // namespace
