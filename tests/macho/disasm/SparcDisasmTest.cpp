@@ -91,6 +91,107 @@ void check_cases(const std::vector<Case>& cases)
     }
 }
 
+// ---- the one-time sort ----
+
+// Rows of the exported table by name and template.
+std::vector<int> rows_named(const char* name, const char* args)
+{
+    std::vector<int> out;
+    for (int i = 0; i < bfd_sparc_num_opcodes; ++i)
+        if (strcmp(bfd_sparc_opcodes[i].name, name) == 0 && strcmp(bfd_sparc_opcodes[i].args, args) == 0)
+            out.push_back(i);
+    return out;
+}
+
+// The first call sorts the table quietly; the rows are the same rows, and
+// rows that compare equal keep their table order.
+TEST(SparcSort, FirstCallSortsOnceQuietly)
+{
+    const bool first = macho::opcodes_sorted == 0;
+    const std::vector<sparc_opcode> before(bfd_sparc_opcodes, bfd_sparc_opcodes + bfd_sparc_num_opcodes);
+    const Printed p = sparc("01000000");
+    EXPECT_EQ("nop\t\n", p.out);
+    EXPECT_EQ("", p.err);
+    EXPECT_EQ(1, macho::opcodes_sorted);
+    const std::vector<sparc_opcode> after(bfd_sparc_opcodes, bfd_sparc_opcodes + bfd_sparc_num_opcodes);
+    const auto key = [](const sparc_opcode& o) {
+        return std::make_tuple(std::string(o.name), o.match, o.lose, std::string(o.args), o.flags, o.architecture);
+    };
+    std::multiset<decltype(key(before[0]))> a, b;
+    for (const sparc_opcode& o : before)
+        a.insert(key(o));
+    for (const sparc_opcode& o : after)
+        b.insert(key(o));
+    EXPECT_EQ(a, b);
+    if (first) {
+        const auto same = [&](const sparc_opcode& x, const sparc_opcode& y) { return key(x) == key(y); };
+        EXPECT_FALSE(std::equal(before.begin(), before.end(), after.begin(), same)) << "not sorted";
+    }
+
+    // A second call prints the same and leaves the order as it was.
+    const Printed again = sparc("01000000");
+    EXPECT_EQ(p.out, again.out);
+    EXPECT_EQ("", again.err);
+    for (int i = 0; i < bfd_sparc_num_opcodes; ++i)
+        EXPECT_EQ(key(after[i]), key(bfd_sparc_opcodes[i])) << i;
+    EXPECT_EQ(1, macho::opcodes_sorted);
+}
+
+TEST(SparcSort, SearchOrder)
+{
+    sparc("01000000");
+    const auto first_of = [](const char* name, const char* args) {
+        const std::vector<int> r = rows_named(name, args);
+        return r.empty() ? -1 : r.front();
+    };
+    struct Before {
+        const char* name_a;
+        const char* args_a;
+        const char* name_b;
+        const char* args_b;
+        const char* why;
+    } const cases[] = {
+        {"nop", "", "sethi", "h,d", "an exact row before the general one"},
+        {"b", "l", "ba", "l", "a primary before its alias"},
+        {"or", "1,i,d", "or", "i,1,d", "equal rows keep their table order"},
+        {"ld", "[1+i],d", "ld", "[i+1],d", "the immediate after the +"},
+        {"mov", "i,d", "or", "1,i,d", "more bits that must be clear first"},
+        {"restore", "", "restore", "1,2,d", "more bits that must be clear first"},
+        {"ret", "", "jmp", "1+i", "more bits that must be set first"},
+    };
+    for (const Before& c : cases) {
+        const int a = first_of(c.name_a, c.args_a);
+        const int b = first_of(c.name_b, c.args_b);
+        ASSERT_GE(a, 0) << c.name_a;
+        ASSERT_GE(b, 0) << c.name_b;
+        EXPECT_LT(a, b) << c.name_a << " " << c.args_a << " / " << c.name_b << " " << c.args_b << ": " << c.why;
+    }
+}
+
+// The table's three symbols are exported from librulebook with C names,
+// and the row count is the table's length.
+TEST(SparcSort, ExportedTable)
+{
+    if (!have_program("nm"))
+        GTEST_SKIP() << "nm missing";
+    const std::string listing = run_program({"nm", "-D", "-S", "--defined-only", RULEBOOK_LIBRARY});
+    std::map<std::string, unsigned long> sizes;
+    std::istringstream in(listing);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        std::string value, size, type, name;
+        if (f >> value >> size >> type >> name)
+            sizes[name] = std::stoul(size, nullptr, 16);
+    }
+    ASSERT_EQ(1u, sizes.count("bfd_sparc_opcodes"));
+    ASSERT_EQ(1u, sizes.count("bfd_sparc_num_opcodes"));
+    ASSERT_EQ(1u, sizes.count("bfd_sparc_architecture_pname"));
+    EXPECT_EQ(sizes["bfd_sparc_opcodes"] / sizeof(sparc_opcode), static_cast<unsigned long>(bfd_sparc_num_opcodes));
+    EXPECT_STREQ("v6", bfd_sparc_architecture_pname[0]);
+    EXPECT_STREQ("sparclite", bfd_sparc_architecture_pname[3]);
+}
+
 // ---- decoding ----
 
 TEST(SparcDecode, ExactTexts)
@@ -487,5 +588,275 @@ INSTANTIATE_TEST_SUITE_P(
         std::replace(n.begin(), n.end(), '.', '_');
         return n;
     });
+
+// ---- the table's consistency ----
+
+TEST(SparcTable, RowsAreConsistent)
+{
+    std::set<std::tuple<std::string, uint32_t, uint32_t, std::string>> seen;
+    for (int i = 0; i < bfd_sparc_num_opcodes; ++i) {
+        const sparc_opcode& o = bfd_sparc_opcodes[i];
+        SCOPED_TRACE(testing::Message() << o.name << " " << o.args);
+        EXPECT_EQ(0u, o.match & o.lose);
+        EXPECT_TRUE(seen.insert({o.name, o.match, o.lose, o.args}).second) << "duplicate row";
+        EXPECT_GE(o.architecture, 0);
+        EXPECT_LE(o.architecture, 3);
+        EXPECT_EQ(std::string::npos, std::string(o.args).find_first_not_of("12rudefgVvBRHJinhlLA#DbcMmCFQpqtwy+,[] a"))
+            << "letter outside the template set";
+    }
+}
+
+// Every row's own match word (operand fields 0) prints the row's name, or
+// the name of the row that covers it: a more specific row or the primary of
+// an alias.
+TEST(SparcTable, EveryRowPrintsItsMatchWord)
+{
+    const std::map<std::string, std::set<std::string>> covered = {
+        // primaries of synonyms
+        {"b", {"ba"}}, {"fb", {"fba"}}, {"cb", {"cba"}}, {"be", {"bz"}}, {"bne", {"bnz"}}, {"bcs", {"blu"}},
+        {"bcc", {"bgeu"}}, {"fbne", {"fbnz"}}, {"fbe", {"fbz"}}, {"te", {"tz"}}, {"tne", {"tnz"}},
+        {"tcs", {"tlu"}}, {"tcc", {"tgeu"}}, {"ta", {"t"}}, {"flush", {"iflush"}}, {"rd", {"mov"}},
+        // rows with the same masks as a primary
+        {"add", {"inc"}}, {"addcc", {"inccc"}}, {"sub", {"dec"}}, {"andn", {"bclr"}}, {"xor", {"btog"}},
+        {"btst", {"andcc"}},
+        // operand fields 0 make a synthetic instruction
+        {"nop", {"sethi", "set"}}, {"clr", {"or", "mov", "bset", "st"}}, {"clrb", {"stb", "stub", "stsb"}},
+        {"clrh", {"sth", "stuh", "stsh"}}, {"cmp", {"subcc", "deccc"}}, {"tst", {"orcc"}}, {"neg", {"sub"}},
+        {"not", {"xnor"}}, {"jmp", {"jmpl"}},
+    };
+    for (int i = 0; i < bfd_sparc_num_opcodes; ++i) {
+        const sparc_opcode o = bfd_sparc_opcodes[i];
+        const std::string word = hex_word(o.match);
+        const Printed p = sparc(word);
+        const std::string got = p.out.substr(0, p.out.find_first_of("\t,\n"));
+        if (got == o.name)
+            continue;
+        const auto it = covered.find(got);
+        EXPECT_TRUE(it != covered.end() && it->second.count(o.name) != 0)
+            << o.name << " " << o.args << " (" << word << ") prints " << p.out;
+    }
+}
+
+// ---- symbolic operands ----
+
+struct RelocCase {
+    const char* what;
+    const char* word;
+    uint64_t addr;
+    std::vector<macho::relocation_info> relocs;
+    const char* out;
+    const char* err;
+};
+
+TEST(SparcSymbolic, RelocationEntries)
+{
+    Symbols syms;
+    syms.add("_x");
+    syms.add("_y");
+    macho::nlist bad{};
+    bad.n_strx = 1000;
+    syms.table.push_back(bad); // symbol 2: string index past the table
+    const std::vector<macho::sorted_symbol> sorted = {
+        {"_start", 0x0}, {"_loop", 0x10}, {"_here", 0x1010}, {"_far", 0x100}, {"_data", 0x12345400}};
+    const uint32_t pair = 1, hi22 = 2, lo10 = 3, disp22 = 4, disp30 = 5, hi_diff = 7, lo_diff = 8;
+    const std::vector<RelocCase> cases = {
+        {"external high 22 bits, pair carries the low part", "03000000", 0,
+         {plain_reloc(0, 0, true, hi22), plain_reloc(0x278, 0, false, pair)}, "sethi\t%hi(_x+0x278),%g1\n", ""},
+        {"external high 22 bits with a value", "03048d15", 0,
+         {plain_reloc(0, 1, true, hi22), plain_reloc(0, 0, false, pair)}, "sethi\t%hi(_y+0x12345400),%g1\n", ""},
+        {"external high 22 bits, value 0", "03000000", 0,
+         {plain_reloc(0, 0, true, hi22), plain_reloc(0, 0, false, pair)}, "sethi\t%hi(_x),%g1\n", ""},
+        {"external low 10 bits at a sethi", "03000000", 0,
+         {plain_reloc(0, 0, true, lo10), plain_reloc(1, 0, false, pair)}, "sethi\t%lo(_x+0x400),%g1\n", ""},
+        {"external call", "40000000", 0, {plain_reloc(0, 1, true, disp30)}, "call\t_y\n", ""},
+        {"external call with a target", "40000004", 0x1000, {plain_reloc(0, 1, true, disp30)},
+         "call\t_y+0x1010\n", ""},
+        {"external branch", "02800000", 0, {plain_reloc(0, 0, true, disp22)}, "be\t_x\n", ""},
+        {"local high 22 bits names the symbol of the value", "03048d15", 0,
+         {plain_reloc(0, 1, false, hi22), plain_reloc(0, 0, false, pair)}, "sethi\t%hi(_data),%g1\n", ""},
+        {"local high 22 bits, no symbol", "03048d15", 0,
+         {plain_reloc(0, 1, false, hi22), plain_reloc(0x278, 0, false, pair)}, "sethi\t%hi(0x12345678),%g1\n", ""},
+        {"scattered high 22 bits: the symbol of its value", "03048d16", 0,
+         {scattered_reloc(0, hi22, 0x12345400), plain_reloc(0, 0, false, pair)}, "sethi\t%hi(_data),%g1\n", ""},
+        {"high 22 bits of a difference", "03000000", 0,
+         {scattered_reloc(0, hi_diff, 0x12345400), scattered_reloc(0, pair, 0x10)}, "sethi\t%hi(_data-_loop),%g1\n",
+         ""},
+        {"low 10 bits of a difference, no symbols", "03000000", 0,
+         {scattered_reloc(0, lo_diff, 0x200), scattered_reloc(0, pair, 0x300)}, "sethi\t%lo(0x200-0x300),%g1\n", ""},
+        {"call to a sorted symbol", "40000004", 0x1000, {}, "call\t_here\n", ""},
+        {"branch to nothing named", "10800001", 0x1000, {}, "b\t0x1004\n", ""},
+        {"sethi of a sorted symbol's value", "03048d15", 0, {}, "sethi\t_data,%g1\n", ""},
+        {"entries of other addresses skipped with their pairs", "03000000", 0x1008,
+         {plain_reloc(0, 1, true, hi22), plain_reloc(0x5, 0, false, pair), plain_reloc(8, 0, true, hi22),
+          plain_reloc(0x278, 0, false, pair)},
+         "sethi\t%hi(_x+0x278),%g1\n", ""},
+        {"lone pair is stray", "03048d16", 0, {plain_reloc(0, 0, false, pair)}, "sethi\t0x12345800,%g1\n",
+         "Stray SPARC_RELOC_PAIR entry "},
+        {"other address, no pair after", "03048d16", 0,
+         {plain_reloc(0x20, 0, true, hi22), plain_reloc(0x30, 0, true, disp30)}, "sethi\t0x12345800,%g1\n",
+         "no SPARC_RELOC_PAIR relocation entry after 0\n"},
+        {"own address, no pair after: the walk goes on", "40000000", 0,
+         {plain_reloc(0, 0, true, hi22), plain_reloc(0, 1, true, disp30)}, "call\t_y\n",
+         "No SPARC_RELOC_PAIR relocation entry after entry 0\n"},
+        {"own address, the last entry: no pair read past the array", "03000001", 0,
+         {plain_reloc(0, 0, true, hi22)}, "sethi\t0x400,%g1\n", "No SPARC_RELOC_PAIR relocation entry after entry 0\n"},
+        {"other address, the last entry", "03000001", 0, {plain_reloc(8, 0, true, hi22)}, "sethi\t0x400,%g1\n",
+         "no SPARC_RELOC_PAIR relocation entry after 0\n"},
+        {"symbol number past the table", "40000000", 0, {plain_reloc(0, 9, true, disp30)},
+         "call\tbad string offset\n", ""},
+        {"string index past the table", "40000000", 0, {plain_reloc(0, 2, true, disp30)},
+         "call\tbad string offset\n", ""},
+    };
+    for (const RelocCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Call k;
+        k.verbose = 1;
+        k.sect_addr = c.addr & ~0xfffull;
+        k.relocs = c.relocs;
+        k.syms = &syms;
+        k.sorted = &sorted;
+        std::vector<char> section(c.addr - k.sect_addr, 0);
+        const std::vector<char> w = hex_bytes(c.word);
+        section.insert(section.end(), w.begin(), w.end());
+        const Printed p = sparc_at(section, c.addr - k.sect_addr, k);
+        EXPECT_EQ(c.out, p.out);
+        EXPECT_EQ(c.err, p.err);
+        EXPECT_EQ(4u, p.length);
+    }
+}
+
+TEST(SparcSymbolic, NoSymbolTableAndUnterminatedNames)
+{
+    Call k;
+    k.verbose = 1;
+    k.relocs = {plain_reloc(0, 0, true, 5)};
+    EXPECT_EQ("call\tbad string offset\n", sparc_at(hex_bytes("40000000"), 0, k).out);
+
+    // A name is bounded by the string table even when it has no NUL there.
+    const char strings[] = {'\0', '_', 'a', 'b'};
+    macho::nlist sym{};
+    sym.n_strx = 1;
+    const std::vector<char> b = hex_bytes("40000000");
+    const Printed p = capture([&] {
+        return macho::sparc_disassemble(b.data(), 4, 0, 0, macho::BIG_ENDIAN_BYTE_SEX, k.relocs.data(), 1, &sym, 1,
+                                        nullptr, 0, strings, sizeof strings, nullptr, 0, no_commands, 0, 0, 1);
+    });
+    EXPECT_EQ("call\t_ab\n", p.out);
+}
+
+TEST(SparcSymbolic, VerboseOffPrintsValues)
+{
+    Symbols syms;
+    syms.add("_x");
+    const std::vector<macho::sorted_symbol> sorted = {{"_data", 0x12345400}};
+    Call k;
+    k.relocs = {plain_reloc(0, 0, true, 2), plain_reloc(0x278, 0, false, 1)};
+    k.syms = &syms;
+    k.sorted = &sorted;
+    const Printed p = sparc_at(hex_bytes("03048d15"), 0, k);
+    EXPECT_EQ("sethi\t0x12345400,%g1\n", p.out);
+    EXPECT_EQ("", p.err);
+}
+
+// ---- the sethi pair comment ----
+
+TEST(SparcPairComment, TwoWordsBack)
+{
+    const struct {
+        const char* what;
+        const char* section;
+        size_t offset;
+        const char* out;
+    } cases[] = {
+        {"or two words after the sethi", "03048d15 01000000 82106278", 8, "or\t%g1,0x278,%g1\t! 0x12345678\n"},
+        {"adjacent pair: no comment", "03048d15 82106278", 4, "or\t%g1,0x278,%g1\n"},
+        {"zero word between: nothing to compare", "03048d15 00000000 82106278", 8, "or\t%g1,0x278,%g1\n"},
+        {"add family", "05048d15 01000000 84008001", 8, "add\t%g2,%g1,%g2\n"},
+        {"add immediate", "05048d15 01000000 8400a010", 8, "add\t%g2,0x10,%g2\t! 0x12345410\n"},
+        {"negative immediate", "05048d15 01000000 8400bff0", 8, "add\t%g2,0xfffffff0,%g2\t! 0xfffffff0\n"},
+        {"load with the immediate after the +", "03048d15 01000000 d0006278", 8,
+         "ld\t[%g1+0x278],%o0\t! 0x12345678\n"},
+        {"jmpl with the immediate after the +", "03048d15 01000000 81c06278", 8, "jmp\t%g1+0x278\t! 0x12345678\n"},
+        {"sethi into another register", "05048d15 01000000 82106278", 8, "or\t%g1,0x278,%g1\n"},
+        {"mov of the or family: rs1 %g0 set by the sethi", "01048d15 01000000 82102010", 8,
+         "mov\t0x10,%g1\t! 0x12345410\n"},
+        {"mov: rs1 is %g0, not the sethi's %g1", "03048d15 01000000 82102010", 8, "mov\t0x10,%g1\n"},
+        {"first word of the section", "82106278", 0, "or\t%g1,0x278,%g1\n"},
+        {"second word: two back is before the section", "01000000 82106278", 4, "or\t%g1,0x278,%g1\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<char> section = hex_bytes(c.section);
+        const Printed p = sparc_at(section, c.offset);
+        EXPECT_EQ(c.out, p.out);
+        EXPECT_EQ("", p.err);
+    }
+}
+
+// The words before are read in the object's byte order, as the word itself.
+TEST(SparcPairComment, HostOrderObject)
+{
+    std::vector<char> section;
+    for (uint32_t w : {0x03048d15u, 0x01000000u, 0x82106278u})
+        for (int shift : {0, 8, 16, 24})
+            section.push_back(static_cast<char>(w >> shift));
+    Call k;
+    k.order = macho::LITTLE_ENDIAN_BYTE_SEX;
+    EXPECT_EQ("or\t%g1,0x278,%g1\t! 0x12345678\n", sparc_at(section, 8, k).out);
+}
+
+// ---- reading ----
+
+TEST(SparcRead, SectionEnd)
+{
+    const struct {
+        const char* bytes;
+        macho::byte_sex order;
+        const char* out;
+        uint32_t length;
+    } cases[] = {
+        {"12 34", macho::BIG_ENDIAN_BYTE_SEX, ".long\t0x12340000\n(end of section)\n", 2},
+        {"ab cd ef", macho::BIG_ENDIAN_BYTE_SEX, ".long\t0xabcdef00\n(end of section)\n", 3},
+        {"7f", macho::BIG_ENDIAN_BYTE_SEX, ".long\t0x7f000000\n(end of section)\n", 1},
+        {"12 34", macho::LITTLE_ENDIAN_BYTE_SEX, ".long\t0x00003412\n(end of section)\n", 2},
+    };
+    for (const auto& c : cases) {
+        Call k;
+        k.order = c.order;
+        const Printed p = sparc_at(hex_bytes(c.bytes), 0, k);
+        EXPECT_EQ(c.out, p.out) << c.bytes;
+        EXPECT_EQ(c.length, p.length) << c.bytes;
+    }
+    Call k;
+    EXPECT_EQ(".long\t0x00000000\n(end of section)\n", sparc_at(hex_bytes("01000000"), 0, k, 0).out);
+    EXPECT_EQ("nop\t\n", sparc_at(hex_bytes("01000000 82106278"), 0, k, 4).out);
+    k.order = macho::LITTLE_ENDIAN_BYTE_SEX;
+    EXPECT_EQ("nop\t\n", sparc_at(hex_bytes("00 00 00 01"), 0, k).out);
+}
+
+// ---- through wardmacho ----
+
+TEST(SparcWardmacho, CallIntoSymbolStub)
+{
+    Wrapper w;
+    w.cputype = 14;
+    // call the stub after __text; nop; call an external symbol by its entry
+    w.text = hex_bytes("40000004 01000000 7ffffffe 01000000");
+    w.relocs = {plain_reloc(8, 2, true, 5)};
+    w.symbols = {{"_main", 0x0f, 1, 0}, {"_puts", 0x01, 0, 0}, {"_exit", 0x01, 0, 0}};
+    w.stub_size = 8;
+    w.stubs = hex_bytes("01000000 01000000");
+    w.indirect = {1};
+    const std::string path = write_temp("sparc_wrapper.o", build_wrapper(w));
+    const std::string out = run_program({WARDMACHO, "-tvV", path});
+    unlink(path.c_str());
+    EXPECT_EQ("(__TEXT,__text) section\n"
+              "_main:\n"
+              "00000000\tcall\t0x10\t; symbol stub for: _puts\n"
+              "00000004\tnop\t\n"
+              "00000008\tcall\t_exit\n"
+              "0000000c\tnop\t\n",
+              out);
+}
 
 } // namespace
