@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -303,10 +304,16 @@ std::string mnemonic(const std::string& text)
 }
 
 // Reviewed differences: "word HEX reason" for one word, "pair OURS THEIRS
-// reason" for a mnemonic of ours that objdump prints as THEIRS.
+// reason" for a mnemonic of ours that objdump prints as THEIRS. For llvm-mc
+// and cstool: "synonym OURS THEIRS reason" for a mnemonic both print as
+// THEIRS, and "oracle NAME OURS OPERAND reason" for our mnemonic, with an
+// operand containing OPERAND (or any, for "*"), that the oracle refuses or
+// reads as another instruction.
 struct SparcExceptions {
     std::set<std::string> words;
     std::set<std::pair<std::string, std::string>> pairs;
+    std::set<std::pair<std::string, std::string>> synonyms;
+    std::vector<std::array<std::string, 3>> oracles;
 
     SparcExceptions()
     {
@@ -316,11 +323,33 @@ struct SparcExceptions {
             std::istringstream in(line.substr(0, line.find('#')));
             std::string kind, a, b;
             in >> kind >> a;
+            std::string c;
             if (kind == "word")
                 words.insert(a);
             else if (kind == "pair" && (in >> b))
                 pairs.insert({a, b});
+            else if (kind == "synonym" && (in >> b))
+                synonyms.insert({a, b});
+            else if (kind == "oracle" && (in >> b >> c))
+                oracles.push_back({a, b, c});
         }
+    }
+
+    /// True when llvm-mc or cstool (`oracle`) reading `theirs` (a mnemonic,
+    /// "" when refused) for our line is explained.
+    bool explains_other(const std::string& oracle, uint32_t word, const std::string& ours,
+                        const std::string& theirs) const
+    {
+        const auto base = [](const std::string& m) { return m.substr(0, m.find(',')); };
+        const std::string a = base(mnemonic(ours));
+        const std::string b = base(theirs);
+        if (a == b || words.count(hex_word(word)) != 0 || synonyms.count({a, b}) != 0)
+            return true;
+        const std::string operands = ours.substr(std::min(ours.size(), mnemonic(ours).size()));
+        for (const auto& o : oracles)
+            if (o[0] == oracle && o[1] == a && (o[2] == "*" || operands.find(o[2]) != std::string::npos))
+                return true;
+        return false;
     }
 
     bool explains(uint32_t word, const std::string& ours, const std::string& theirs) const
@@ -857,6 +886,131 @@ TEST(SparcWardmacho, CallIntoSymbolStub)
               "00000008\tcall\t_exit\n"
               "0000000c\tnop\t\n",
               out);
+}
+
+// ---- llvm-mc and cstool ----
+
+constexpr uint32_t llvm_marker = 0x003ffffe; // unimp 0x3ffffe, a word llvm-mc decodes
+
+// llvm-mc's mnemonic of each word, "" for a word it finds invalid. One word
+// a line (its warnings repeat the line), each followed by a marker word, so
+// a word without a line of its own before the marker's was refused; the
+// input starts with a marker (llvm-mc reads nothing after a first word it
+// refuses).
+std::vector<std::string> llvm_mnemonics(const std::vector<uint32_t>& words)
+{
+    std::string text;
+    char bytes[32];
+    const auto put = [&](uint32_t v) {
+        snprintf(bytes, sizeof bytes, "0x%02x 0x%02x 0x%02x 0x%02x\n", v >> 24, (v >> 16) & 0xff, (v >> 8) & 0xff,
+                 v & 0xff);
+        text += bytes;
+    };
+    put(llvm_marker);
+    for (uint32_t w : words) {
+        put(w);
+        put(llvm_marker);
+    }
+    const std::string path = write_temp("sparc_llvm.txt", std::vector<char>(text.begin(), text.end()));
+    std::istringstream in(run_program({"llvm-mc", "--disassemble", "-triple=sparc", path}));
+    unlink(path.c_str());
+    std::vector<std::string> out;
+    std::string pending;
+    bool have = false;
+    bool started = false;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] != '\t' || line == "\t.text")
+            continue;
+        if (line.compare(0, 6, "\tunimp") == 0 && line.find("4194302") != std::string::npos) {
+            if (started)
+                out.push_back(have ? pending : "");
+            started = true;
+            have = false;
+            continue;
+        }
+        pending = mnemonic(line.substr(1));
+        have = true;
+    }
+    return out;
+}
+
+// cstool's mnemonic of each word, "" for a word it finds invalid. cstool
+// stops at the first word it cannot decode: the next run starts after it.
+std::vector<std::string> cstool_mnemonics(const std::vector<uint32_t>& words)
+{
+    std::string hex;
+    for (uint32_t w : words)
+        hex += hex_word(w);
+    std::vector<std::string> out(words.size());
+    for (size_t from = 0; from < words.size();) {
+        std::istringstream in(run_program({"cstool", "sparc", hex.substr(8 * from)}));
+        size_t next = from;
+        std::string line;
+        while (std::getline(in, line)) {
+            std::smatch m;
+            if (std::regex_match(line, m, re("^ *([0-9a-f]+)  (?:[0-9a-f]{2} ){4} *([^ \t]+).*$"))) {
+                const size_t index = from + std::stoul(m[1], nullptr, 16) / 4;
+                if (index < out.size())
+                    out[index] = m[2];
+                next = index + 1;
+            }
+        }
+        from = next + 1;
+    }
+    return out;
+}
+
+TEST(SparcOtherOracles, ValidityAndMnemonic)
+{
+    if (!have_program("llvm-mc") || !have_program("cstool"))
+        GTEST_SKIP() << "llvm-mc or cstool missing";
+    std::vector<uint32_t> words = sweep_words();
+    if (have_sparc_tools()) {
+        const std::vector<char> bin = build_corpus(
+            {"sparc_names.s", {"sparc64-linux-gnu-as", "-32", "-Av8", "-o", "OBJ", "SRC"}, true});
+        for (size_t off = 0; off + 4 <= bin.size(); off += 4)
+            words.push_back(word_at(bin, off));
+    }
+    std::vector<char> bin;
+    for (uint32_t w : words)
+        for (int shift : {24, 16, 8, 0})
+            bin.push_back(static_cast<char>(w >> shift));
+    const std::vector<std::string> ours = disassemble_all(bin);
+    const std::vector<std::string> llvm = llvm_mnemonics(words);
+    ASSERT_EQ(words.size(), llvm.size());
+    // cstool restarts after each word it refuses: it reads the words that
+    // we or llvm-mc decode.
+    std::vector<uint32_t> decoded;
+    std::vector<size_t> where;
+    for (size_t i = 0; i < words.size(); ++i)
+        if (ours[i].compare(0, 6, ".long ") != 0 || !llvm[i].empty()) {
+            decoded.push_back(words[i]);
+            where.push_back(i);
+        }
+    const std::vector<std::string> cs_decoded = cstool_mnemonics(decoded);
+    std::vector<std::string> cs(words.size());
+    for (size_t j = 0; j < where.size(); ++j)
+        cs[where[j]] = cs_decoded[j];
+    // Every word we decode, both decode to the same instruction.
+    const SparcExceptions exceptions;
+    std::map<std::string, std::pair<size_t, std::string>> unexplained;
+    size_t checked = 0;
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (ours[i].compare(0, 6, ".long ") == 0)
+            continue;
+        ++checked;
+        for (const auto& theirs : {std::make_pair("llvm", llvm[i]), std::make_pair("cstool", cs[i])}) {
+            if (exceptions.explains_other(theirs.first, words[i], ours[i], theirs.second))
+                continue;
+            auto& entry = unexplained[std::string(theirs.first) + ": " + mnemonic(ours[i]) + " / " + theirs.second];
+            if (entry.first++ == 0)
+                entry.second = hex_word(words[i]) + ": " + ours[i];
+        }
+    }
+    EXPECT_GT(checked, 1000u);
+    for (const auto& u : unexplained)
+        ADD_FAILURE() << u.first << " (" << u.second.first << " words), e.g. " << u.second.second;
 }
 
 } // namespace
