@@ -3,6 +3,7 @@
 // template letter by letter. Branch targets and sethi values go through
 // print_symbolic, which applies the relocation entries and their pairs.
 #include "disasm/disasm.h"
+#include "disasm/family.h"
 #include "disasm/sparc_opcodes.h"
 
 #include <cstdio>
@@ -114,50 +115,6 @@ std::once_flag sort_once;
 
 // ---- symbolic operands ----
 
-// One relocation entry's fields, plain or scattered.
-struct entry {
-    bool scattered;
-    uint32_t address;
-    uint32_t type;
-    bool external;
-    uint32_t symbolnum;
-    uint32_t value; // a scattered entry's value word
-};
-
-entry read_entry(const relocation_info& r)
-{
-    entry e{};
-    e.scattered = reloc_scattered(r);
-    if (e.scattered) {
-        e.address = sreloc_address(r);
-        e.type = sreloc_type(r);
-        e.value = sreloc_value(r);
-    } else {
-        e.address = static_cast<uint32_t>(r.r_address);
-        e.type = reloc_type(r);
-        e.external = reloc_extern(r) != 0;
-        e.symbolnum = reloc_symbolnum(r);
-    }
-    return e;
-}
-
-// The name of symbol `n` (bounded by the string table in `len`), or "bad
-// string offset" when the number or its string index is outside the tables.
-const char* symbol_name(uint32_t n, const nlist* symbols, uint32_t nsymbols, const char* strings,
-                        uint64_t strings_size, int* len)
-{
-    static const char bad[] = "bad string offset";
-    if (symbols != nullptr && n < nsymbols) {
-        const char* s = string_at(strings, strings_size, symbols[n].n_strx);
-        if (s != nullptr) {
-            *len = static_cast<int>(strnlen(s, strings_size - symbols[n].n_strx));
-            return s;
-        }
-    }
-    *len = static_cast<int>(sizeof bad - 1);
-    return bad;
-}
-
 // A symbol's name or "0x%x" with the value.
 void print_name_or_value(uint32_t value, const sorted_symbol* sorted_symbols, uint32_t nsorted_symbols, int verbose,
                          const char* prefix)
@@ -179,17 +136,17 @@ void print_symbolic(char kind, uint32_t value, uint32_t r_address, const relocat
     if (relocs == nullptr)
         nrelocs = 0;
     bool found = false;
-    entry e{};
+    reloc_entry e{};
     uint32_t other_part = 0;
     uint32_t pair_value = 0;
     for (uint32_t i = 0; i < nrelocs; ++i) {
-        const entry r = read_entry(relocs[i]);
+        const reloc_entry r = read_reloc_entry(relocs[i]);
         if (r.type == SPARC_RELOC_PAIR) {
             fprintf(stderr, "Stray SPARC_RELOC_PAIR entry ");
             continue;
         }
         const bool paired = has_pair(r.type);
-        const bool pair_next = paired && i + 1 < nrelocs && read_entry(relocs[i + 1]).type == SPARC_RELOC_PAIR;
+        const bool pair_next = paired && i + 1 < nrelocs && read_reloc_entry(relocs[i + 1]).type == SPARC_RELOC_PAIR;
         if (r.address != r_address) {
             if (pair_next)
                 ++i;
@@ -202,7 +159,7 @@ void print_symbolic(char kind, uint32_t value, uint32_t r_address, const relocat
                 fprintf(stderr, "No SPARC_RELOC_PAIR relocation entry after entry %lu\n", static_cast<ul>(i));
                 continue;
             }
-            const entry pair = read_entry(relocs[i + 1]);
+            const reloc_entry pair = read_reloc_entry(relocs[i + 1]);
             other_part = pair.scattered ? pair.address : static_cast<uint32_t>(relocs[i + 1].r_address);
             pair_value = pair.scattered ? pair.value : 0;
         }
@@ -213,7 +170,7 @@ void print_symbolic(char kind, uint32_t value, uint32_t r_address, const relocat
 
     if (found && e.external) {
         int len = 0;
-        const char* name = symbol_name(e.symbolnum, symbols, nsymbols, strings, strings_size, &len);
+        const char* name = reloc_symbol_name(e.symbolnum, symbols, nsymbols, strings, strings_size, &len);
         switch (e.type) {
         case SPARC_RELOC_HI22:
         case SPARC_RELOC_LO10: {
@@ -340,16 +297,9 @@ uint32_t sparc_disassemble(const char* sect, uint64_t left, uint64_t addr, uint6
 {
     std::call_once(sort_once, sort_opcodes);
     const bool swapped = get_host_byte_sex() != object_byte_sex;
-    if (left < 4) {
-        uint32_t word = 0;
-        if (left > 0)
-            memcpy(&word, sect, static_cast<size_t>(left));
-        if (swapped)
-            word = SWAP_INT(word);
-        printf(".long\t0x%08x\n(end of section)\n", word);
+    uint32_t word = 0;
+    if (!read_instruction_word(sect, left, object_byte_sex, &word))
         return static_cast<uint32_t>(left);
-    }
-    const uint32_t word = read_word(sect, swapped);
     const uint32_t rd = (word >> 25) & 0x1f;
     const uint32_t rs1 = (word >> 14) & 0x1f;
     const uint32_t rs2 = word & 0x1f;
