@@ -268,20 +268,10 @@ void print_address_func(uint32_t value)
 
 int label_symbol(uint32_t value, int colon, const sorted_symbol* sorted_symbols, uint32_t nsorted_symbols)
 {
-    if (sorted_symbols == nullptr)
+    const char* name = guess_symbol(value, sorted_symbols, nsorted_symbols, 1);
+    if (name == nullptr)
         return 0;
-    uint32_t lo = 0;
-    uint32_t hi = nsorted_symbols;
-    while (lo < hi) {
-        const uint32_t mid = lo + (hi - lo) / 2;
-        if (sorted_symbols[mid].n_value < value)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    if (lo == nsorted_symbols || sorted_symbols[lo].n_value != value)
-        return 0;
-    printf("%s", sorted_symbols[lo].name != nullptr ? sorted_symbols[lo].name : "");
+    printf("%s", name);
     if (colon == 1)
         printf(":\n");
     return 1;

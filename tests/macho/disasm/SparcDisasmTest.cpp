@@ -834,6 +834,29 @@ TEST(SparcPairComment, HostOrderObject)
     EXPECT_EQ("or\t%g1,0x278,%g1\t! 0x12345678\n", sparc_at(section, 8, k).out);
 }
 
+TEST(SparcSymbolic, LabelSymbol)
+{
+    const std::vector<macho::sorted_symbol> sorted = {{"_a", 0x10}, {"_b", 0x20}, {"_c", 0x100000020}};
+    const struct {
+        uint32_t value;
+        int colon;
+        const char* out;
+        int found;
+    } cases[] = {
+        {0x10, 1, "_a:\n", 1}, {0x20, 0, "_b", 1}, {0x14, 1, "", 0}, {0x30, 0, "", 0},
+    };
+    for (const auto& c : cases) {
+        int found = -1;
+        const Printed p = capture([&] {
+            found = macho::label_symbol(c.value, c.colon, sorted.data(), static_cast<uint32_t>(sorted.size()));
+            return 0u;
+        });
+        EXPECT_EQ(c.out, p.out) << c.value;
+        EXPECT_EQ(c.found, found) << c.value;
+    }
+    EXPECT_EQ(0, macho::label_symbol(0x10, 1, nullptr, 0));
+}
+
 // ---- reading ----
 
 TEST(SparcRead, SectionEnd)
