@@ -138,6 +138,35 @@ TEST(SparcSort, FirstCallSortsOnceQuietly)
     EXPECT_EQ(1, macho::opcodes_sorted);
 }
 
+// A row whose masks share bits, and two primary rows of different names
+// that compare equal, are reported as the sort meets them; the first is
+// repaired in the table and the sort completes. Each runs in a new process,
+// whose table is not sorted yet.
+TEST(SparcSortDeathTest, InconsistentRowsReported)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto sort_with = [](const char* name, const char* args, auto change) {
+        for (int i = 0; i < bfd_sparc_num_opcodes; ++i)
+            if (strcmp(bfd_sparc_opcodes[i].name, name) == 0 && strcmp(bfd_sparc_opcodes[i].args, args) == 0)
+                change(bfd_sparc_opcodes[i]);
+        const std::vector<char> b = hex_bytes("03048d15");
+        testing::internal::CaptureStdout();
+        macho::sparc_disassemble(b.data(), 4, 0, 0, macho::BIG_ENDIAN_BYTE_SEX, nullptr, 0, nullptr, 0, nullptr, 0,
+                                 nullptr, 0, nullptr, 0, no_commands, 0, 0, 0);
+        const std::string out = testing::internal::GetCapturedStdout();
+        fflush(stderr);
+        for (int i = 0; i < bfd_sparc_num_opcodes; ++i)
+            if ((bfd_sparc_opcodes[i].match & bfd_sparc_opcodes[i].lose) != 0)
+                _exit(2);
+        _exit(out == "sethi\t0x12345400,%g1\n" && macho::opcodes_sorted == 1 ? 0 : 3);
+    };
+    EXPECT_EXIT(sort_with("sethi", "h,d", [](sparc_opcode& o) { o.lose |= 0x01000000; }),
+                testing::ExitedWithCode(0),
+                "Internal error:  ?bad sparc-opcode: \"sethi\", 0x01000000, 0xc1c00000\n");
+    EXPECT_EXIT(sort_with("or", "i,1,d", [](sparc_opcode& o) { o.name = "orx"; }), testing::ExitedWithCode(0),
+                "Internal error: bad sparc-opcode: \"orx?\" == \"orx?\"\n");
+}
+
 TEST(SparcSort, SearchOrder)
 {
     sparc("01000000");
