@@ -638,12 +638,13 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         SparcCorpus{"sparc_names.s", {"sparc64-linux-gnu-as", "-32", "-Av8", "-o", "OBJ", "SRC"}, true},
         SparcCorpus{"sparc_lite.s", {"sparc64-linux-gnu-as", "-32", "-Asparclite", "-o", "OBJ", "SRC"}, true},
+        SparcCorpus{"sparc_names.s", {"llvm-mc", "-triple=sparc", "-filetype=obj", "-o", "OBJ", "SRC"}, true},
         SparcCorpus{"compiled.c",
                     {"clang", "--target=sparc-linux-gnu", "-fintegrated-as", "-O2", "-c", "-o", "OBJ", "SRC"},
                     false}),
     [](const testing::TestParamInfo<SparcCorpus>& info) {
-        std::string n = info.param.name;
-        std::replace(n.begin(), n.end(), '.', '_');
+        std::string n = std::string(info.param.name) + "_" + info.param.build[0];
+        std::replace_if(n.begin(), n.end(), [](char c) { return !isalnum(static_cast<unsigned char>(c)); }, '_');
         return n;
     });
 
@@ -1018,11 +1019,16 @@ TEST(SparcOtherOracles, ValidityAndMnemonic)
     if (!have_program("llvm-mc") || !have_program("cstool"))
         GTEST_SKIP() << "llvm-mc or cstool missing";
     std::vector<uint32_t> words = sweep_words();
-    if (have_sparc_tools()) {
-        const std::vector<char> bin = build_corpus(
-            {"sparc_names.s", {"sparc64-linux-gnu-as", "-32", "-Av8", "-o", "OBJ", "SRC"}, true});
-        for (size_t off = 0; off + 4 <= bin.size(); off += 4)
-            words.push_back(word_at(bin, off));
+    if (have_sparc_tools() && have_program("clang")) {
+        for (const SparcCorpus& corpus :
+             {SparcCorpus{"sparc_names.s", {"sparc64-linux-gnu-as", "-32", "-Av8", "-o", "OBJ", "SRC"}, true},
+              SparcCorpus{"compiled.c",
+                          {"clang", "--target=sparc-linux-gnu", "-fintegrated-as", "-O2", "-c", "-o", "OBJ", "SRC"},
+                          false}}) {
+            const std::vector<char> bin = build_corpus(corpus);
+            for (size_t off = 0; off + 4 <= bin.size(); off += 4)
+                words.push_back(word_at(bin, off));
+        }
     }
     std::vector<char> bin;
     for (uint32_t w : words)
