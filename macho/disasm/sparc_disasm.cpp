@@ -160,7 +160,7 @@ void print_symbolic(char kind, uint32_t value, uint32_t r_address, const relocat
                 continue;
             }
             const reloc_entry pair = read_reloc_entry(relocs[i + 1]);
-            other_part = pair.scattered ? pair.address : static_cast<uint32_t>(relocs[i + 1].r_address);
+            other_part = pair.address; // a plain pair's whole first word, a scattered one's 24 bits
             pair_value = pair.scattered ? pair.value : 0;
         }
         e = r;
