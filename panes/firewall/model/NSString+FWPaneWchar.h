@@ -16,3 +16,7 @@
 /// freed. Throws FirewallSDK::FirewallException (`code`) for nil or a
 /// failed conversion, so that a payload is never built from it.
 std::wstring FWPWideText(NSString *text, int code);
+
+/// The UTF-8 text of `text` by way of its wide text; nil gives "". Throws as
+/// FWPWideText.
+std::string FWPUtf8Text(NSString *text, int code);

@@ -46,3 +46,17 @@ std::wstring FWPWideText(NSString *text, int code)
     std::free(wide);
     return out;
 }
+
+std::string FWPUtf8Text(NSString *text, int code)
+{
+    if (text == nil)
+        return std::string();
+    std::wstring wide = FWPWideText(text, code);
+    std::string out(wide.size() * 6 + 6, '\0');
+    int capacity = static_cast<int>(out.size());
+    if (widechar2charstr(wide.c_str(), &out[0], &capacity) != 0)
+        throw FirewallSDK::FirewallException("Failed to convert a wide text to a text",
+                                             static_cast<FirewallSDK::FWErrorCode>(code));
+    out.resize(std::strlen(out.c_str()));
+    return out;
+}
