@@ -55,7 +55,7 @@ int FWPBasicRuleOpt(int tag, BOOL inbound, BOOL outbound)
         return nil;
     sharedRules = self;
     fireWallRulesArray = [[NSMutableArray alloc] init];
-    fireWallRulesArrayContr = [[NSArrayController alloc] init];
+    fireWallRulesArrayContr = [[NSArrayController alloc] initWithContent:[NSMutableArray array]];
     [fireWallRulesArrayContr setAvoidsEmptySelection:NO];
     [fireWallRulesArrayContr setSelectsInsertedObjects:NO];
     rulesObject = [[RulesContainer alloc] init];
@@ -290,7 +290,10 @@ int FWPBasicRuleOpt(int tag, BOOL inbound, BOOL outbound)
     NSArray *rows = [NSArray arrayWithArray:[fireWallRulesArrayContr arrangedObjects]];
     for (NSUInteger i = 0; i < [rows count]; ++i)
         [self stopObserving:[rows objectAtIndex:i]];
-    [fireWallRulesArrayContr removeObjects:rows];
+    if ([rows count] > 0)
+        [fireWallRulesArrayContr removeObjects:rows];
+    // GNUstep keeps a stale selection over removed rows.
+    [fireWallRulesArrayContr setSelectionIndexes:[NSIndexSet indexSet]];
 }
 
 - (void)refreshUI
@@ -425,6 +428,7 @@ int FWPBasicRuleOpt(int tag, BOOL inbound, BOOL outbound)
         for (NSUInteger i = 0; i < [selected count]; ++i)
             [self stopObserving:[selected objectAtIndex:i]];
         [fireWallRulesArrayContr removeObjects:selected];
+        [fireWallRulesArrayContr setSelectionIndexes:[NSIndexSet indexSet]];
     } catch (...) {
         NSLog(@"FireWall: generic occured in delete rules Button Clicked");
     }
