@@ -135,8 +135,13 @@ class Services(System):
 
 
 def check_denial_logged(s, path, what):
-    """The unknown-deny line of `path` in hvod's log, then its three events."""
+    """The unknown-deny line of `path` in hvod's log, then its three events.
+    The report is sent after the kernel's answer: wait for it."""
+    deadline = time.monotonic() + 10
     after = s.records_after(UNKNOWN_DENY % path)
+    while len(after) < 4 and time.monotonic() < deadline:
+        time.sleep(0.05)
+        after = s.records_after(UNKNOWN_DENY % path)
     check_true(after, "%s: hvod logs the unknown-deny line" % what)
     check((after[0]["sender"], after[0]["component"], after[0]["type"], after[0]["level"]),
           (3, "AppProtection", 1, 3), "as sender 3, AppProtection, type 1, level 3")

@@ -2,8 +2,8 @@
 // words built by the field encoder, the relocation pair rules, the section
 // end, and a Mach-O wrapper through wardmacho. The words are big-endian, so
 // every case runs the byte-swapped path on a little-endian host.
-#include "BigEndianCases.h"
 #include "M88kEncoder.h"
+#include "PlainCall.h"
 
 #include <gtest/gtest.h>
 
@@ -14,36 +14,9 @@ using namespace m88k_encode;
 
 namespace {
 
-struct Call {
-    uint64_t addr = 0;
-    uint64_t sect_addr = 0;
-    int verbose = 0;
-    std::vector<macho::relocation_info> relocs;
-    const Symbols* syms = nullptr;
-    const std::vector<macho::sorted_symbol>* sorted = nullptr;
-    macho::byte_sex order = macho::BIG_ENDIAN_BYTE_SEX;
-};
-
 Printed m88k(const std::vector<char>& b, const Call& k = Call(), uint64_t left = UINT64_MAX)
 {
-    if (left == UINT64_MAX)
-        left = b.size();
-    return capture([&] {
-        return macho::m88k_disassemble(
-            b.data(), left, k.addr, k.sect_addr, k.order, k.relocs.empty() ? nullptr : k.relocs.data(),
-            static_cast<uint32_t>(k.relocs.size()), k.syms != nullptr ? k.syms->table.data() : nullptr,
-            k.syms != nullptr ? static_cast<uint32_t>(k.syms->table.size()) : 0,
-            k.sorted != nullptr ? k.sorted->data() : nullptr,
-            k.sorted != nullptr ? static_cast<uint32_t>(k.sorted->size()) : 0,
-            k.syms != nullptr ? k.syms->strings.data() : nullptr, k.syms != nullptr ? k.syms->strings.size() : 0,
-            k.verbose);
-    });
-}
-
-std::vector<char> big_endian(uint32_t word)
-{
-    return {static_cast<char>(word >> 24), static_cast<char>(word >> 16), static_cast<char>(word >> 8),
-            static_cast<char>(word)};
+    return plain_call(macho::m88k_disassemble, b, k, left);
 }
 
 struct Case {
