@@ -150,6 +150,7 @@ TEST(FirewallTrustedGroups, NamingCheckingAndAddresses)
     EXPECT_EQ(1u, [[[c groupsController] selectedObjects] count]);
     TrustedObjects *fresh = row(c, 1);
     [fresh setIsSelect:NO]; // unnamed: nothing to send
+    EXPECT_EQ(-1, EnableTrustedList(fresh));
     EXPECT_TRUE(service.ids().empty());
     [fresh setTrustedListName:@"New"];
     EXPECT_EQ(Ids{10215}, service.ids());
