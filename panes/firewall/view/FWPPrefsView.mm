@@ -35,6 +35,7 @@ NSTextField *label(NSView *parent, NSRect frame, NSString *text)
     [t setStringValue:text];
     [t setEditable:NO];
     [t setBordered:NO];
+    [t setBezeled:NO];
     [t setDrawsBackground:NO];
     [parent addSubview:t];
     return t;

@@ -2,6 +2,8 @@
 // the test peer playing the firewall service.
 #import <AppKit/AppKit.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -77,6 +79,45 @@ TEST(FirewallPrincipalClass, HostTexts)
     EXPECT_EQ(1, [[p statusForGeneralPreferenceWithIdentifier:@"x"] intValue]);
     service.fail(10200);
     EXPECT_EQ(-1, [[p SetStatusForGeneralPreferenceWithIdentifier:@"x" value:NO] intValue]);
+    [pool release];
+}
+
+/// The colours of a screenshot (ImageMagick): 1 for a bare root window.
+int colours(const std::string &png)
+{
+    std::string cmd = "identify -format %k '" + png + "'";
+    FILE *f = popen(cmd.c_str(), "r");
+    int n = -1;
+    if (f != nullptr) {
+        if (fscanf(f, "%d", &n) != 1)
+            n = -1;
+        pclose(f);
+    }
+    return n;
+}
+
+TEST(FirewallPrincipalClass, TheViewDraws)
+{
+    NSAutoreleasePool *pool = [[NSAutoreleasePool alloc] init];
+    [NSApplication sharedApplication];
+    FakeService service;
+    FirewallPrincipleClass *p = pane();
+    ASSERT_NE(nil, p);
+    NSView *view = [p viewForStringIdentifier:@"FWPreferene_view"];
+    ASSERT_NE(nil, view);
+    NSWindow *window = [[NSWindow alloc] initWithContentRect:[view frame]
+                                                   styleMask:NSTitledWindowMask
+                                                     backing:NSBackingStoreBuffered
+                                                       defer:NO];
+    [window setContentView:view];
+    [window orderFront:nil];
+    [window display];
+    [[NSRunLoop currentRunLoop] runUntilDate:[NSDate dateWithTimeIntervalSinceNow:1.0]];
+    std::string dir = PORTWARD_ARTIFACTS;
+    std::string png = dir + "/portward-view.png";
+    ASSERT_EQ(0, std::system(("mkdir -p '" + dir + "' && import -window root '" + png + "'").c_str()));
+    EXPECT_GT(colours(png), 10);
+    [window orderOut:nil];
     [pool release];
 }
 
