@@ -228,11 +228,16 @@ Outcome FirewallService::runLocked(int id, HVO::CommandData& command, HVO::Comma
         FirewallSDK::FWDetailedData rule = payload<FirewallSDK::FWDetailedData>(command);
         if (!storedInGroup(rule.getRuleNo()))
             return {false, FirewallSDK::FW_INVALID_RULE_NUMBER};
+        if (!inGroup(rule.getRuleCategory()))
+            return {false, FirewallSDK::FW_INVALID_CATEGORY_FOR_SETTING};
         require(store.updateRule(extended(rule), results, group));
         return {true, 0};
     }
     case ADD_RULE: {
         FirewallSDK::FWDetailedData rule = payload<FirewallSDK::FWDetailedData>(command);
+        // The pane's rules only: another group's rule is not the pane's to add.
+        if (!inGroup(rule.getRuleCategory()))
+            return {false, FirewallSDK::FW_INVALID_CATEGORY_FOR_SETTING};
         require(store.addRule(extended(rule), results, group));
         return {true, 0};
     }

@@ -246,6 +246,21 @@ TEST(FwServiceRules, RefusalsChangeNothing)
          },
          13049},
         {"add without a payload", [] { return send(10211); }, 13058},
+        {"add a rule of another group",
+         [] {
+             FWDetailedData r = rule("other", "tcp", "81");
+             r.setRuleCategory(0x20000000u);
+             return send(10211, r);
+         },
+         13015},
+        {"move a rule into another group",
+         [] {
+             FWDetailedData r = rule("web", "tcp", "80");
+             r.setRuleNo(5122);
+             r.setRuleCategory(0x20000000u);
+             return send(10210, r);
+         },
+         13015},
         {"swap without a payload", [] { return send(10207); }, 0},
     };
     for (auto& c : cases) {
