@@ -4,7 +4,3 @@
 
 /// The view (autoreleased); `tabDelegate` hears tab switches.
 NSView *FWPBuildPreferencesView(id tabDelegate);
-
-/// Fixed places in the view (its own coordinates, origin top left, as
-/// xdotool sees them once the view fills a window's content).
-extern const NSPoint FWPAddButtonPlace;

@@ -98,8 +98,6 @@ NSNumber *tag(int t)
 
 } // namespace
 
-const NSPoint FWPAddButtonPlace = {60, 395};
-
 /// The mode radio sends the chosen tag to the rules controller.
 @interface FWPModeTarget : NSObject
 - (void)modeChosen:(id)sender;
