@@ -35,7 +35,7 @@ enum FWPFunction {
 
 /// One sending function: its command and what it logs. `failed` may hold
 /// "%d" (the detail argument), `hvoException` "%@" (the exception's text).
-struct FWPCommandSpec {
+struct FWPCommandRow {
     int commandId;
     bool replyPayload;  ///< a true reply carries a payload to apply
     bool failureCode;   ///< a false reply carries the service's error code
@@ -46,7 +46,7 @@ struct FWPCommandSpec {
     NSString *generic;
 };
 
-const FWPCommandSpec &FWPSpec(FWPFunction function);
+const FWPCommandRow &FWPRow(FWPFunction function);
 
 /// Writes the command's payload; may throw (nothing is sent then).
 using FWPBuild = std::function<void(HVO::CommandData &command)>;
@@ -55,7 +55,7 @@ using FWPApply = std::function<void(HVO::CommandResult &result)>;
 
 /// The steps of every command: the broker, the command (id, 4, false), the
 /// payload, the send (waiting, 45 s), the reply. 0 on success. A failure
-/// returns the spec's failure value, except that a failed command carrying
+/// returns the row's failure value, except that a failed command carrying
 /// a non-zero code returns that code. A true reply that should carry a
 /// payload and does not is a failure: nothing is applied. Every exception is
 /// caught and logged.

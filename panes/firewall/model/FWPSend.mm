@@ -15,7 +15,7 @@ const char *const FWPBrokerSocket = "/usr/local/Vantrel/hvo/var/hvodsocket";
 
 namespace {
 
-const FWPCommandSpec kSpecs[] = {
+const FWPCommandRow kRows[] = {
     // FWP_SET_STATUS
     {10200, false, false, -1, @"Unable to get HVO instance for communication", @"status was not set",
      @"got an HVO Exception in SetStatusForGeneralPreferenceWithIdentifier()",
@@ -86,7 +86,7 @@ const FWPCommandSpec kSpecs[] = {
      @"Firewall : got an generic exception in DeleteTrustedList()"},
 };
 
-static_assert(sizeof kSpecs / sizeof kSpecs[0] == FWP_DELETE_TRUSTED + 1, "one spec per function");
+static_assert(sizeof kRows / sizeof kRows[0] == FWP_DELETE_TRUSTED + 1, "one row per function");
 
 void logLine(NSString *line)
 {
@@ -96,48 +96,48 @@ void logLine(NSString *line)
 
 } // namespace
 
-const FWPCommandSpec &FWPSpec(FWPFunction function)
+const FWPCommandRow &FWPRow(FWPFunction function)
 {
-    return kSpecs[function];
+    return kRows[function];
 }
 
 int FWPSend(FWPFunction function, const FWPBuild &build, const FWPApply &apply, int detail)
 {
-    const FWPCommandSpec &spec = kSpecs[function];
+    const FWPCommandRow &row = kRows[function];
     try {
         HVO::HVOCommBroker *broker = HVO::HVOCommBroker::getInstance(std::string(FWPBrokerSocket));
         if (broker == nullptr) {
-            logLine(spec.noBroker);
-            return spec.failureValue;
+            logLine(row.noBroker);
+            return row.failureValue;
         }
-        HVO::CommandData command(spec.commandId, FIREWALL_SERVICE_HVK_ID, false);
+        HVO::CommandData command(row.commandId, FIREWALL_SERVICE_HVK_ID, false);
         HVO::CommandResult result;
         if (build)
             build(command);
         broker->sendCommand(command, &result, true, 45);
         const bool replied = HVO::PayloadAccess::hasInput(result);
-        if (result.getCommandStatus() && (!spec.replyPayload || replied)) {
-            if (spec.replyPayload && apply)
+        if (result.getCommandStatus() && (!row.replyPayload || replied)) {
+            if (row.replyPayload && apply)
                 apply(result);
             return 0;
         }
-        if (spec.failed != nil)
-            logLine([spec.failed stringByReplacingOccurrencesOfString:@"%d"
+        if (row.failed != nil)
+            logLine([row.failed stringByReplacingOccurrencesOfString:@"%d"
                                                            withString:[NSString stringWithFormat:@"%d", detail]]);
-        if (!result.getCommandStatus() && spec.failureCode && replied) {
+        if (!result.getCommandStatus() && row.failureCode && replied) {
             // A code of 0 would read as success.
             int code = 0;
             result.getCustomData(code);
-            return code != 0 ? code : spec.failureValue;
+            return code != 0 ? code : row.failureValue;
         }
-        return spec.failureValue;
+        return row.failureValue;
     } catch (const HVO::HVOException &e) {
         NSString *message = [NSString stringWithUTF8String:e.getExceptionMsg().c_str()];
-        logLine([spec.hvoException stringByReplacingOccurrencesOfString:@"%@" withString:message ? message : @""]);
-        return spec.failureValue;
+        logLine([row.hvoException stringByReplacingOccurrencesOfString:@"%@" withString:message ? message : @""]);
+        return row.failureValue;
     } catch (...) {
-        logLine(spec.generic);
-        return spec.failureValue;
+        logLine(row.generic);
+        return row.failureValue;
     }
 }
 

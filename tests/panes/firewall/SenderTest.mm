@@ -90,7 +90,7 @@ TEST(FirewallSenders, NoHubSendsNothing)
     }
     for (int f = FWP_SET_STATUS; f <= FWP_DELETE_TRUSTED; ++f) {
         SCOPED_TRACE(f);
-        int want = FWPSpec(FWPFunction(f)).failureValue;
+        int want = FWPRow(FWPFunction(f)).failureValue;
         EXPECT_EQ(want, FWPSend(FWPFunction(f), nullptr, [](HVO::CommandResult &) { ADD_FAILURE() << "applied"; }));
     }
     service.peer.setHubReachable(true);
@@ -155,9 +155,9 @@ TEST(FirewallSenders, ATrueReplyWithoutItsPayloadFails)
     FakeService service; // bare true replies
     for (FWPFunction f : {FWP_GET_STATUS, FWP_GET_INTERFACES, FWP_GET_ALL_RULES, FWP_GET_BASIC_PREFS,
                           FWP_GET_DETAILED_RULE, FWP_CHANGE_RULE_DETAIL, FWP_GET_TRUSTED}) {
-        SCOPED_TRACE(FWPSpec(f).commandId);
+        SCOPED_TRACE(FWPRow(f).commandId);
         bool applied = false;
-        EXPECT_EQ(FWPSpec(f).failureValue, FWPSend(f, nullptr, [&](HVO::CommandResult &) { applied = true; }));
+        EXPECT_EQ(FWPRow(f).failureValue, FWPSend(f, nullptr, [&](HVO::CommandResult &) { applied = true; }));
         EXPECT_FALSE(applied);
     }
     EXPECT_EQ(0, GetStatusForGeneralPreferences());
