@@ -25,10 +25,24 @@ bool is_mach_magic(uint32_t magic)
 // characters, whichever comes first.
 char* read_name(const load_commands_view& lc, uint64_t off)
 {
-    char buf[kMaxName + 1];
-    uint32_t n = 0;
     // In chunks: a byte at a time costs a read call per character.
     constexpr uint32_t kChunk = 64;
+    static_assert(kChunk <= kMaxName, "chunk");
+    // Mostly the name and its NUL are in the reader's window already.
+    if (off < lc.sizeofcmds) {
+        const uint64_t want = lc.sizeofcmds - off < kChunk ? lc.sizeofcmds - off : kChunk;
+        if (const char* held = lc.held(off, want)) {
+            if (const void* nul = memchr(held, '\0', want)) {
+                const size_t n = static_cast<size_t>(static_cast<const char*>(nul) - held);
+                char* name = static_cast<char*>(allocate(n + 1));
+                memcpy(name, held, n);
+                name[n] = '\0';
+                return name;
+            }
+        }
+    }
+    char buf[kMaxName + 1];
+    uint32_t n = 0;
     while (n < kMaxName && off + n < lc.sizeofcmds) {
         uint64_t want = kChunk;
         if (want > kMaxName - n)
@@ -43,8 +57,10 @@ char* read_name(const load_commands_view& lc, uint64_t off)
         }
         n += static_cast<uint32_t>(want);
     }
-    buf[n] = '\0';
-    return savestr(buf);
+    char* name = static_cast<char*>(allocate(n + 1));
+    memcpy(name, buf, n);
+    name[n] = '\0';
+    return name;
 }
 
 // Releases the names collected so far; the empty array stays for the caller.
@@ -197,8 +213,12 @@ void print_libraries(const load_commands_view& lc, uint32_t ncmds, uint32_t size
     uint64_t cur = 0;
     for (uint32_t i = 0; i < ncmds; ++i) {
         const unsigned long index = i;
+        // One read per command: the longest record read below.
+        char head[sizeof(dylib_command)];
+        static_assert(sizeof(fvmlib_command) <= sizeof head, "fvmlib_command");
+        lc.read(cur, head, sizeof head);
         load_command l;
-        lc.read(cur, &l, sizeof l);
+        memcpy(&l, head, sizeof l);
         if (swapped)
             swap_load_command(&l, get_host_byte_sex());
         // long is 8 bytes here; commands are laid out in 4-byte units.
@@ -212,7 +232,7 @@ void print_libraries(const load_commands_view& lc, uint32_t ncmds, uint32_t size
         case LC_LOADFVMLIB:
             if (!id_only) {
                 fvmlib_command fl;
-                lc.read(cur, &fl, sizeof fl);
+                memcpy(&fl, head, sizeof fl);
                 if (swapped)
                     swap_fvmlib_command(&fl, get_host_byte_sex());
                 if (fl.name.offset < l.cmdsize) {
@@ -233,7 +253,7 @@ void print_libraries(const load_commands_view& lc, uint32_t ncmds, uint32_t size
                 break;
             {
                 dylib_command dl;
-                lc.read(cur, &dl, sizeof dl);
+                memcpy(&dl, head, sizeof dl);
                 if (swapped)
                     swap_dylib_command(&dl, get_host_byte_sex());
                 if (dl.name.offset < l.cmdsize) {

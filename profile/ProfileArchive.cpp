@@ -105,6 +105,16 @@ bool ProfileClassesSeen::firstTime(std::string_view className)
     return true;
 }
 
+bool ProfileClassesSeen::firstTime(const char* className)
+{
+    for (const char* p : m_pointers)
+        if (p == className)
+            return false;
+    bool first = firstTime(std::string_view(className));
+    m_pointers.push_back(className);
+    return first;
+}
+
 // ---------------------------------------------------------------- writer
 
 ProfileOArchive::ProfileOArchive(std::ostream& out) : m_out(&out), m_block(new char[kBlockSize])
@@ -201,14 +211,23 @@ void ProfileOArchive::writeText(const std::string& text)
     putBytes(text.data(), text.size());
 }
 
-void ProfileOArchive::beginClass(const std::string& className) { beginClass(className.c_str()); }
+void ProfileOArchive::beginClass(const std::string& className)
+{
+    // Not through the pointer: the text may not outlive the call.
+    if (m_classesSeen.firstTime(std::string_view(className)))
+        writePreamble();
+}
 
 void ProfileOArchive::beginClass(const char* className)
 {
-    if (m_classesSeen.firstTime(className)) {
-        writeUnsigned(0); // not tracked
-        writeUnsigned(0); // class version
-    }
+    if (m_classesSeen.firstTime(className))
+        writePreamble();
+}
+
+void ProfileOArchive::writePreamble()
+{
+    writeUnsigned(0); // not tracked
+    writeUnsigned(0); // class version
 }
 
 void ProfileOArchive::writeTextVector(const std::vector<std::string>& texts)
@@ -389,7 +408,7 @@ int64_t ProfileIArchive::readAnyNumber(int64_t min, int64_t max)
     return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
 }
 
-inline std::string ProfileIArchive::text()
+inline uint32_t ProfileIArchive::textLength()
 {
     uint64_t length = static_cast<uint64_t>(readNumber(0, std::numeric_limits<uint32_t>::max()));
     // The one separator after the length.
@@ -399,17 +418,38 @@ inline std::string ProfileIArchive::text()
         getChar();
     if (length > charsLeft())
         refuse();
-    std::string text(static_cast<size_t>(length), '\0');
+    return static_cast<uint32_t>(length);
+}
+
+inline void ProfileIArchive::narrowText(char* to, size_t length)
+{
     size_t done = 0;
-    while (done < text.size()) {
+    while (done < length) {
         if (m_end - m_cur < 4 && !refill())
             refuse();
-        size_t chunk = std::min(text.size() - done, static_cast<size_t>(m_end - m_cur) / 4);
-        if (!narrow(m_cur, &text[done], chunk))
+        size_t chunk = std::min(length - done, static_cast<size_t>(m_end - m_cur) / 4);
+        if (!narrow(m_cur, to + done, chunk))
             refuse(); // a character above 0xFF: never written by a byte-wise writer
         m_cur += 4 * chunk;
         done += chunk;
     }
+}
+
+inline std::string ProfileIArchive::text()
+{
+    uint32_t length = textLength();
+    // Nearly every text is short and whole in the block: narrowed into a
+    // local, the string is built once from its bytes, with no zero fill.
+    const size_t kShort = 256;
+    if (length <= kShort && static_cast<size_t>(m_end - m_cur) / 4 >= length) {
+        char bytes[kShort];
+        if (!narrow(m_cur, bytes, length))
+            refuse();
+        m_cur += 4 * static_cast<size_t>(length);
+        return std::string(bytes, length);
+    }
+    std::string text(length, '\0');
+    narrowText(&text[0], length);
     return text;
 }
 
@@ -447,14 +487,18 @@ size_t ProfileIArchive::reservable(uint32_t count, size_t bytesEach) const
     return static_cast<size_t>(std::min<uint64_t>(count, left / bytesEach));
 }
 
-unsigned ProfileIArchive::beginClass(const std::string& className) { return beginClassNamed(className); }
-
-unsigned ProfileIArchive::beginClass(const char* className) { return beginClassNamed(className); }
-
-unsigned ProfileIArchive::beginClassNamed(std::string_view className)
+unsigned ProfileIArchive::beginClass(const std::string& className)
 {
-    if (!m_classesSeen.firstTime(className))
-        return 0;
+    return m_classesSeen.firstTime(std::string_view(className)) ? readPreamble() : 0;
+}
+
+unsigned ProfileIArchive::beginClass(const char* className)
+{
+    return m_classesSeen.firstTime(className) ? readPreamble() : 0;
+}
+
+unsigned ProfileIArchive::readPreamble()
+{
     if (readNumber(0, 1) != 0)
         refuse(); // tracked objects never occur in a profile
     if (readNumber(0, std::numeric_limits<uint32_t>::max()) != 0)

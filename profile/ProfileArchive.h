@@ -42,9 +42,15 @@ class ProfileClassesSeen {
 public:
     /// True, and remembered, the first time `className` is asked for.
     bool firstTime(std::string_view className);
+    /// The same; a name asked for before through the same pointer (one of
+    /// the ProfileClass names, asked for at every record) is found without
+    /// comparing texts. `className` must stay valid and unchanged while
+    /// this object lives.
+    bool firstTime(const char* className);
 
 private:
     std::vector<std::string> m_names;
+    std::vector<const char*> m_pointers; ///< pointers to names in m_names
 };
 
 class ProfileOArchive {
@@ -62,7 +68,9 @@ public:
     void writeInt(int64_t value);
     void writeUnsigned(uint64_t value);
     void writeBool(bool value) { writeInt(value ? 1 : 0); }
-    /// Writes the preamble when `className` has not been met yet.
+    /// Writes the preamble when `className` has not been met yet. A name
+    /// given as `const char*` must stay valid while the archive lives (a
+    /// ProfileClass name).
     void beginClass(const std::string& className);
     void beginClass(const char* className);
     /// Preamble of the vector of texts, count, texts.
@@ -78,6 +86,7 @@ private:
     void putBytes(const char* bytes, size_t n);
     void token(const char* digits, size_t n);
     void flush();
+    void writePreamble();
 
     std::ostream* m_out = nullptr;
     int m_fd = -1;
@@ -120,7 +129,8 @@ public:
     /// reservation never outgrows the input.
     size_t reservable(uint32_t count, size_t bytesEach) const;
     /// Reads the preamble when `className` has not been met yet; returns the
-    /// class version (always 0).
+    /// class version (always 0). A name given as `const char*` must stay
+    /// valid while the archive lives (a ProfileClass name).
     unsigned beginClass(const std::string& className);
     unsigned beginClass(const char* className);
     std::vector<std::string> readTextVector();
@@ -153,10 +163,15 @@ private:
     inline int64_t readNumber(int64_t min, int64_t max);
     /// What readText reads.
     inline std::string text();
+    /// A text's length and the blank after it, checked against the input left.
+    inline uint32_t textLength();
+    /// The next `length` characters, narrowed to one byte each at `to`.
+    inline void narrowText(char* to, size_t length);
     /// readNumber for any token, wherever it ends.
     int64_t readAnyNumber(int64_t min, int64_t max);
     uint64_t charsLeft() const { return (static_cast<uint64_t>(m_end - m_cur) + m_unread) / 4; }
-    unsigned beginClassNamed(std::string_view className);
+    /// The preamble of a class met for the first time.
+    unsigned readPreamble();
 
     std::istream* m_in = nullptr;
     int m_fd = -1;

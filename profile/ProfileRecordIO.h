@@ -2,13 +2,7 @@
 #pragma once
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <exception>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -72,11 +66,8 @@ public:
         return loadSet<Set, Record>(ar, className, [](Set&, size_t) {});
     }
     /// Reads such a collection, handing each record to `take` (by rvalue: it
-    /// may be moved away) in file order. The records of a large collection
-    /// are taken on a helper thread, a batch at a time, while this one
-    /// reads on: `take` must not use the archive. What this thread or `take`
-    /// throws reaches the caller once the helper is joined; a refusal drops
-    /// the records read but not yet taken.
+    /// may be moved away) in file order. What the reading or `take` throws
+    /// reaches the caller; the records read until then have been taken.
     template <class Record, class Take> static void loadAll(ProfileIArchive& ar, const char* className, Take&& take)
     {
         loadAll<Record>(ar, className, std::forward<Take>(take), [](size_t) {});
@@ -88,8 +79,9 @@ public:
         ar.beginClass(className);
         uint32_t count = ar.readCount();
         begin(ar.reservable(count, sizeof(Record)));
-        if (count >= kHandOverFrom && loadHandingOver<Record>(ar, count, take))
-            return;
+        // All on this thread. Most of a load's time is the allocation of the
+        // records' strings and nodes; spread over threads, it comes from
+        // heaps of their own, which costs more than it saves.
         for (uint32_t i = 0; i < count; ++i) {
             Record r;
             load(ar, r);
@@ -100,126 +92,6 @@ public:
 private:
     /// The preamble of the rule list, its count and its rules.
     static void saveRules(ProfileOArchive& ar, const std::list<NetworkRule>& rules);
-
-    /// Below this many records a helper thread costs more than it saves.
-    static constexpr uint32_t kHandOverFrom = 256;
-    static constexpr size_t kBatch = 256;        ///< records handed over at once, at most
-    static constexpr size_t kQueuedBatches = 8; ///< batches read ahead of the taker, at most
-
-    /// Batches of records from the reading thread to the taking one.
-    template <class Record> class Handoff {
-    public:
-        /// Waits while the queue is full; false once the taker has stopped.
-        bool put(std::vector<Record>&& batch)
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_stopped || m_batches.size() < kQueuedBatches; });
-            if (m_stopped)
-                return false;
-            m_batches.push_back(std::move(batch));
-            lock.unlock();
-            m_changed.notify_all();
-            return true;
-        }
-        /// No more batches: the taker ends once it has taken what is queued.
-        void finish()
-        {
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_finished = true;
-            }
-            m_changed.notify_all();
-        }
-        /// Either side gives up: what is queued is dropped.
-        void stop()
-        {
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_stopped = true;
-            }
-            m_changed.notify_all();
-        }
-        /// The next batch; false when there is none to come.
-        bool get(std::vector<Record>& batch)
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_stopped || !m_batches.empty() || m_finished; });
-            if (m_stopped || m_batches.empty())
-                return false;
-            batch = std::move(m_batches.front());
-            m_batches.pop_front();
-            lock.unlock();
-            m_changed.notify_all();
-            return true;
-        }
-
-    private:
-        std::mutex m_mutex;
-        std::condition_variable m_changed;
-        std::deque<std::vector<Record>> m_batches; ///< guarded by m_mutex, as are the flags
-        bool m_finished = false;
-        bool m_stopped = false;
-    };
-
-    /// Reads `count` records here and hands them to `take` on a helper
-    /// thread, which alone calls it until it is joined. False, nothing read,
-    /// when no thread can be started.
-    template <class Record, class Take> static bool loadHandingOver(ProfileIArchive& ar, uint32_t count, Take& take)
-    {
-        Handoff<Record> handoff;
-        std::exception_ptr takeFailure; ///< the helper's alone until it is joined
-        std::thread taking;
-        try {
-            taking = std::thread([&handoff, &takeFailure, &take] {
-                try {
-                    std::vector<Record> batch;
-                    while (handoff.get(batch)) {
-                        for (Record& r : batch)
-                            take(std::move(r));
-                        batch.clear();
-                    }
-                } catch (...) {
-                    takeFailure = std::current_exception();
-                    handoff.stop();
-                }
-            });
-        } catch (const std::system_error&) {
-            return false;
-        }
-        // Joined on every way out; a refusal read here drops what is queued.
-        struct Join {
-            Handoff<Record>& handoff;
-            std::thread& taking;
-            ~Join()
-            {
-                if (taking.joinable()) {
-                    handoff.stop();
-                    taking.join();
-                }
-            }
-        } join{handoff, taking};
-        // Sixteen batches or more, so that the taker starts early; none larger
-        // than the input left can hold.
-        const size_t batchSize =
-            std::min<size_t>(kBatch, std::max<size_t>(1, ar.reservable(count, sizeof(Record)) / 16));
-        std::vector<Record> batch;
-        for (uint32_t i = 0; i < count; ++i) {
-            if (batch.empty())
-                batch.reserve(batchSize);
-            batch.emplace_back();
-            load(ar, batch.back());
-            if (batch.size() == batchSize || i + 1 == count) {
-                if (!handoff.put(std::move(batch)))
-                    break; // the taker failed
-                batch = std::vector<Record>();
-            }
-        }
-        handoff.finish();
-        taking.join();
-        if (takeFailure)
-            std::rethrow_exception(takeFailure);
-        return true;
-    }
 };
 
 } // namespace AppProtection

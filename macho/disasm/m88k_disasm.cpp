@@ -4,6 +4,7 @@
 // string, and a trailing immediate or branch target goes through
 // print_immediate, which applies the high/low relocation pairs.
 #include "disasm/disasm.h"
+#include "disasm/family.h"
 
 #include <cstdio>
 #include <cstring>
@@ -64,54 +65,9 @@ void print_m5(uint32_t field)
     }
 }
 
-// One relocation entry's fields, plain or scattered.
-struct entry {
-    bool scattered;
-    uint32_t address;
-    uint32_t type;
-    bool external;
-    uint32_t symbolnum;
-    uint32_t value; // a scattered entry's value word
-};
-
-entry read_entry(const relocation_info& r)
-{
-    entry e{};
-    e.scattered = reloc_scattered(r);
-    if (e.scattered) {
-        e.address = sreloc_address(r);
-        e.type = sreloc_type(r);
-        e.value = sreloc_value(r);
-    } else {
-        e.address = static_cast<uint32_t>(r.r_address);
-        e.type = reloc_type(r);
-        e.external = reloc_extern(r) != 0;
-        e.symbolnum = reloc_symbolnum(r);
-    }
-    return e;
-}
-
 bool has_pair(uint32_t type)
 {
     return type == M88K_RELOC_HI16 || type == M88K_RELOC_LO16;
-}
-
-// The name of symbol `n`: its string, or "bad string offset" when the
-// number or the string index lies outside the tables. `len` bounds it at
-// the table's end.
-const char* symbol_name(uint32_t n, const nlist* symbols, uint32_t nsymbols, const char* strings,
-                        uint64_t strings_size, int* len)
-{
-    static const char bad[] = "bad string offset";
-    if (symbols != nullptr && n < nsymbols) {
-        const char* s = string_at(strings, strings_size, symbols[n].n_strx);
-        if (s != nullptr) {
-            *len = static_cast<int>(strnlen(s, strings_size - symbols[n].n_strx));
-            return s;
-        }
-    }
-    *len = static_cast<int>(sizeof bad - 1);
-    return bad;
 }
 
 // The sorted symbol whose value is exactly `value`, or none.
@@ -152,19 +108,19 @@ void print_immediate(uint32_t value, uint32_t r_address, const relocation_info* 
         return;
     }
     bool found = false;
-    entry found_entry{};
+    reloc_entry found_entry{};
     uint32_t other_half = 0;
     if (relocs == nullptr)
         nrelocs = 0;
     for (uint32_t i = 0; i < nrelocs; i++) {
-        const entry e = read_entry(relocs[i]);
+        const reloc_entry e = read_reloc_entry(relocs[i]);
         if (e.type == M88K_RELOC_PAIR) {
             fprintf(stderr, "Stray M88K_RELOC_PAIR relocation entry %lu\n", static_cast<ul>(i));
             continue;
         }
         if (e.address == r_address) {
             if (has_pair(e.type) && i + 1 < nrelocs) {
-                const entry pair = read_entry(relocs[i + 1]);
+                const reloc_entry pair = read_reloc_entry(relocs[i + 1]);
                 if (pair.type != M88K_RELOC_PAIR) {
                     fprintf(stderr, "No M88K_RELOC_PAIR relocation entry after entry %lu\n", static_cast<ul>(i));
                     continue;
@@ -176,7 +132,7 @@ void print_immediate(uint32_t value, uint32_t r_address, const relocation_info* 
             break;
         }
         if (has_pair(e.type) && i + 1 < nrelocs) {
-            if (read_entry(relocs[i + 1]).type == M88K_RELOC_PAIR)
+            if (read_reloc_entry(relocs[i + 1]).type == M88K_RELOC_PAIR)
                 i++;
             else
                 fprintf(stderr, "No M88K_RELOC_PAIR relocation entry after entry %lu\n", static_cast<ul>(i));
@@ -193,7 +149,7 @@ void print_immediate(uint32_t value, uint32_t r_address, const relocation_info* 
     if (found && found_entry.external) {
         int len = 0;
         const char* name =
-            symbol_name(found_entry.symbolnum, symbols, nsymbols, strings, strings_size, &len);
+            reloc_symbol_name(found_entry.symbolnum, symbols, nsymbols, strings, strings_size, &len);
         print_named(type, name, len, has_pair(type) ? full : value);
         return;
     }
@@ -497,19 +453,9 @@ uint32_t m88k_disassemble(const char* sect, uint64_t left, uint64_t addr, uint64
                           const nlist* symbols, uint32_t nsymbols, const sorted_symbol* sorted_symbols,
                           uint32_t nsorted_symbols, const char* strings, uint64_t strings_size, int verbose)
 {
-    const bool swapped = get_host_byte_sex() != object_byte_sex;
-    uint32_t word = 0;
-    if (left < 4) {
-        if (left > 0)
-            memcpy(&word, sect, static_cast<size_t>(left));
-        if (swapped)
-            word = SWAP_INT(word);
-        printf(".long\t0x%08x\n(end of section)\n", word);
+    uint32_t word;
+    if (!read_instruction_word(sect, left, object_byte_sex, &word))
         return static_cast<uint32_t>(left);
-    }
-    memcpy(&word, sect, sizeof word);
-    if (swapped)
-        word = SWAP_INT(word);
 
     const uint32_t a = static_cast<uint32_t>(addr);
     const uint32_t r_address = static_cast<uint32_t>(addr - sect_addr);

@@ -23,11 +23,4 @@ uint32_t sparc_disassemble(const char*, uint64_t left, uint64_t, uint64_t, byte_
     return step(left, 4);
 }
 
-uint32_t hppa_disassemble(const char*, uint64_t left, uint64_t, uint64_t, byte_sex, const relocation_info*,
-                          uint32_t, const nlist*, uint32_t, const sorted_symbol*, uint32_t, const char*, uint64_t,
-                          int)
-{
-    return step(left, 4);
-}
-
 } // namespace macho

@@ -28,6 +28,14 @@ struct load_commands_view {
         }
         read_bytes(reader, offset + off, offset + present, dst, n);
     }
+    /// The `n` bytes at offset `off` of the area when the reader's window
+    /// holds them all; else null. Valid until the next read.
+    const char* held(uint64_t off, size_t n) const
+    {
+        if (off >= present || n > present - off)
+            return nullptr;
+        return window_bytes(reader, offset + off, offset + present, n);
+    }
     /// One byte of the area (0 past the bytes present).
     char at(uint64_t off) const
     {

@@ -50,25 +50,38 @@ void reader_open_memory(byte_reader* reader, const char* mem, uint64_t size)
     reader->size = size;
 }
 
+namespace {
+
+// The window of the reader this thread closed last, kept for its next one: a
+// run over many files allocates it once. Allocating it for each file also
+// made the heap merge its small free chunks each time, which slowed every
+// allocation of names that followed.
+struct spare_window {
+    char* bytes = nullptr;
+    ~spare_window() { free(bytes); }
+};
+thread_local spare_window spare;
+
+} // namespace
+
 void reader_close(byte_reader* reader)
 {
     if (reader->fd >= 0)
         close(reader->fd);
-    free(reader->window);
+    if (spare.bytes == nullptr)
+        spare.bytes = reader->window;
+    else
+        free(reader->window);
     memset(reader, 0, sizeof *reader);
     reader->fd = -1;
 }
 
-uint64_t read_bytes(byte_reader* reader, uint64_t offset, uint64_t end, void* dst, uint64_t n)
+namespace {
+
+// Copies [offset, offset + n), all before `end`, from the file; returns the
+// count read.
+uint64_t copy_range(byte_reader* reader, uint64_t offset, uint64_t end, char* out, uint64_t n)
 {
-    char* out = static_cast<char*>(dst);
-    memset(out, 0, n);
-    if (end > reader->size)
-        end = reader->size;
-    if (offset >= end)
-        return 0;
-    if (n > end - offset)
-        n = end - offset;
     if (reader->mem != nullptr) {
         memcpy(out, reader->mem + offset, n);
         return n;
@@ -82,17 +95,42 @@ uint64_t read_bytes(byte_reader* reader, uint64_t offset, uint64_t end, void* ds
                         && offset - reader->window_offset <= reader->window_length
                         && n <= reader->window_length - (offset - reader->window_offset);
     if (!inside) {
-        if (reader->window == nullptr)
-            reader->window = static_cast<char*>(allocate(kReadWindow));
+        // A walk that goes on past the window reads further ahead each
+        // time; a jump elsewhere starts again from one window.
+        const bool onward = reader->window_length != 0 && offset >= reader->window_offset
+                            && offset - reader->window_offset <= reader->window_length;
+        uint64_t reach = kReadWindow;
+        if (onward)
+            reach = reader->window_reach < kMaxReadWindow / 2 ? 2 * reader->window_reach : kMaxReadWindow;
         // Read ahead no further than the structure the caller reads in.
-        const uint64_t fill = end - offset < kReadWindow ? end - offset : kReadWindow;
+        const uint64_t fill = end - offset < reach ? end - offset : reach;
+        if (reader->window == nullptr) {
+            reader->window = spare.bytes != nullptr ? spare.bytes : static_cast<char*>(allocate(kMaxReadWindow));
+            spare.bytes = nullptr;
+        }
         reader->window_offset = offset;
         reader->window_length = pread_some(reader, reader->window, fill, offset);
+        reader->window_reach = reach;
         if (n > reader->window_length)
             n = reader->window_length;
     }
     memcpy(out, reader->window + (offset - reader->window_offset), n);
     return n;
+}
+
+} // namespace
+
+uint64_t read_bytes_through(byte_reader* reader, uint64_t offset, uint64_t end, void* dst, uint64_t n)
+{
+    char* out = static_cast<char*>(dst);
+    if (end > reader->size)
+        end = reader->size;
+    uint64_t got = 0;
+    if (offset < end)
+        got = copy_range(reader, offset, end, out, n < end - offset ? n : end - offset);
+    // Bytes not read are zeros.
+    memset(out + got, 0, n - got);
+    return got;
 }
 
 } // namespace macho

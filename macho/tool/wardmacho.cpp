@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,8 +87,11 @@ int* flag_for(char c)
 
 bool list_libraries = false;
 
+// The lines of one object's list, written to stdout in one piece.
+std::string listing;
+
 // One object: under -L its heading and the names processor() collects.
-void process(ofile* of, const char* arch_name, const std::string& heading)
+void process(ofile* of, const char* arch_name, std::string_view heading)
 {
     const bool has_header = of->mh != nullptr || of->mh64 != nullptr;
     if (!list_libraries || !has_header) {
@@ -95,14 +99,26 @@ void process(ofile* of, const char* arch_name, const std::string& heading)
         macho::processor(of, arch_name, &none, macho::PROCESSOR_HEADER_ONLY);
         return;
     }
-    printf("%s:\n", heading.c_str());
+    // The heading goes out before processor() runs: its notes follow it.
+    listing.assign(heading);
+    listing += ":\n";
+    fwrite_unlocked(listing.data(), 1, listing.size(), stdout);
     dependant_libraries libs{0, nullptr};
     macho::processor(of, arch_name, &libs, macho::PROCESSOR_COLLECT);
+    size_t length = 0;
     for (int32_t i = 0; i < libs.count; ++i) {
-        printf("\t%s\n", libs.names[i]);
+        const size_t n = strlen(libs.names[i]);
+        if (listing.size() < length + n + 2)
+            listing.resize(2 * (length + n + 2));
+        char* at = &listing[length];
+        *at++ = '\t';
+        memcpy(at, libs.names[i], n);
+        at[n] = '\n';
+        length += n + 2;
         free(libs.names[i]);
     }
     free(libs.names);
+    fwrite_unlocked(listing.data(), 1, length, stdout);
 }
 
 // Every member of the archive the record holds (the file or its slice).
@@ -161,7 +177,7 @@ int process_file(const char* path)
         process_members(&of, path, nullptr);
     } else {
         // Also a file too short for its header: the scanner notes it.
-        process(&of, nullptr, path);
+        process(&of, nullptr, std::string_view(path));
     }
     macho::ofile_unmap(&of);
     return 0;
@@ -199,6 +215,11 @@ int main(int argc, char** argv)
     }
     if (i >= argc)
         return usage();
+    // Many files make much output: fewer, larger writes when it does not
+    // go to a terminal (which keeps its line buffering).
+    static char out_buffer[1 << 16];
+    if (!isatty(STDOUT_FILENO))
+        setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
     int status = 0;
     for (; i < argc; ++i)
         if (process_file(argv[i]) != 0)

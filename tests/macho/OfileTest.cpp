@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <unistd.h>
 
@@ -334,6 +335,70 @@ TEST(Ofile, NoDescriptorOutlivesARecord)
     testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(before, openDescriptors());
+}
+
+// Every range reads as the file holds it, whatever the reader's window held
+// before: walks across many windows, jumps back and forth, ranges cut by the
+// end of their structure or of the file, and a shorter file read after a
+// longer one (its reader reuses the window the first one left).
+TEST(Reader, RangesReadAsTheFileHoldsThem)
+{
+    auto patterned = [](size_t n, unsigned seed) {
+        std::string s(n, '\0');
+        for (size_t i = 0; i < n; ++i)
+            s[i] = static_cast<char>(i * seed + i / 251);
+        return s;
+    };
+    const std::string big = patterned(200000, 7);
+    const std::string small = patterned(1000, 13);
+    struct Read {
+        uint64_t offset, end, n;
+    };
+    std::vector<Read> walk, cut, smallWalk;
+    for (uint64_t off = 0; off < big.size(); off += 24)
+        walk.push_back({off, big.size(), 24});
+    cut.push_back({148000, big.size(), 8}); // the window reaches past the cut
+    for (uint64_t off = 149000; off < 151000; off += 40)
+        cut.push_back({off, 150000, 64});
+    for (uint64_t off = 0; off < 1100; off += 28)
+        smallWalk.push_back({off, 200000, 28});
+    struct Case {
+        const char* name;
+        const std::string* file;
+        std::vector<Read> reads;
+    };
+    const Case cases[] = {
+        {"walk", &big, walk},
+        {"cut_by_end", &big, cut},
+        {"jumps", &big,
+         {{190000, 200000, 16}, {10, 200000, 8}, {4090, 200000, 12}, {199990, 200000, 20}, {0, 200000, 4096},
+          {5000, 200000, 70000}, {100, 50, 8}, {300000, 400000, 8}, {4000, 200000, 0}}},
+        {"shorter_file_after", &small, {{0, 1000, 24}, {990, 2000, 24}, {4000, 200000, 8}}},
+        {"shorter_file_walk", &small, smallWalk},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = testing::TempDir() + "macho-reader-XXXXXX";
+        const int tmp = mkstemp(&path[0]);
+        ASSERT_GE(tmp, 0);
+        close(tmp);
+        std::ofstream(path, std::ios::binary) << *c.file;
+        byte_reader reader;
+        reader_open_fd(&reader, open(path.c_str(), O_RDONLY), c.file->size());
+        for (const Read& r : c.reads) {
+            SCOPED_TRACE(r.offset);
+            std::string want(r.n, '\0');
+            const uint64_t end = std::min<uint64_t>(r.end, c.file->size());
+            const uint64_t present = r.offset < end ? std::min(r.n, end - r.offset) : 0;
+            if (present != 0)
+                want.replace(0, present, *c.file, r.offset, present);
+            std::string got(r.n, 'x');
+            EXPECT_EQ(present, read_bytes(&reader, r.offset, r.end, &got[0], r.n));
+            EXPECT_EQ(want, got);
+        }
+        reader_close(&reader);
+        unlink(path.c_str());
+    }
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 // end, and a Mach-O wrapper through wardmacho. The words are big-endian, so
 // every case runs the byte-swapped path on a little-endian host.
 #include "M88kEncoder.h"
-#include "PlainCall.h"
+#include "BigEndianWords.h"
 
 #include <gtest/gtest.h>
 
@@ -19,22 +19,11 @@ Printed m88k(const std::vector<char>& b, const Call& k = Call(), uint64_t left =
     return plain_call(macho::m88k_disassemble, b, k, left);
 }
 
-struct Case {
-    uint32_t word;
-    const char* text;
-    uint64_t addr;
-};
+using Case = WordCase;
 
 void run_cases(const std::vector<Case>& cases)
 {
-    for (const Case& c : cases) {
-        Call k;
-        k.addr = c.addr;
-        const Printed p = m88k(big_endian(c.word), k);
-        EXPECT_EQ(c.text, p.out) << std::hex << c.word;
-        EXPECT_EQ("", p.err) << std::hex << c.word;
-        EXPECT_EQ(4u, p.length) << std::hex << c.word;
-    }
+    run_word_cases(macho::m88k_disassemble, cases);
 }
 
 // ---- decoding tables ----

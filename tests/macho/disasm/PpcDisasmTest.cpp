@@ -1,7 +1,7 @@
 // PowerPC disassembler: exact texts for big-endian words (the byte-swapping
 // path on this host), the branch forms with their hints, the relocated
 // operands and their warnings.
-#include "BigEndianCases.h"
+#include "BigEndianWords.h"
 #include "options.h"
 
 #include <gtest/gtest.h>
@@ -406,21 +406,6 @@ TEST(PpcRelocations, SortedSymbolsNameOperandsWithoutEntries)
 
 // ---- against the Debian cross objdump ----
 
-// A pattern compiled once.
-const std::regex& re(const char* pattern)
-{
-    static std::map<const char*, std::regex> cache;
-    auto it = cache.find(pattern);
-    if (it == cache.end())
-        it = cache.emplace(pattern, std::regex(pattern)).first;
-    return it->second;
-}
-
-std::string rx(const std::string& s, const char* pattern, const char* with)
-{
-    return std::regex_replace(s, re(pattern), with);
-}
-
 // Our text in the shared form: blanks for tabs, no hint characters.
 std::string canon_ours(std::string s)
 {
@@ -652,12 +637,6 @@ std::vector<std::string> disassemble_all(const std::vector<char>& bin)
     return lines;
 }
 
-uint32_t word_at(const std::vector<char>& bin, size_t off)
-{
-    return (uint32_t(uint8_t(bin[off])) << 24) | (uint32_t(uint8_t(bin[off + 1])) << 16)
-           | (uint32_t(uint8_t(bin[off + 2])) << 8) | uint8_t(bin[off + 3]);
-}
-
 // The plain instruction behind an extended mnemonic that LLVM's and
 // Capstone's printers use where ours prints the plain form.
 std::string plain_mnemonic(const std::string& extended)
@@ -671,20 +650,6 @@ std::string plain_mnemonic(const std::string& extended)
         {"subc", "subfc"}, {"nop", "nop"}};
     const auto it = plain.find(extended);
     return it == plain.end() ? extended : it->second;
-}
-
-// wardmacho's lines without their address column.
-std::vector<std::string> wardmacho_lines(const std::string& path, const char* options)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(run_program({WARDMACHO, options, path}));
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t tab = line.find('\t');
-        if (tab == 8 && line.find_first_not_of("0123456789abcdef") == 8)
-            lines.push_back(line.substr(tab + 1));
-    }
-    return lines;
 }
 
 struct PpcCorpus {

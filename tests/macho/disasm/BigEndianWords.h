@@ -1,0 +1,72 @@
+// Helpers the big-endian families' tests share: a word read back from
+// bytes, a table of exact cases for the disassemblers of PlainCall.h,
+// wardmacho's instruction lines, and cached patterns for the oracle
+// normalisers. Each test program defines WARDMACHO.
+#pragma once
+
+#include "PlainCall.h"
+
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace disasm_test {
+
+/// The big-endian word at `off`.
+inline uint32_t word_at(const std::vector<char>& bin, size_t off)
+{
+    return (uint32_t(uint8_t(bin[off])) << 24) | (uint32_t(uint8_t(bin[off + 1])) << 16)
+           | (uint32_t(uint8_t(bin[off + 2])) << 8) | uint8_t(bin[off + 3]);
+}
+
+/// One word at `addr` and the text it prints; no warning, 4 bytes.
+struct WordCase {
+    uint32_t word;
+    const char* text;
+    uint64_t addr;
+};
+
+inline void run_word_cases(plain_disassembler disassemble, const std::vector<WordCase>& cases)
+{
+    for (const WordCase& c : cases) {
+        Call k;
+        k.addr = c.addr;
+        const Printed p = plain_call(disassemble, big_endian(c.word), k);
+        EXPECT_EQ(c.text, p.out) << std::hex << c.word;
+        EXPECT_EQ("", p.err) << std::hex << c.word;
+        EXPECT_EQ(4u, p.length) << std::hex << c.word;
+    }
+}
+
+/// wardmacho's instruction lines without their address column.
+inline std::vector<std::string> wardmacho_lines(const std::string& path, const char* options)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(run_program({WARDMACHO, options, path}));
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t tab = line.find('\t');
+        if (tab == 8 && line.find_first_not_of("0123456789abcdef") == 8)
+            lines.push_back(line.substr(tab + 1));
+    }
+    return lines;
+}
+
+/// A pattern compiled once.
+inline const std::regex& re(const char* pattern)
+{
+    static std::map<const char*, std::regex> cache;
+    auto it = cache.find(pattern);
+    if (it == cache.end())
+        it = cache.emplace(pattern, std::regex(pattern)).first;
+    return it->second;
+}
+
+inline std::string rx(const std::string& s, const char* pattern, const char* with)
+{
+    return std::regex_replace(s, re(pattern), with);
+}
+
+} // namespace disasm_test
