@@ -1,6 +1,6 @@
 // Helpers the big-endian families' tests share: a word read back from
 // bytes, a table of exact cases for the disassemblers of PlainCall.h,
-// wardmacho's instruction lines, and cached patterns for the oracle
+// a buffer's words one line each, wardmacho's instruction lines, and cached patterns for the oracle
 // normalisers. Each test program defines WARDMACHO.
 #pragma once
 
@@ -38,6 +38,24 @@ inline void run_word_cases(plain_disassembler disassemble, const std::vector<Wor
         EXPECT_EQ("", p.err) << std::hex << c.word;
         EXPECT_EQ(4u, p.length) << std::hex << c.word;
     }
+}
+
+/// Every word of `bin` through `disassemble` at address 4 × index, one
+/// line each.
+inline std::vector<std::string> disassemble_words(plain_disassembler disassemble, const std::vector<char>& bin)
+{
+    const Printed p = capture([&] {
+        for (size_t off = 0; off + 4 <= bin.size(); off += 4)
+            disassemble(bin.data() + off, 4, off, 0, macho::BIG_ENDIAN_BYTE_SEX, nullptr, 0, nullptr, 0, nullptr, 0,
+                        nullptr, 0, 0);
+        return 0u;
+    });
+    std::vector<std::string> lines;
+    std::istringstream in(p.out);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
 }
 
 /// wardmacho's instruction lines without their address column.

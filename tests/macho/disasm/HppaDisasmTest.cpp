@@ -644,18 +644,7 @@ std::map<uint64_t, std::string> objdump_hppa(const std::string& path)
 // Every word through hppa_disassemble at address 4 × index, one line each.
 std::vector<std::string> disassemble_all(const std::vector<char>& bin)
 {
-    const Printed p = capture([&] {
-        for (size_t off = 0; off + 4 <= bin.size(); off += 4)
-            macho::hppa_disassemble(bin.data() + off, 4, off, 0, macho::BIG_ENDIAN_BYTE_SEX, nullptr, 0, nullptr, 0,
-                                    nullptr, 0, nullptr, 0, 0);
-        return 0u;
-    });
-    std::vector<std::string> lines;
-    std::istringstream in(p.out);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
+    return disassemble_words(macho::hppa_disassemble, bin);
 }
 
 // Reviewed differences: "HEX reason" for one word, "MASK=MATCH reason"

@@ -3,7 +3,7 @@
 // sethi pair comment, the one-time sort and the table's own consistency,
 // a Mach-O wrapper through wardmacho, and the Debian cross objdump, llvm-mc
 // and cstool as oracles on assembled, compiled and swept words.
-#include "BigEndianCases.h"
+#include "BigEndianWords.h"
 #include "disasm/sparc_opcodes.h"
 
 #include <gtest/gtest.h>
@@ -24,33 +24,21 @@ namespace {
 
 const macho::load_commands_view no_commands{nullptr, 0, 0, 0};
 
-struct Call {
-    uint64_t addr = 0;
-    uint64_t sect_addr = 0;
-    int verbose = 0;
-    std::vector<macho::relocation_info> relocs;
-    const Symbols* syms = nullptr;
-    const std::vector<macho::sorted_symbol>* sorted = nullptr;
-    macho::byte_sex order = macho::BIG_ENDIAN_BYTE_SEX;
-};
+// sparc_disassemble with no indirect symbols and no load commands.
+uint32_t sparc_plain(const char* sect, uint64_t left, uint64_t addr, uint64_t sect_addr, macho::byte_sex order,
+                     const macho::relocation_info* relocs, uint32_t nrelocs, const macho::nlist* symbols,
+                     uint32_t nsymbols, const macho::sorted_symbol* sorted, uint32_t nsorted, const char* strings,
+                     uint64_t strings_size, int verbose)
+{
+    return macho::sparc_disassemble(sect, left, addr, sect_addr, order, relocs, nrelocs, symbols, nsymbols, sorted,
+                                    nsorted, strings, strings_size, nullptr, 0, no_commands, 0, 0, verbose);
+}
 
 // Disassembles the word at `offset` of `section` (the section starts at
 // `k.sect_addr`, the word's address is sect_addr + offset).
 Printed sparc_at(const std::vector<char>& section, size_t offset, const Call& k = Call(), uint64_t left = UINT64_MAX)
 {
-    if (left == UINT64_MAX)
-        left = section.size() - offset;
-    return capture([&] {
-        return macho::sparc_disassemble(
-            section.data() + offset, left, k.sect_addr + offset, k.sect_addr, k.order,
-            k.relocs.empty() ? nullptr : k.relocs.data(), static_cast<uint32_t>(k.relocs.size()),
-            k.syms != nullptr ? k.syms->table.data() : nullptr,
-            k.syms != nullptr ? static_cast<uint32_t>(k.syms->table.size()) : 0,
-            k.sorted != nullptr ? k.sorted->data() : nullptr,
-            k.sorted != nullptr ? static_cast<uint32_t>(k.sorted->size()) : 0,
-            k.syms != nullptr ? k.syms->strings.data() : nullptr, k.syms != nullptr ? k.syms->strings.size() : 0,
-            nullptr, 0, no_commands, 0, 0, k.verbose);
-    });
+    return section_call(sparc_plain, section, offset, k, left);
 }
 
 // One word at `addr`, alone in its section.
@@ -60,12 +48,6 @@ Printed sparc(const std::string& hex, uint64_t addr = 0, int verbose = 0)
     k.sect_addr = addr;
     k.verbose = verbose;
     return sparc_at(hex_bytes(hex), 0, k);
-}
-
-uint32_t word_at(const std::vector<char>& bin, size_t off)
-{
-    return (uint32_t(uint8_t(bin[off])) << 24) | (uint32_t(uint8_t(bin[off + 1])) << 16)
-           | (uint32_t(uint8_t(bin[off + 2])) << 8) | uint8_t(bin[off + 3]);
 }
 
 std::string hex_word(uint32_t w)
@@ -289,20 +271,6 @@ TEST(SparcDecode, ExactTexts)
 
 // ---- against the Debian cross objdump ----
 
-const std::regex& re(const char* pattern)
-{
-    static std::map<const char*, std::regex> cache;
-    auto it = cache.find(pattern);
-    if (it == cache.end())
-        it = cache.emplace(pattern, std::regex(pattern)).first;
-    return it->second;
-}
-
-std::string rx(const std::string& s, const char* pattern, const char* with)
-{
-    return std::regex_replace(s, re(pattern), with);
-}
-
 // A line without its trailing comment and newline, blanks for tabs.
 std::string canon_ours(std::string s)
 {
@@ -396,18 +364,7 @@ bool have_sparc_tools()
 // Every word through sparc_disassemble at address 4 × index, one line each.
 std::vector<std::string> disassemble_all(const std::vector<char>& bin)
 {
-    const Printed p = capture([&] {
-        for (size_t off = 0; off + 4 <= bin.size(); off += 4)
-            macho::sparc_disassemble(bin.data() + off, 4, off, 0, macho::BIG_ENDIAN_BYTE_SEX, nullptr, 0, nullptr, 0,
-                                     nullptr, 0, nullptr, 0, nullptr, 0, no_commands, 0, 0, 0);
-        return 0u;
-    });
-    std::vector<std::string> lines;
-    std::istringstream in(p.out);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
+    return disassemble_words(sparc_plain, bin);
 }
 
 // objdump's readings of each word of a file, by address: as SPARC V8
@@ -507,20 +464,6 @@ TEST(SparcObjdump, SweepAgrees)
         ADD_FAILURE() << u.first << " (" << u.second.first << " words), e.g. " << u.second.second;
 }
 
-// wardmacho's lines without their address column.
-std::vector<std::string> wardmacho_lines(const std::string& path)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(run_program({WARDMACHO, "-tvV", path}));
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t tab = line.find('\t');
-        if (tab == 8 && line.find_first_not_of("0123456789abcdef") == 8)
-            lines.push_back(line.substr(tab + 1));
-    }
-    return lines;
-}
-
 // The mnemonics of an assembly source, one instruction a line.
 std::vector<std::string> source_mnemonics(const std::string& path)
 {
@@ -593,7 +536,7 @@ TEST_P(SparcCorpora, ObjdumpAgrees)
         w.cputype = 14;
         w.text = bin;
         const std::string macho = write_temp(std::string(corpus.name) + ".macho", build_wrapper(w));
-        EXPECT_EQ(ours, wardmacho_lines(macho));
+        EXPECT_EQ(ours, wardmacho_lines(macho, "-tvV"));
         unlink(macho.c_str());
     }
     // Nothing is allocated while the corpus is disassembled.
