@@ -182,12 +182,7 @@ TEST(HppaTable, EachRowPrintsItsMatchWord)
 
 TEST(HppaImmediate, RelocatedOperands)
 {
-    Symbols syms;
-    syms.add("_x");
-    syms.add("_y");
-    macho::nlist bad{};
-    bad.n_strx = 1000;
-    syms.table.push_back(bad); // symbol 2: string index past the table
+    const Symbols syms = symbols_with_bad_index("_x", "_y"); // symbol 2: string index past the table
     const std::vector<macho::sorted_symbol> sorted = {{"_start", 0x0}, {"_loop", 0x10}, {"_data", 0x12000}};
     const uint32_t pair = 1, hi21 = 2, lo14 = 3, br17 = 4, jbsr = 6, sectdiff = 7, hi21_diff = 8, lo14_diff = 9;
     const struct {

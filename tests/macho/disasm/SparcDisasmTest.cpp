@@ -652,12 +652,7 @@ struct RelocCase {
 
 TEST(SparcSymbolic, RelocationEntries)
 {
-    Symbols syms;
-    syms.add("_x");
-    syms.add("_y");
-    macho::nlist bad{};
-    bad.n_strx = 1000;
-    syms.table.push_back(bad); // symbol 2: string index past the table
+    const Symbols syms = symbols_with_bad_index("_x", "_y"); // symbol 2: string index past the table
     const std::vector<macho::sorted_symbol> sorted = {
         {"_start", 0x0}, {"_loop", 0x10}, {"_here", 0x1010}, {"_far", 0x100}, {"_data", 0x12345400}};
     const uint32_t pair = 1, hi22 = 2, lo10 = 3, disp22 = 4, disp30 = 5, hi_diff = 7, lo_diff = 8;
