@@ -1,6 +1,7 @@
 // Helpers the big-endian families' tests share: a word read back from
 // bytes, a table of exact cases for the disassemblers of PlainCall.h,
-// a buffer's words one line each, wardmacho's instruction lines, and cached patterns for the oracle
+// a buffer's words one line each or counting allocations, wardmacho's
+// instruction lines (of a wrapper too), and cached patterns for the oracle
 // normalisers. Each test program defines WARDMACHO.
 #pragma once
 
@@ -11,6 +12,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace disasm_test {
 
@@ -69,6 +72,34 @@ inline std::vector<std::string> wardmacho_lines(const std::string& path, const c
         if (tab == 8 && line.find_first_not_of("0123456789abcdef") == 8)
             lines.push_back(line.substr(tab + 1));
     }
+    return lines;
+}
+
+/// The heap allocations of `disassemble`, verbose, over every word of `bin`
+/// at address 4 × index, standard output discarded.
+inline unsigned long word_allocations(plain_disassembler disassemble, const std::vector<char>& bin)
+{
+    unsigned long allocations = 0;
+    quietly([&] {
+        start_counting_allocations();
+        for (size_t off = 0; off + 4 <= bin.size(); off += 4)
+            disassemble(bin.data() + off, bin.size() - off, off, 0, macho::BIG_ENDIAN_BYTE_SEX, nullptr, 0, nullptr, 0,
+                        nullptr, 0, nullptr, 0, 1);
+        allocations = stop_counting_allocations();
+    });
+    return allocations;
+}
+
+/// wardmacho's -tvV instruction lines of a Mach-O wrapper of `text` for
+/// `cputype`, written to the temporary file `name`.
+inline std::vector<std::string> wrapper_lines(int32_t cputype, const std::vector<char>& text, const std::string& name)
+{
+    Wrapper w;
+    w.cputype = cputype;
+    w.text = text;
+    const std::string path = write_temp(name, build_wrapper(w));
+    std::vector<std::string> lines = wardmacho_lines(path, "-tvV");
+    unlink(path.c_str());
     return lines;
 }
 

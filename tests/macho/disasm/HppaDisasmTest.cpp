@@ -697,24 +697,9 @@ TEST(HppaObjdump, AssembledCorpus)
     const std::vector<std::string> ours = disassemble_all(bin);
     ASSERT_EQ(bin.size() / 4, ours.size());
 
-    {
-        Wrapper w;
-        w.cputype = 11;
-        w.text = bin;
-        const std::string path = write_temp("hppa_names.macho", build_wrapper(w));
-        EXPECT_EQ(ours, wardmacho_lines(path, "-tvV"));
-        unlink(path.c_str());
-    }
+    EXPECT_EQ(ours, wrapper_lines(11, bin, "hppa_names.macho"));
     if (allocation_counting_available()) {
-        unsigned long allocations = 0;
-        quietly([&] {
-            start_counting_allocations();
-            for (size_t off = 0; off + 4 <= bin.size(); off += 4)
-                macho::hppa_disassemble(bin.data() + off, bin.size() - off, off, 0, macho::BIG_ENDIAN_BYTE_SEX,
-                                        nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, 1);
-            allocations = stop_counting_allocations();
-        });
-        EXPECT_EQ(0u, allocations);
+        EXPECT_EQ(0u, word_allocations(macho::hppa_disassemble, bin));
     }
 
     std::vector<std::string> mnemonics;

@@ -43,6 +43,17 @@ struct Call {
     bool symbols64 = false;
 };
 
+// ppc_disassemble with 32-bit symbols, no indirect symbols and no load
+// commands.
+uint32_t ppc_plain(const char* sect, uint64_t left, uint64_t addr, uint64_t sect_addr, macho::byte_sex order,
+                   const macho::relocation_info* relocs, uint32_t nrelocs, const macho::nlist* symbols,
+                   uint32_t nsymbols, const macho::sorted_symbol* sorted, uint32_t nsorted, const char* strings,
+                   uint64_t strings_size, int verbose)
+{
+    return macho::ppc_disassemble(sect, left, addr, sect_addr, order, relocs, nrelocs, symbols, nullptr, nsymbols,
+                                  sorted, nsorted, strings, strings_size, nullptr, 0, no_commands, 0, 0, verbose);
+}
+
 Printed ppc(const std::vector<char>& b, const Call& k = Call(), uint64_t left = UINT64_MAX)
 {
     if (left == UINT64_MAX)
@@ -623,18 +634,7 @@ bool have_ppc_tools()
 // Every word through ppc_disassemble at address 4 × index, one line each.
 std::vector<std::string> disassemble_all(const std::vector<char>& bin)
 {
-    const Printed p = capture([&] {
-        for (size_t off = 0; off + 4 <= bin.size(); off += 4)
-            macho::ppc_disassemble(bin.data() + off, 4, off, 0, macho::BIG_ENDIAN_BYTE_SEX, nullptr, 0, nullptr,
-                                   nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, no_commands, 0, 0, 0);
-        return 0u;
-    });
-    std::vector<std::string> lines;
-    std::istringstream in(p.out);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
+    return disassemble_words(ppc_plain, bin);
 }
 
 // The plain instruction behind an extended mnemonic that LLVM's and
@@ -686,26 +686,10 @@ TEST_P(PpcObjdump, TextsAgree)
     const std::vector<std::string> ours = disassemble_all(bin);
     ASSERT_EQ(bin.size() / 4, ours.size());
     // The same lines through wardmacho on a Mach-O wrapper of the corpus.
-    {
-        Wrapper w;
-        w.cputype = 18;
-        w.text = bin;
-        const std::string path = write_temp(std::string(corpus.name) + ".macho", build_wrapper(w));
-        EXPECT_EQ(ours, wardmacho_lines(path, "-tvV"));
-        unlink(path.c_str());
-    }
+    EXPECT_EQ(ours, wrapper_lines(18, bin, std::string(corpus.name) + ".macho"));
     // Nothing is allocated while the corpus is disassembled.
     if (allocation_counting_available()) {
-        unsigned long allocations = 0;
-        quietly([&] {
-            start_counting_allocations();
-            for (size_t off = 0; off + 4 <= bin.size(); off += 4)
-                macho::ppc_disassemble(bin.data() + off, bin.size() - off, off, 0, macho::BIG_ENDIAN_BYTE_SEX,
-                                       nullptr, 0, nullptr, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0,
-                                       no_commands, 0, 0, 1);
-            allocations = stop_counting_allocations();
-        });
-        EXPECT_EQ(0u, allocations);
+        EXPECT_EQ(0u, word_allocations(ppc_plain, bin));
     }
 
     // The mnemonics of the source, in order.
