@@ -1,8 +1,8 @@
 // Helpers the big-endian families' tests share: a word read back from
 // bytes, a table of exact cases for the disassemblers of PlainCall.h,
 // a buffer's words one line each or counting allocations, wardmacho's
-// instruction lines (of a wrapper too), and cached patterns for the oracle
-// normalisers. Each test program defines WARDMACHO.
+// instruction lines (of a wrapper too), objdump's readings of a file in
+// several modes, and cached patterns for the oracle normalisers. Each test program defines WARDMACHO.
 #pragma once
 
 #include "PlainCall.h"
@@ -102,6 +102,40 @@ inline std::vector<std::string> wrapper_lines(int32_t cputype, const std::vector
     unlink(path.c_str());
     return lines;
 }
+
+/// objdump's readings of one file by address, one listing per mode; the
+/// first is the main one.
+struct ObjdumpReadings {
+    using canon = std::string (*)(std::string);
+
+    std::vector<std::map<uint64_t, std::string>> listings;
+
+    void add(const std::vector<std::string>& argv)
+    {
+        std::map<uint64_t, std::string> listing;
+        for (const OracleLine& l : objdump_listing(argv))
+            listing[l.addr] = l.text;
+        listings.push_back(std::move(listing));
+    }
+
+    /// True when a reading of the word at `addr`, normalised by
+    /// `canon_theirs`, has the tokens of `ours` normalised by `canon_ours`;
+    /// `first` is the main reading.
+    bool agrees(uint64_t addr, const std::string& ours, std::string* first, canon canon_ours,
+                canon canon_theirs) const
+    {
+        const std::vector<Token> a = tokenize(canon_ours(ours), false);
+        for (size_t i = 0; i < listings.size(); ++i) {
+            const auto it = listings[i].find(addr);
+            const std::string theirs = it == listings[i].end() ? "" : it->second;
+            if (i == 0)
+                *first = theirs;
+            if (same_tokens(a, tokenize(canon_theirs(theirs), false)))
+                return true;
+        }
+        return false;
+    }
+};
 
 /// A pattern compiled once.
 inline const std::regex& re(const char* pattern)

@@ -550,9 +550,7 @@ std::string canon_objdump(std::string s)
 }
 
 // objdump runs over one file: 32-bit with AltiVec, 64-bit, POWER.
-struct PpcOracles {
-    std::vector<std::map<uint64_t, std::string>> listings;
-
+struct PpcOracles : ObjdumpReadings {
     explicit PpcOracles(const std::string& path)
     {
         const std::vector<std::vector<std::string>> modes{
@@ -564,10 +562,7 @@ struct PpcOracles {
             std::vector<std::string> argv{"powerpc-linux-gnu-objdump", "-D", "-b", "binary"};
             argv.insert(argv.end(), mode.begin(), mode.end());
             argv.push_back(path);
-            std::map<uint64_t, std::string> listing;
-            for (const OracleLine& l : objdump_listing(argv))
-                listing[l.addr] = l.text;
-            listings.push_back(std::move(listing));
+            add(argv);
         }
     }
 
@@ -575,16 +570,7 @@ struct PpcOracles {
     /// `first` is what the 32-bit one printed.
     bool agrees(uint64_t addr, const std::string& ours, std::string* first) const
     {
-        const std::vector<Token> a = tokenize(canon_ours(ours), false);
-        for (size_t i = 0; i < listings.size(); ++i) {
-            const auto it = listings[i].find(addr);
-            const std::string theirs = it == listings[i].end() ? "" : it->second;
-            if (i == 0)
-                *first = theirs;
-            if (same_tokens(a, tokenize(canon_objdump(theirs), false)))
-                return true;
-        }
-        return false;
+        return ObjdumpReadings::agrees(addr, ours, first, canon_ours, canon_objdump);
     }
 };
 

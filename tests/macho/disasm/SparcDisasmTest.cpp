@@ -369,32 +369,17 @@ std::vector<std::string> disassemble_all(const std::vector<char>& bin)
 
 // objdump's readings of each word of a file, by address: as SPARC V8
 // and as SPARClite.
-struct SparcOracles {
-    std::vector<std::map<uint64_t, std::string>> listings;
-
+struct SparcOracles : ObjdumpReadings {
     explicit SparcOracles(const std::string& path)
     {
-        for (const char* machine : {"sparc", "sparc:sparclite"}) {
-            std::map<uint64_t, std::string> listing;
-            for (const OracleLine& l : objdump_listing({"objdump", "-D", "-b", "binary", "-m", machine, "-EB", path}))
-                listing[l.addr] = l.text;
-            listings.push_back(std::move(listing));
-        }
+        for (const char* machine : {"sparc", "sparc:sparclite"})
+            add({"objdump", "-D", "-b", "binary", "-m", machine, "-EB", path});
     }
 
     /// True when one reading is `ours`; `first` is the V8 reading.
     bool agrees(uint64_t addr, const std::string& ours, std::string* first) const
     {
-        const std::vector<Token> a = tokenize(canon_ours(ours), false);
-        for (size_t i = 0; i < listings.size(); ++i) {
-            const auto it = listings[i].find(addr);
-            const std::string theirs = it == listings[i].end() ? "" : it->second;
-            if (i == 0)
-                *first = theirs;
-            if (same_tokens(a, tokenize(canon_objdump(theirs), false)))
-                return true;
-        }
-        return false;
+        return ObjdumpReadings::agrees(addr, ours, first, canon_ours, canon_objdump);
     }
 };
 
