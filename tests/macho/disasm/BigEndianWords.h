@@ -103,6 +103,20 @@ inline std::vector<std::string> wrapper_lines(int32_t cputype, const std::vector
     return lines;
 }
 
+/// disassemble_words of `bin`, checked to print the same lines through
+/// wardmacho on a wrapper for `cputype` (file `name`) and, where that can
+/// be counted, to allocate nothing.
+inline std::vector<std::string> checked_words(plain_disassembler disassemble, const std::vector<char>& bin,
+                                              int32_t cputype, const std::string& name)
+{
+    std::vector<std::string> lines = disassemble_words(disassemble, bin);
+    EXPECT_EQ(lines, wrapper_lines(cputype, bin, name));
+    if (allocation_counting_available()) {
+        EXPECT_EQ(0u, word_allocations(disassemble, bin));
+    }
+    return lines;
+}
+
 /// objdump's readings of one file by address, one listing per mode; the
 /// first is the main one.
 struct ObjdumpReadings {
