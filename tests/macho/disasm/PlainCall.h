@@ -1,6 +1,7 @@
 // One call of a big-endian disassembler that takes no indirect symbol table
-// and no load commands (i860, m88k, HP-PA): its arguments as a case sets
-// them, and the word layout those cases are written in.
+// and no load commands (i860, m88k, HP-PA; the SPARC and PowerPC tests wrap
+// theirs to this form): its arguments as a case sets them, and the word
+// layout those cases are written in.
 #pragma once
 
 #include "BigEndianCases.h"
