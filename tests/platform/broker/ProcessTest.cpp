@@ -495,7 +495,7 @@ TEST(Failures, StalledWriteClosesTheConnectionAndThrows)
     g_hub->signal(SIGCONT);
     EXPECT_EQ("write to hvod stalled for 5 s; connection closed", message);
     EXPECT_GE(took, 4.5);
-    EXPECT_LT(took, 7.0);
+    EXPECT_LT(took, 15.0); // the write before the stall is slow under the sanitizers
     // The next send opens a new connection.
     EXPECT_EQ(4, echo(4));
 }
