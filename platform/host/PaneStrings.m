@@ -1,0 +1,24 @@
+#import "PaneStrings.h"
+
+NSBundle *PaneResourceBundle(NSBundle *chosen, Class owner)
+{
+    if (chosen != nil)
+        return chosen;
+    return [NSBundle bundleForClass:owner];
+}
+
+void PaneKeepBundle(NSBundle **slot, NSBundle *bundle)
+{
+    [bundle retain];
+    *slot = bundle;
+}
+
+NSString *PaneLocalized(NSBundle *bundle, NSString *key, NSString *table)
+{
+    if (key == nil)
+        return nil;
+    NSString *text = [bundle localizedStringForKey:key value:@"" table:table];
+    if (text == nil || [text length] == 0)
+        return key;
+    return text;
+}
