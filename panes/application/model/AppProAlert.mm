@@ -133,12 +133,7 @@ static AppProAlert *sharedAlert = nil;
 
 - (void)addAlertFromHvo:(HVO::CommandData *)command
 {
-    NSAutoreleasePool *pool = [NSAutoreleasePool new];
-    AppProAlertData *record = [[AppProAlertData alloc] init];
-    if (AppProReceive(record, command, "AppProAlert::addAlertFromHvo"))
-        [AppProMainThread() runOnMainThread:self selector:@selector(createTimer:) argument:record];
-    [record release];
-    [pool release];
+    AppProHandOver(self, [AppProAlertData class], command, "AppProAlert::addAlertFromHvo");
 }
 
 - (void)createTimer:(AppProAlertData *)record

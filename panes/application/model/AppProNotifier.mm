@@ -52,12 +52,7 @@ static AppProNotifier *sharedNotifier = nil;
 
 - (void)addNotificationFromHvo:(HVO::CommandData *)command
 {
-    NSAutoreleasePool *pool = [NSAutoreleasePool new];
-    AppProNotificationData *record = [[AppProNotificationData alloc] init];
-    if (AppProReceive(record, command, "AppProNotifier::addNotificationFromHvo"))
-        [AppProMainThread() runOnMainThread:self selector:@selector(createTimer:) argument:record];
-    [record release];
-    [pool release];
+    AppProHandOver(self, [AppProNotificationData class], command, "AppProNotifier::addNotificationFromHvo");
 }
 
 - (void)createTimer:(AppProNotificationData *)record

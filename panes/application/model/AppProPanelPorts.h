@@ -69,6 +69,10 @@ bool AppProDecodeAlert(ReporterData &data, AppProtection::AppProtAlert &alert);
 /// [record setData:command]; false (and a trace line) when the payload
 /// cannot be read.
 bool AppProReceive(id<AppProReceivedRecord> record, HVO::CommandData *command, const char *where);
+/// Any thread: a new `recordClass` record of `command`, handed to
+/// [panel createTimer:record] on the main thread; returns when that has
+/// run. Nothing is handed over when the payload cannot be read.
+void AppProHandOver(id panel, Class recordClass, HVO::CommandData *command, const char *where);
 #endif
 
 #ifdef __cplusplus

@@ -157,6 +157,16 @@ bool AppProReceive(id<AppProReceivedRecord> record, HVO::CommandData *command, c
     return false;
 }
 
+void AppProHandOver(id panel, Class recordClass, HVO::CommandData *command, const char *where)
+{
+    NSAutoreleasePool *pool = [NSAutoreleasePool new];
+    id record = [[recordClass alloc] init];
+    if (AppProReceive(record, command, where))
+        [AppProMainThread() runOnMainThread:panel selector:@selector(createTimer:) argument:record];
+    [record release];
+    [pool release];
+}
+
 @implementation AppProReceivedData
 - (id)init
 {
