@@ -16,6 +16,14 @@ void PaneKeepBundle(NSBundle **slot, NSBundle *bundle);
 /// itself; nil for nil. Raises what the bundle raises.
 NSString *PaneLocalized(NSBundle *bundle, NSString *key, NSString *table);
 
+/// A label a strings class holds and the key of its text.
+typedef struct {
+    NSString **field;
+    NSString *key;
+} PaneText;
+/// Puts in each field a copy of its key's text in `table` of `bundle`.
+void PaneCopyTexts(const PaneText *texts, size_t count, NSBundle *bundle, NSString *table);
+
 #ifdef __cplusplus
 }
 #endif

@@ -22,3 +22,10 @@ NSString *PaneLocalized(NSBundle *bundle, NSString *key, NSString *table)
         return key;
     return text;
 }
+
+void PaneCopyTexts(const PaneText *texts, size_t count, NSBundle *bundle, NSString *table)
+{
+    size_t i;
+    for (i = 0; i < count; i++)
+        *texts[i].field = [PaneLocalized(bundle, texts[i].key, table) copy];
+}

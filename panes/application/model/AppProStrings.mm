@@ -23,10 +23,7 @@ NSString *AppProLocalized(NSString *key, NSString *table) { return PaneLocalized
     self = [super init];
     if (self == nil)
         return nil;
-    struct Field {
-        NSString **field;
-        NSString *key;
-    } fields[] = {
+    const PaneText fields[] = {
         {&rulesString, @"rules"},
         {&exclusionString, @"exclusions"},
         {&appleSignedBinariesString, @"applesignedbinaries"},
@@ -67,8 +64,7 @@ NSString *AppProLocalized(NSString *key, NSString *table) { return PaneLocalized
         {&allApplicationsString, @"allApplications"},
         {&promptDesString, @"promptDescription"},
     };
-    for (const Field &f : fields)
-        *f.field = [[self retriveLocalisedString:f.key] copy];
+    PaneCopyTexts(fields, sizeof fields / sizeof fields[0], AppProResourceBundle(), @"AppProPrefs");
     networkConnectionString = nil;
 
     portDropDownItem = [[NSMutableArray alloc] init];

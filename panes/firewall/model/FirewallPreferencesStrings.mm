@@ -19,10 +19,7 @@ NSString *FWPLocalized(NSString *key, NSString *table) { return PaneLocalized(FW
     self = [super init];
     if (self == nil)
         return nil;
-    struct Field {
-        NSString **field;
-        NSString *key;
-    } fields[] = {
+    const PaneText fields[] = {
         {&rulesTabnameString, @"rules"},
         {&trustedTabNameString, @"trusted"},
         {&rulesHeadingString, @"Rules lists the active IPFW rules available in the system"},
@@ -64,9 +61,7 @@ NSString *FWPLocalized(NSString *key, NSString *table) { return PaneLocalized(FW
         {&okString, @"OK"},
         {&cancelString, @"cancel"},
     };
-    unsigned i;
-    for (i = 0; i < sizeof fields / sizeof fields[0]; ++i)
-        *fields[i].field = [[self retriveLocalisedStringForFile:fields[i].key] copy];
+    PaneCopyTexts(fields, sizeof fields / sizeof fields[0], FWPResourceBundle(), @"FirewallPreference");
     explanationFontSize = 11;
     return self;
 }
