@@ -61,6 +61,18 @@ NSTableView *table(NSView *parent, NSRect frame, NSArrayController *rows, NSArra
     return t;
 }
 
+/// A tab of `tabs` headed by `heading`; answers its view.
+NSView *tab(NSTabView *tabs, NSString *identifier, NSString *title, NSString *heading)
+{
+    NSTabViewItem *item = [[[NSTabViewItem alloc] initWithIdentifier:identifier] autorelease];
+    [item setLabel:title];
+    NSView *v = [[[NSView alloc] initWithFrame:NSMakeRect(0, 0, kWidth - 20, kHeight - 40)] autorelease];
+    [item setView:v];
+    [tabs addTabViewItem:item];
+    label(v, NSMakeRect(10, 370, 600, 20), heading);
+    return v;
+}
+
 NSPanel *sheet(NSRect frame)
 {
     return [[NSPanel alloc] initWithContentRect:frame
@@ -111,12 +123,7 @@ NSView *FWPBuildPreferencesView(id tabDelegate)
     [view addSubview:tabs];
 
     // Rules tab.
-    NSTabViewItem *rulesItem = [[[NSTabViewItem alloc] initWithIdentifier:@"rules"] autorelease];
-    [rulesItem setLabel:[s rulesTabnameString]];
-    NSView *r = [[[NSView alloc] initWithFrame:NSMakeRect(0, 0, kWidth - 20, kHeight - 40)] autorelease];
-    [rulesItem setView:r];
-    [tabs addTabViewItem:rulesItem];
-    label(r, NSMakeRect(10, 370, 600, 20), [s rulesHeadingString]);
+    NSView *r = tab(tabs, @"rules", [s rulesTabnameString], [s rulesHeadingString]);
 
     NSButtonCell *radio = [[[NSButtonCell alloc] init] autorelease];
     [radio setButtonType:NSRadioButton];
@@ -188,12 +195,7 @@ NSView *FWPBuildPreferencesView(id tabDelegate)
     [rules awakeFromNib];
 
     // Trusted groups tab.
-    NSTabViewItem *groupsItem = [[[NSTabViewItem alloc] initWithIdentifier:@"trusted"] autorelease];
-    [groupsItem setLabel:[s trustedTabNameString]];
-    NSView *g = [[[NSView alloc] initWithFrame:NSMakeRect(0, 0, kWidth - 20, kHeight - 40)] autorelease];
-    [groupsItem setView:g];
-    [tabs addTabViewItem:groupsItem];
-    label(g, NSMakeRect(10, 370, 600, 20), [s trustedHeadingString]);
+    NSView *g = tab(tabs, @"trusted", [s trustedTabNameString], [s trustedHeadingString]);
     groups->trustedGroupsTableView =
         table(g, NSMakeRect(10, 60, 290, 300), [groups groupsController],
               [NSArray arrayWithObjects:@"", @"isSelect", [s trustedGroupTableCoulmnHeaderString], @"trustedListName", nil]);
