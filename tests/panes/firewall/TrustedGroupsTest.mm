@@ -21,11 +21,10 @@
 using fwptest::FakeService;
 using Scope = fwptest::PresenterScope;
 using fwptest::utf8;
+using fwptest::kHeader;
+using fwptest::Ids;
 
 namespace {
-
-const std::wstring kHeader = L"22 serialization::archive 18 ";
-using Ids = std::vector<int>;
 
 FWService::TrustedList office()
 {
