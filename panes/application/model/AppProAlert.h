@@ -15,26 +15,11 @@ class CommandData;
 
 /// One received alert. Keeps its own copy of the command's header, so the
 /// host may free the command once it has handed it over.
-@interface AppProAlertData : NSObject <AppProReceivedRecord> {
-    HVO::BasicCommandData *basicData;
-    ReporterData *rData;
-    NSString *applicationName;
+@interface AppProAlertData : AppProReceivedData {
     int action;
-    int timeOut;
 }
-/// Copies the header and decodes the payload; archive errors pass.
-- (void)setData:(HVO::CommandData *)command;
-/// The header the answer carries (null before setData:).
-- (HVO::BasicCommandData *)data;
-- (ReporterData *)reportData;
-/// Reads time-out and display name from the alert in the payload.
-- (void)retriveAppProDetails;
-- (NSString *)applicationName;
-- (void)setApplicationName:(NSString *)name;
-- (NSString *)applicationNameFromAbsPath:(NSString *)path;
 - (int)action;
 - (void)setAction:(int)value;
-- (int)timeOut;
 @end
 
 /// Builds and sends one answer.

@@ -61,66 +61,11 @@ bool sendAnswer(HVO::BasicCommandData &header, ReporterData &data, int choice, b
     return false;
 }
 
-NSString *utf8String(const std::string &s)
-{
-    NSString *text = [NSString stringWithUTF8String:s.c_str()];
-    return text != nil ? text : @"";
-}
-
 } // namespace
 
 @implementation AppProAlertData
-- (id)init
-{
-    self = [super init];
-    if (self == nil)
-        return nil;
-    rData = new ReporterData();
-    return self;
-}
-
-- (void)dealloc
-{
-    delete basicData;
-    delete rData;
-    [applicationName release];
-    [super dealloc];
-}
-
-- (void)setData:(HVO::CommandData *)command
-{
-    if (command == nullptr)
-        return;
-    delete basicData;
-    basicData = new HVO::BasicCommandData(*command);
-    command->getCustomData(*rData);
-}
-
-- (HVO::BasicCommandData *)data { return basicData; }
-- (ReporterData *)reportData { return rData; }
-
-- (void)retriveAppProDetails
-{
-    AppProtection::AppProtAlert alert;
-    if (!AppProDecodeAlert(*rData, alert))
-        [NSException raise:NSInvalidArgumentException format:@"payload holds no alert"];
-    timeOut = alert.getTimeout();
-    [self setApplicationName:[self applicationNameFromAbsPath:utf8String(alert.getAppName())]];
-}
-
-- (NSString *)applicationName { return applicationName; }
-
-- (void)setApplicationName:(NSString *)name
-{
-    NSString *copy = [name copy];
-    [applicationName release];
-    applicationName = copy;
-}
-
-- (NSString *)applicationNameFromAbsPath:(NSString *)path { return [AppProPathInfoPort() displayNameAtPath:path]; }
 - (int)action { return action; }
 - (void)setAction:(int)value { action = value; }
-- (int)timeOut { return timeOut; }
 @end
 
 @implementation AppProAlertResponse
@@ -146,16 +91,7 @@ static AppProAlert *sharedAlert = nil;
     return sharedAlert;
 }
 
-- (id)init
-{
-    // A nib's instance is the shared one.
-    AppProAlert *shared = [AppProAlert sharedAppProAlert];
-    if (self != shared) {
-        [self release];
-        return [shared retain];
-    }
-    return self;
-}
+- (id)init { return AppProSharedInstead(self, [AppProAlert sharedAppProAlert]); }
 
 - (NSAttributedString *)title:(NSString *)key centred:(BOOL)centred
 {
@@ -197,12 +133,7 @@ static AppProAlert *sharedAlert = nil;
 
 - (void)addAlertFromHvo:(HVO::CommandData *)command
 {
-    NSAutoreleasePool *pool = [NSAutoreleasePool new];
-    AppProAlertData *record = [[AppProAlertData alloc] init];
-    if (AppProReceive(record, command, "AppProAlert::addAlertFromHvo"))
-        [AppProMainThread() runOnMainThread:self selector:@selector(createTimer:) argument:record];
-    [record release];
-    [pool release];
+    AppProHandOver(self, [AppProAlertData class], command, "AppProAlert::addAlertFromHvo");
 }
 
 - (void)createTimer:(AppProAlertData *)record
@@ -216,14 +147,7 @@ static AppProAlert *sharedAlert = nil;
     [alertFrameworkController AddAlert:APP_PROTECTION_HVK_ID viewIdentifier:identifier];
 }
 
-- (NSString *)getNewAlertIdentifier
-{
-    if (alertIdentifier >= 100000)
-        alertIdentifier = 0;
-    else
-        alertIdentifier++;
-    return [NSString stringWithFormat:@"%d", alertIdentifier];
-}
+- (NSString *)getNewAlertIdentifier { return AppProNextIdentifier(&alertIdentifier); }
 
 - (BOOL)setViewForidentifier:(NSString *)identifier
 {
@@ -249,19 +173,12 @@ static AppProAlert *sharedAlert = nil;
 
 - (void)setAlertString:(NSString *)name
 {
-    NSString *text = [AppProFormatWithName([self retriveLocalisedString:@"App is Trying To Execute"], name) copy];
-    [alertString release];
-    alertString = text;
+    AppProSetCopy(&alertString, AppProFormatWithName([self retriveLocalisedString:@"App is Trying To Execute"], name));
 }
 
 - (NSString *)selectedAlertIdentifier { return selectedAlertIdentifier; }
 
-- (void)setSelectedAlertIdentifier:(NSString *)identifier
-{
-    NSString *copy = [identifier copy];
-    [selectedAlertIdentifier release];
-    selectedAlertIdentifier = copy;
-}
+- (void)setSelectedAlertIdentifier:(NSString *)identifier { AppProSetCopy(&selectedAlertIdentifier, identifier); }
 
 - (void)allowButtonClicked:(id)sender
 {

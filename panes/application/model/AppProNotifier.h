@@ -13,23 +13,10 @@ class CommandData;
 }
 
 /// One received notification; keeps its own copy of the command's header.
-@interface AppProNotificationData : NSObject <AppProReceivedRecord> {
-    HVO::BasicCommandData *basicData;
-    ReporterData *rData;
-    NSString *applicationName;
+@interface AppProNotificationData : AppProReceivedData {
     int operationType;
-    int timeOut;
 }
-/// Copies the header and decodes the payload; archive errors pass.
-- (void)setData:(HVO::CommandData *)command;
-- (HVO::BasicCommandData *)data;
-- (ReporterData *)reportData;
-- (void)retriveAppProDetails;
-- (NSString *)applicationName;
-- (void)setApplicationName:(NSString *)name;
-- (NSString *)applicationNameFromAbsPath:(NSString *)path;
 - (int)operationType;
-- (int)timeOut;
 @end
 
 @interface AppProNotifier : NSObject {

@@ -14,58 +14,8 @@
 static const NSTimeInterval NotificationSeconds = 45.0;
 
 @implementation AppProNotificationData
-- (id)init
-{
-    self = [super init];
-    if (self == nil)
-        return nil;
-    rData = new ReporterData();
-    return self;
-}
-
-- (void)dealloc
-{
-    delete basicData;
-    delete rData;
-    [applicationName release];
-    [super dealloc];
-}
-
-- (void)setData:(HVO::CommandData *)command
-{
-    if (command == nullptr)
-        return;
-    delete basicData;
-    basicData = new HVO::BasicCommandData(*command);
-    command->getCustomData(*rData);
-}
-
-- (HVO::BasicCommandData *)data { return basicData; }
-- (ReporterData *)reportData { return rData; }
-
-- (void)retriveAppProDetails
-{
-    AppProtection::AppProtAlert alert;
-    if (!AppProDecodeAlert(*rData, alert))
-        [NSException raise:NSInvalidArgumentException format:@"payload holds no alert"];
-    timeOut = alert.getTimeout();
-    operationType = alert.getOperation();
-    NSString *path = [NSString stringWithUTF8String:alert.getAppName().c_str()];
-    [self setApplicationName:[self applicationNameFromAbsPath:path != nil ? path : @""]];
-}
-
-- (NSString *)applicationName { return applicationName; }
-
-- (void)setApplicationName:(NSString *)name
-{
-    NSString *copy = [name copy];
-    [applicationName release];
-    applicationName = copy;
-}
-
-- (NSString *)applicationNameFromAbsPath:(NSString *)path { return [AppProPathInfoPort() displayNameAtPath:path]; }
+- (void)takeDetails:(const AppProtection::AppProtAlert &)alert { operationType = alert.getOperation(); }
 - (int)operationType { return operationType; }
-- (int)timeOut { return timeOut; }
 @end
 
 static AppProNotifier *sharedNotifier = nil;
@@ -78,15 +28,7 @@ static AppProNotifier *sharedNotifier = nil;
     return sharedNotifier;
 }
 
-- (id)init
-{
-    AppProNotifier *shared = [AppProNotifier sharedAppProNotifier];
-    if (self != shared) {
-        [self release];
-        return [shared retain];
-    }
-    return self;
-}
+- (id)init { return AppProSharedInstead(self, [AppProNotifier sharedAppProNotifier]); }
 
 - (id)initController
 {
@@ -110,12 +52,7 @@ static AppProNotifier *sharedNotifier = nil;
 
 - (void)addNotificationFromHvo:(HVO::CommandData *)command
 {
-    NSAutoreleasePool *pool = [NSAutoreleasePool new];
-    AppProNotificationData *record = [[AppProNotificationData alloc] init];
-    if (AppProReceive(record, command, "AppProNotifier::addNotificationFromHvo"))
-        [AppProMainThread() runOnMainThread:self selector:@selector(createTimer:) argument:record];
-    [record release];
-    [pool release];
+    AppProHandOver(self, [AppProNotificationData class], command, "AppProNotifier::addNotificationFromHvo");
 }
 
 - (void)createTimer:(AppProNotificationData *)record
@@ -128,14 +65,7 @@ static AppProNotifier *sharedNotifier = nil;
     [notifyFrameworkController AddNotification:APP_PROTECTION_HVK_ID viewIdentifier:identifier];
 }
 
-- (NSString *)getNewIdentifier
-{
-    if (notificationIdentifier >= 100000)
-        notificationIdentifier = 0;
-    else
-        notificationIdentifier++;
-    return [NSString stringWithFormat:@"%d", notificationIdentifier];
-}
+- (NSString *)getNewIdentifier { return AppProNextIdentifier(&notificationIdentifier); }
 
 - (BOOL)setViewForidentifier:(NSString *)identifier
 {
@@ -173,21 +103,11 @@ static AppProNotifier *sharedNotifier = nil;
 
 - (NSString *)notificationString { return notificationString; }
 
-- (void)setNotificationString:(NSString *)text
-{
-    NSString *copy = [text copy];
-    [notificationString release];
-    notificationString = copy;
-}
+- (void)setNotificationString:(NSString *)text { AppProSetCopy(&notificationString, text); }
 
 - (NSString *)selectedNotificationIdentifier { return selectedNotificationIdentifier; }
 
-- (void)setSelectedNotificationIdentifier:(NSString *)identifier
-{
-    NSString *copy = [identifier copy];
-    [selectedNotificationIdentifier release];
-    selectedNotificationIdentifier = copy;
-}
+- (void)setSelectedNotificationIdentifier:(NSString *)identifier { AppProSetCopy(&selectedNotificationIdentifier, identifier); }
 
 - (void)okButtonClicked:(id)sender
 {

@@ -69,4 +69,48 @@ bool AppProDecodeAlert(ReporterData &data, AppProtection::AppProtAlert &alert);
 /// [record setData:command]; false (and a trace line) when the payload
 /// cannot be read.
 bool AppProReceive(id<AppProReceivedRecord> record, HVO::CommandData *command, const char *where);
+/// Any thread: a new `recordClass` record of `command`, handed to
+/// [panel createTimer:record] on the main thread; returns when that has
+/// run. Nothing is handed over when the payload cannot be read.
+void AppProHandOver(id panel, Class recordClass, HVO::CommandData *command, const char *where);
 #endif
+
+#ifdef __cplusplus
+namespace HVO {
+class BasicCommandData;
+}
+#endif
+
+/// What an alert and a notification hold alike: a copy of the command's
+/// header, the decoded payload, the display name and the time-out.
+@interface AppProReceivedData : NSObject <AppProReceivedRecord> {
+    HVO::BasicCommandData *basicData;
+    ReporterData *rData;
+    NSString *applicationName;
+    int timeOut;
+}
+/// Copies the header and decodes the payload; archive errors pass.
+- (void)setData:(HVO::CommandData *)command;
+/// The header the answer carries (null before setData:).
+- (HVO::BasicCommandData *)data;
+- (ReporterData *)reportData;
+/// Reads time-out and display name from the alert in the payload, then
+/// hands the alert to takeDetails:.
+- (void)retriveAppProDetails;
+- (NSString *)applicationName;
+- (void)setApplicationName:(NSString *)name;
+- (NSString *)applicationNameFromAbsPath:(NSString *)path;
+- (int)timeOut;
+#ifdef __cplusplus
+/// What a kind of record reads besides; nothing here.
+- (void)takeDetails:(const AppProtection::AppProtAlert &)alert;
+#endif
+@end
+
+/// The next identifier of a panel's counter: 1, 2, ... 100000, then 0.
+NSString *AppProNextIdentifier(int *counter);
+/// Puts a copy of `value` in `*slot`, releasing what was there.
+void AppProSetCopy(NSString **slot, NSString *value);
+/// A panel's -init: the shared controller in place of any other instance
+/// (a nib's instance is the shared one).
+id AppProSharedInstead(id instance, id shared);

@@ -1,5 +1,6 @@
 #import "AppProPanelPorts.h"
 #import "AppProCatch.h"
+#import "AppProPorts.h"
 
 #include <exception>
 
@@ -154,4 +155,86 @@ bool AppProReceive(id<AppProReceivedRecord> record, HVO::CommandData *command, c
         AppProTraceLine(where, "unreadable payload");
     }
     return false;
+}
+
+void AppProHandOver(id panel, Class recordClass, HVO::CommandData *command, const char *where)
+{
+    NSAutoreleasePool *pool = [NSAutoreleasePool new];
+    id record = [[recordClass alloc] init];
+    if (AppProReceive(record, command, where))
+        [AppProMainThread() runOnMainThread:panel selector:@selector(createTimer:) argument:record];
+    [record release];
+    [pool release];
+}
+
+@implementation AppProReceivedData
+- (id)init
+{
+    self = [super init];
+    if (self == nil)
+        return nil;
+    rData = new ReporterData();
+    return self;
+}
+
+- (void)dealloc
+{
+    delete basicData;
+    delete rData;
+    [applicationName release];
+    [super dealloc];
+}
+
+- (void)setData:(HVO::CommandData *)command
+{
+    if (command == nullptr)
+        return;
+    delete basicData;
+    basicData = new HVO::BasicCommandData(*command);
+    command->getCustomData(*rData);
+}
+
+- (HVO::BasicCommandData *)data { return basicData; }
+- (ReporterData *)reportData { return rData; }
+
+- (void)retriveAppProDetails
+{
+    AppProtection::AppProtAlert alert;
+    if (!AppProDecodeAlert(*rData, alert))
+        [NSException raise:NSInvalidArgumentException format:@"payload holds no alert"];
+    timeOut = alert.getTimeout();
+    [self takeDetails:alert];
+    NSString *path = [NSString stringWithUTF8String:alert.getAppName().c_str()];
+    [self setApplicationName:[self applicationNameFromAbsPath:path != nil ? path : @""]];
+}
+
+- (void)takeDetails:(const AppProtection::AppProtAlert &)alert { (void)alert; }
+- (NSString *)applicationName { return applicationName; }
+- (void)setApplicationName:(NSString *)name { AppProSetCopy(&applicationName, name); }
+- (NSString *)applicationNameFromAbsPath:(NSString *)path { return [AppProPathInfoPort() displayNameAtPath:path]; }
+- (int)timeOut { return timeOut; }
+@end
+
+NSString *AppProNextIdentifier(int *counter)
+{
+    if (*counter >= 100000)
+        *counter = 0;
+    else
+        (*counter)++;
+    return [NSString stringWithFormat:@"%d", *counter];
+}
+
+void AppProSetCopy(NSString **slot, NSString *value)
+{
+    NSString *copy = [value copy];
+    [*slot release];
+    *slot = copy;
+}
+
+id AppProSharedInstead(id instance, id shared)
+{
+    if (instance == shared)
+        return instance;
+    [instance release];
+    return [shared retain];
 }

@@ -1,4 +1,5 @@
 #import "AppProStrings.h"
+#import "PaneStrings.h"
 
 const char *const AppProServiceNames[16] = {
     "FTP", "SSH", "SMTP", "Telnet", "DNS", "DHCP Server", "DHCP Client", "TFTP",
@@ -7,32 +8,9 @@ const char *const AppProServiceNames[16] = {
 
 static NSBundle *fixtureBundle = nil;
 
-NSBundle *AppProResourceBundle(void)
-{
-    if (fixtureBundle != nil)
-        return fixtureBundle;
-    return [NSBundle bundleForClass:[AppProPrefsStrings class]];
-}
-
-void AppProSetResourceBundle(NSBundle *bundle)
-{
-    // Bundles live as long as the process: GNUstep deadlocks freeing one
-    // that has loaded a table (its path cache is locked while it logs).
-    [bundle retain];
-    fixtureBundle = bundle;
-}
-
-NSString *AppProLocalized(NSString *key, NSString *table)
-{
-    if (key == nil)
-        return nil;
-    NSString *text = [AppProResourceBundle() localizedStringForKey:key value:@"" table:table];
-    // An empty default answers the key for a missing key; some tables give
-    // the empty text instead.
-    if (text == nil || [text length] == 0)
-        return key;
-    return text;
-}
+NSBundle *AppProResourceBundle(void) { return PaneResourceBundle(fixtureBundle, [AppProPrefsStrings class]); }
+void AppProSetResourceBundle(NSBundle *bundle) { PaneKeepBundle(&fixtureBundle, bundle); }
+NSString *AppProLocalized(NSString *key, NSString *table) { return PaneLocalized(AppProResourceBundle(), key, table); }
 
 @implementation AppProPrefsStrings
 - (NSString *)retriveLocalisedString:(NSString *)key
@@ -45,10 +23,7 @@ NSString *AppProLocalized(NSString *key, NSString *table)
     self = [super init];
     if (self == nil)
         return nil;
-    struct Field {
-        NSString **field;
-        NSString *key;
-    } fields[] = {
+    const PaneText fields[] = {
         {&rulesString, @"rules"},
         {&exclusionString, @"exclusions"},
         {&appleSignedBinariesString, @"applesignedbinaries"},
@@ -89,8 +64,7 @@ NSString *AppProLocalized(NSString *key, NSString *table)
         {&allApplicationsString, @"allApplications"},
         {&promptDesString, @"promptDescription"},
     };
-    for (const Field &f : fields)
-        *f.field = [[self retriveLocalisedString:f.key] copy];
+    PaneCopyTexts(fields, sizeof fields / sizeof fields[0], AppProResourceBundle(), @"AppProPrefs");
     networkConnectionString = nil;
 
     portDropDownItem = [[NSMutableArray alloc] init];

@@ -1,4 +1,5 @@
 #import "AppProPrefsView.h"
+#import "PaneControls.h"
 #import "AppProAppKitPorts.h"
 #import "AppProExclusionController.h"
 #import "AppProPortCheck.h"
@@ -13,17 +14,6 @@
 @end
 
 static AppProPrefsView *sharedView = nil;
-
-static NSButton *button(NSView *parent, NSRect frame, NSString *title, id target, SEL action)
-{
-    NSButton *b = [[[NSButton alloc] initWithFrame:frame] autorelease];
-    [b setTitle:title];
-    [b setBezelStyle:NSRoundedBezelStyle];
-    [b setTarget:target];
-    [b setAction:action];
-    [parent addSubview:b];
-    return b;
-}
 
 static NSTextField *label(NSView *parent, NSRect frame, NSString *text)
 {
@@ -129,9 +119,9 @@ static NSTableColumn *column(NSTableView *t, NSString *identifier, NSString *tit
     [rulesTable setDoubleAction:@selector(rulesDoubleClicked:)];
     [rulesTable setTarget:self];
 
-    addRuleButton = button(v, NSMakeRect(10, 12, 40, 28), @"+", rules, @selector(AddNewRule:));
-    deleteRuleButton = button(v, NSMakeRect(54, 12, 40, 28), @"-", rules, @selector(DeleteRule:));
-    enableRulesButton = button(v, NSMakeRect(100, 12, 120, 28), [self s:@"allowString"], rules, @selector(EnableRules:));
+    addRuleButton = PaneButton(v, NSMakeRect(10, 12, 40, 28), @"+", rules, @selector(AddNewRule:));
+    deleteRuleButton = PaneButton(v, NSMakeRect(54, 12, 40, 28), @"-", rules, @selector(DeleteRule:));
+    enableRulesButton = PaneButton(v, NSMakeRect(100, 12, 120, 28), [self s:@"allowString"], rules, @selector(EnableRules:));
 }
 
 - (void)buildExclusionsTab:(NSView *)v
@@ -139,8 +129,8 @@ static NSTableColumn *column(NSTableView *t, NSString *identifier, NSString *tit
     label(v, NSMakeRect(10, 380, 560, 20), [self s:@"exclusionTabHeadingString"]);
     exclusionsTable = table(v, NSMakeRect(10, 50, 560, 320), self);
     column(exclusionsTable, @"path", [self s:@"pathString"], 540);
-    addExclusionButton = button(v, NSMakeRect(10, 12, 40, 28), @"+", exclusions, @selector(AddExclusion:));
-    removeExclusionButton = button(v, NSMakeRect(54, 12, 40, 28), @"-", exclusions, @selector(RemoveExclusion:));
+    addExclusionButton = PaneButton(v, NSMakeRect(10, 12, 40, 28), @"+", exclusions, @selector(AddExclusion:));
+    removeExclusionButton = PaneButton(v, NSMakeRect(54, 12, 40, 28), @"-", exclusions, @selector(RemoveExclusion:));
     [exclusions setAppProExclusionTabView:v];
 }
 
@@ -156,7 +146,7 @@ static NSTableColumn *column(NSTableView *t, NSString *identifier, NSString *tit
     appName = [[[NSTextField alloc] initWithFrame:NSMakeRect(110, 295, 390, 22)] autorelease];
     [appName setEditable:NO];
     [v addSubview:appName];
-    browseButton = button(v, NSMakeRect(506, 293, 40, 26), @"", rules, @selector(ChooseApplication:));
+    browseButton = PaneButton(v, NSMakeRect(506, 293, 40, 26), @"", rules, @selector(ChooseApplication:));
     NSString *iconPath = [[NSBundle bundleForClass:[AppProPrefsView class]] pathForResource:@"Browse_icon"
                                                                                      ofType:@"png"];
     if (iconPath != nil)
@@ -186,12 +176,12 @@ static NSTableColumn *column(NSTableView *t, NSString *identifier, NSString *tit
     NSArray *actions = [NSArray arrayWithObjects:[self s:@"allowString"], [self s:@"denyString"], nil];
     [column(detailTable, @"action", [self s:@"actionString"], 80) setDataCell:popUpCell(actions, 100)];
 
-    button(v, NSMakeRect(10, 44, 30, 26), @"+", rules, @selector(AddDetailedRule:));
-    button(v, NSMakeRect(44, 44, 30, 26), @"-", rules, @selector(DeleteDetailedRule:));
-    button(v, NSMakeRect(78, 44, 30, 26), @"^", rules, @selector(MoveUpDetailedRule:));
-    button(v, NSMakeRect(112, 44, 30, 26), @"v", rules, @selector(MoveDownDetailedRule:));
-    sheetCancel = button(v, NSMakeRect(360, 8, 90, 28), [self s:@"cancelString"], rules, @selector(AddNewRuleCancel:));
-    sheetOK = button(v, NSMakeRect(460, 8, 90, 28), [self s:@"okString"], rules, @selector(AddNewRuleOK:));
+    PaneButton(v, NSMakeRect(10, 44, 30, 26), @"+", rules, @selector(AddDetailedRule:));
+    PaneButton(v, NSMakeRect(44, 44, 30, 26), @"-", rules, @selector(DeleteDetailedRule:));
+    PaneButton(v, NSMakeRect(78, 44, 30, 26), @"^", rules, @selector(MoveUpDetailedRule:));
+    PaneButton(v, NSMakeRect(112, 44, 30, 26), @"v", rules, @selector(MoveDownDetailedRule:));
+    sheetCancel = PaneButton(v, NSMakeRect(360, 8, 90, 28), [self s:@"cancelString"], rules, @selector(AddNewRuleCancel:));
+    sheetOK = PaneButton(v, NSMakeRect(460, 8, 90, 28), [self s:@"okString"], rules, @selector(AddNewRuleOK:));
     [rules setAddRuleWindow:addRuleWindow];
 }
 

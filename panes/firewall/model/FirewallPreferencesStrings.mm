@@ -1,31 +1,11 @@
 #import "FirewallPreferencesStrings.h"
+#import "PaneStrings.h"
 
 static NSBundle *fixtureBundle = nil;
 
-NSBundle *FWPResourceBundle(void)
-{
-    if (fixtureBundle != nil)
-        return fixtureBundle;
-    return [NSBundle bundleForClass:[FirewallPreferencesStrings class]];
-}
-
-void FWPSetResourceBundle(NSBundle *bundle)
-{
-    // Kept for the process's life, as GNUstep bundles that loaded a table
-    // are not safely freed.
-    [bundle retain];
-    fixtureBundle = bundle;
-}
-
-NSString *FWPLocalized(NSString *key, NSString *table)
-{
-    if (key == nil)
-        return nil;
-    NSString *text = [FWPResourceBundle() localizedStringForKey:key value:@"" table:table];
-    if (text == nil || [text length] == 0)
-        return key;
-    return text;
-}
+NSBundle *FWPResourceBundle(void) { return PaneResourceBundle(fixtureBundle, [FirewallPreferencesStrings class]); }
+void FWPSetResourceBundle(NSBundle *bundle) { PaneKeepBundle(&fixtureBundle, bundle); }
+NSString *FWPLocalized(NSString *key, NSString *table) { return PaneLocalized(FWPResourceBundle(), key, table); }
 
 @implementation FirewallPreferencesStrings
 
@@ -39,10 +19,7 @@ NSString *FWPLocalized(NSString *key, NSString *table)
     self = [super init];
     if (self == nil)
         return nil;
-    struct Field {
-        NSString **field;
-        NSString *key;
-    } fields[] = {
+    const PaneText fields[] = {
         {&rulesTabnameString, @"rules"},
         {&trustedTabNameString, @"trusted"},
         {&rulesHeadingString, @"Rules lists the active IPFW rules available in the system"},
@@ -84,9 +61,7 @@ NSString *FWPLocalized(NSString *key, NSString *table)
         {&okString, @"OK"},
         {&cancelString, @"cancel"},
     };
-    unsigned i;
-    for (i = 0; i < sizeof fields / sizeof fields[0]; ++i)
-        *fields[i].field = [[self retriveLocalisedStringForFile:fields[i].key] copy];
+    PaneCopyTexts(fields, sizeof fields / sizeof fields[0], FWPResourceBundle(), @"FirewallPreference");
     explanationFontSize = 11;
     return self;
 }

@@ -1,4 +1,5 @@
 #import "FWPPrefsView.h"
+#import "PaneControls.h"
 #import "FirewallPreferencesStrings.h"
 #import "PreferenceRules.h"
 #import "RulesContainer.h"
@@ -7,17 +8,6 @@
 namespace {
 
 const CGFloat kWidth = 640, kHeight = 440;
-
-NSButton *button(NSView *parent, NSRect frame, NSString *title, id target, SEL action)
-{
-    NSButton *b = [[[NSButton alloc] initWithFrame:frame] autorelease];
-    [b setTitle:title];
-    [b setBezelStyle:NSRoundedBezelStyle];
-    [b setTarget:target];
-    [b setAction:action];
-    [parent addSubview:b];
-    return b;
-}
 
 NSButton *checkBox(NSView *parent, NSRect frame, NSString *title, id object, NSString *keyPath)
 {
@@ -71,6 +61,18 @@ NSTableView *table(NSView *parent, NSRect frame, NSArrayController *rows, NSArra
     return t;
 }
 
+/// A tab of `tabs` headed by `heading`; answers its view.
+NSView *tab(NSTabView *tabs, NSString *identifier, NSString *title, NSString *heading)
+{
+    NSTabViewItem *item = [[[NSTabViewItem alloc] initWithIdentifier:identifier] autorelease];
+    [item setLabel:title];
+    NSView *v = [[[NSView alloc] initWithFrame:NSMakeRect(0, 0, kWidth - 20, kHeight - 40)] autorelease];
+    [item setView:v];
+    [tabs addTabViewItem:item];
+    label(v, NSMakeRect(10, 370, 600, 20), heading);
+    return v;
+}
+
 NSPanel *sheet(NSRect frame)
 {
     return [[NSPanel alloc] initWithContentRect:frame
@@ -121,12 +123,7 @@ NSView *FWPBuildPreferencesView(id tabDelegate)
     [view addSubview:tabs];
 
     // Rules tab.
-    NSTabViewItem *rulesItem = [[[NSTabViewItem alloc] initWithIdentifier:@"rules"] autorelease];
-    [rulesItem setLabel:[s rulesTabnameString]];
-    NSView *r = [[[NSView alloc] initWithFrame:NSMakeRect(0, 0, kWidth - 20, kHeight - 40)] autorelease];
-    [rulesItem setView:r];
-    [tabs addTabViewItem:rulesItem];
-    label(r, NSMakeRect(10, 370, 600, 20), [s rulesHeadingString]);
+    NSView *r = tab(tabs, @"rules", [s rulesTabnameString], [s rulesHeadingString]);
 
     NSButtonCell *radio = [[[NSButtonCell alloc] init] autorelease];
     [radio setButtonType:NSRadioButton];
@@ -151,11 +148,11 @@ NSView *FWPBuildPreferencesView(id tabDelegate)
                               [NSArray arrayWithObjects:[s ruleNameTableCoulmnHeaderString], @"rulesNameAsString",
                                                         [s directionTableCoulmnHeaderString], @"directionAsString",
                                                         [s actionTableCoulmnHeaderString], @"rulesActionAsString", nil]);
-    button(r, NSMakeRect(10, 20, 80, 28), @"+", rules, @selector(AddRulesButtonClicked:));
-    button(r, NSMakeRect(95, 20, 80, 28), @"-", rules, @selector(DeleteRulesButtonClicked:));
-    button(r, NSMakeRect(180, 20, 80, 28), @"up", rules, @selector(MoveSelectedRulesUp:));
-    button(r, NSMakeRect(265, 20, 80, 28), @"down", rules, @selector(MoveSelectedRulesDown:));
-    button(r, NSMakeRect(500, 20, 110, 28), [s advancedButtonTitleString], rules, @selector(AdvancedButtonClicked:));
+    PaneButton(r, NSMakeRect(10, 20, 80, 28), @"+", rules, @selector(AddRulesButtonClicked:));
+    PaneButton(r, NSMakeRect(95, 20, 80, 28), @"-", rules, @selector(DeleteRulesButtonClicked:));
+    PaneButton(r, NSMakeRect(180, 20, 80, 28), @"up", rules, @selector(MoveSelectedRulesUp:));
+    PaneButton(r, NSMakeRect(265, 20, 80, 28), @"down", rules, @selector(MoveSelectedRulesDown:));
+    PaneButton(r, NSMakeRect(500, 20, 110, 28), [s advancedButtonTitleString], rules, @selector(AdvancedButtonClicked:));
 
     // The rule editor sheet.
     NSPanel *add = sheet(NSMakeRect(0, 0, 420, 260));
@@ -182,8 +179,8 @@ NSView *FWPBuildPreferencesView(id tabDelegate)
     field(a, NSMakeRect(280, 80, 120, 22), rules, @"rulesObject.portDestination");
     rules->networkPopUpButton = [[[NSPopUpButton alloc] initWithFrame:NSMakeRect(140, 45, 120, 24) pullsDown:NO] autorelease];
     [a addSubview:rules->networkPopUpButton];
-    button(a, NSMakeRect(220, 8, 90, 28), [s cancelString], rules, @selector(CancelAddRules:));
-    button(a, NSMakeRect(320, 8, 90, 28), [s okString], rules, @selector(AddNewCreatlyRules:));
+    PaneButton(a, NSMakeRect(220, 8, 90, 28), [s cancelString], rules, @selector(CancelAddRules:));
+    PaneButton(a, NSMakeRect(320, 8, 90, 28), [s okString], rules, @selector(AddNewCreatlyRules:));
     rules->addRulesWindow = add;
 
     // The Advanced sheet.
@@ -192,18 +189,13 @@ NSView *FWPBuildPreferencesView(id tabDelegate)
     checkBox(v, NSMakeRect(10, 120, 300, 20), [s loggingString], rules, @"isLoggingSelected");
     checkBox(v, NSMakeRect(10, 90, 300, 20), [s StealthString], rules, @"isStealthSelected");
     checkBox(v, NSMakeRect(10, 60, 300, 20), [s blockTrafficString], rules, @"isBlockUnknownSelected");
-    button(v, NSMakeRect(160, 8, 90, 28), [s cancelString], rules, @selector(CancelAdvancedRules:));
-    button(v, NSMakeRect(260, 8, 90, 28), [s okString], rules, @selector(applyAdvancedRules:));
+    PaneButton(v, NSMakeRect(160, 8, 90, 28), [s cancelString], rules, @selector(CancelAdvancedRules:));
+    PaneButton(v, NSMakeRect(260, 8, 90, 28), [s okString], rules, @selector(applyAdvancedRules:));
     rules->advancedWindow = adv;
     [rules awakeFromNib];
 
     // Trusted groups tab.
-    NSTabViewItem *groupsItem = [[[NSTabViewItem alloc] initWithIdentifier:@"trusted"] autorelease];
-    [groupsItem setLabel:[s trustedTabNameString]];
-    NSView *g = [[[NSView alloc] initWithFrame:NSMakeRect(0, 0, kWidth - 20, kHeight - 40)] autorelease];
-    [groupsItem setView:g];
-    [tabs addTabViewItem:groupsItem];
-    label(g, NSMakeRect(10, 370, 600, 20), [s trustedHeadingString]);
+    NSView *g = tab(tabs, @"trusted", [s trustedTabNameString], [s trustedHeadingString]);
     groups->trustedGroupsTableView =
         table(g, NSMakeRect(10, 60, 290, 300), [groups groupsController],
               [NSArray arrayWithObjects:@"", @"isSelect", [s trustedGroupTableCoulmnHeaderString], @"trustedListName", nil]);
@@ -211,10 +203,10 @@ NSView *FWPBuildPreferencesView(id tabDelegate)
     groups->trustedIPAddressTableView =
         table(g, NSMakeRect(320, 60, 290, 300), [groups addressesController],
               [NSArray arrayWithObjects:[s trustedAddressTableCoulmnHeaderString], @"ipAddress", nil]);
-    button(g, NSMakeRect(10, 20, 60, 28), @"+", groups, @selector(AddGroup:));
-    button(g, NSMakeRect(75, 20, 60, 28), @"-", groups, @selector(DeleteGroup:));
-    button(g, NSMakeRect(320, 20, 60, 28), @"+", groups, @selector(AddIPToGroup:));
-    button(g, NSMakeRect(385, 20, 60, 28), @"-", groups, @selector(DeleteIPFromGroup:));
+    PaneButton(g, NSMakeRect(10, 20, 60, 28), @"+", groups, @selector(AddGroup:));
+    PaneButton(g, NSMakeRect(75, 20, 60, 28), @"-", groups, @selector(DeleteGroup:));
+    PaneButton(g, NSMakeRect(320, 20, 60, 28), @"+", groups, @selector(AddIPToGroup:));
+    PaneButton(g, NSMakeRect(385, 20, 60, 28), @"-", groups, @selector(DeleteIPFromGroup:));
     [groups->trustedIPAddressTableView setDelegate:(id)groups];
     // Only the user's tab switches refresh: adding the tabs selects one.
     [tabs setDelegate:tabDelegate];

@@ -1,7 +1,8 @@
 // What the pane's tests share: a toolkit that records panels and sheets and
 // plays open-panel answers, path information without a display, a hub that
-// answers the pane's commands like the daemon (HVO::TestPeer), and the
-// resource bundles the texts come from.
+// answers the pane's commands like the daemon (HVO::TestPeer), the
+// resource bundles the texts come from, and a host that records the alert
+// and notification slots.
 #pragma once
 
 #import <Foundation/Foundation.h>
@@ -18,6 +19,14 @@
 #include "HVOTestPeer.h"
 
 #import "AppProPorts.h"
+#import "ZRMUIAlerting.h"
+
+/// The host's alert and notification areas: every call as "Add 3 1".
+@interface RecordingHost : NSObject <ZRMUIFrameworkAlertingProtocol, ZRMUIFrameworkNotificationProtocol> {
+@public
+    NSMutableArray *calls;
+}
+@end
 
 @interface RecordingToolkit : NSObject <AppProToolkit> {
 @public

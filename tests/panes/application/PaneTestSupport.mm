@@ -17,6 +17,40 @@
 #include <boost/serialization/string.hpp>
 #include <boost/serialization/vector.hpp>
 
+@implementation RecordingHost
+- (id)init
+{
+    self = [super init];
+    calls = [[NSMutableArray alloc] init];
+    return self;
+}
+- (void)dealloc
+{
+    [calls release];
+    [super dealloc];
+}
+- (void)AddAlert:(int)moduleId viewIdentifier:(NSString *)identifier
+{
+    @synchronized(self) { [calls addObject:[NSString stringWithFormat:@"AddAlert %d %@", moduleId, identifier]]; }
+}
+- (void)DeleteAlert:(int)moduleId viewIdentifier:(NSString *)identifier
+{
+    @synchronized(self) { [calls addObject:[NSString stringWithFormat:@"DeleteAlert %d %@", moduleId, identifier]]; }
+}
+- (void)AddNotification:(int)moduleId viewIdentifier:(NSString *)identifier
+{
+    @synchronized(self) {
+        [calls addObject:[NSString stringWithFormat:@"AddNotification %d %@", moduleId, identifier]];
+    }
+}
+- (void)DeleteNotification:(int)moduleId viewIdentifier:(NSString *)identifier
+{
+    @synchronized(self) {
+        [calls addObject:[NSString stringWithFormat:@"DeleteNotification %d %@", moduleId, identifier]];
+    }
+}
+@end
+
 @implementation RecordingToolkit
 - (id)init
 {

@@ -22,47 +22,6 @@ extern "C" int GSDebugAllocationCount(Class c);
 using panetest::ns;
 using panetest::utf8;
 
-/// The host's alert and notification areas: every call as "Add 3 1".
-@interface RecordingHost : NSObject <ZRMUIFrameworkAlertingProtocol, ZRMUIFrameworkNotificationProtocol> {
-@public
-    NSMutableArray *calls;
-}
-@end
-
-@implementation RecordingHost
-- (id)init
-{
-    self = [super init];
-    calls = [[NSMutableArray alloc] init];
-    return self;
-}
-- (void)dealloc
-{
-    [calls release];
-    [super dealloc];
-}
-- (void)AddAlert:(int)moduleId viewIdentifier:(NSString *)identifier
-{
-    @synchronized(self) { [calls addObject:[NSString stringWithFormat:@"AddAlert %d %@", moduleId, identifier]]; }
-}
-- (void)DeleteAlert:(int)moduleId viewIdentifier:(NSString *)identifier
-{
-    @synchronized(self) { [calls addObject:[NSString stringWithFormat:@"DeleteAlert %d %@", moduleId, identifier]]; }
-}
-- (void)AddNotification:(int)moduleId viewIdentifier:(NSString *)identifier
-{
-    @synchronized(self) {
-        [calls addObject:[NSString stringWithFormat:@"AddNotification %d %@", moduleId, identifier]];
-    }
-}
-- (void)DeleteNotification:(int)moduleId viewIdentifier:(NSString *)identifier
-{
-    @synchronized(self) {
-        [calls addObject:[NSString stringWithFormat:@"DeleteNotification %d %@", moduleId, identifier]];
-    }
-}
-@end
-
 /// What a scheduled timer hands to its selector.
 @interface FakeTimerEntry : NSObject {
 @public

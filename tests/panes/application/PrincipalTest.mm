@@ -23,34 +23,6 @@ using AppProtection::AppProtPrefsData;
 using panetest::ns;
 using panetest::utf8;
 
-@interface AlertSlots : NSObject <ZRMUIFrameworkAlertingProtocol> {
-@public
-    NSMutableArray *calls;
-}
-@end
-
-@implementation AlertSlots
-- (id)init
-{
-    self = [super init];
-    calls = [[NSMutableArray alloc] init];
-    return self;
-}
-- (void)dealloc
-{
-    [calls release];
-    [super dealloc];
-}
-- (void)AddAlert:(int)moduleId viewIdentifier:(NSString *)identifier
-{
-    [calls addObject:[NSString stringWithFormat:@"AddAlert %d %@", moduleId, identifier]];
-}
-- (void)DeleteAlert:(int)moduleId viewIdentifier:(NSString *)identifier
-{
-    [calls addObject:[NSString stringWithFormat:@"DeleteAlert %d %@", moduleId, identifier]];
-}
-@end
-
 namespace {
 
 std::vector<std::string> strings(NSArray *a)
@@ -130,7 +102,7 @@ TEST_F(Principal, PreferenceViewIsBuiltOnceAndOtherIdentifiersAnswerNil)
 
 TEST_F(Principal, OneBuilderGivesBothPanelViews)
 {
-    AlertSlots *slots = [[[AlertSlots alloc] init] autorelease];
+    RecordingHost *slots = [[[RecordingHost alloc] init] autorelease];
     [principal setAlerter:slots];
     AppProtection::AppProtAlert alert;
     alert.setAppName("/Applications/Mail.app");

@@ -15,6 +15,10 @@
 
 namespace fwptest {
 
+/// How every payload text the pane sends begins.
+inline const std::wstring kHeader = L"22 serialization::archive 18 ";
+using Ids = std::vector<int>;
+
 /// Collects NSLog lines while it lives (nothing reaches stderr).
 class LogCapture {
 public:

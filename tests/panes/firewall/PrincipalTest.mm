@@ -15,10 +15,9 @@
 
 using fwptest::FakeService;
 using fwptest::utf8;
+using fwptest::Ids;
 
 namespace {
-
-using Ids = std::vector<int>;
 
 FirewallPrincipleClass *pane()
 {

@@ -14,33 +14,12 @@
 #import "FWPSend.h"
 #include "FwServiceRun.h"
 #import "PaneSupport.h"
+#import "RecordingPresenter.h"
 #import "PreferenceRules.h"
 #import "RulesContainer.h"
 #import "TrustedSources.h"
 
 using fwptest::utf8;
-
-@interface FWPRealPresenter : NSObject <FWPPresenter> {
-@public
-    NSMutableArray *panels;
-}
-@end
-
-@implementation FWPRealPresenter
-- (id)init
-{
-    self = [super init];
-    panels = [[NSMutableArray alloc] init];
-    return self;
-}
-- (void)beginSheet:(NSWindow *)sheet { (void)sheet; }
-- (void)endSheet:(NSWindow *)sheet { (void)sheet; }
-- (void)showPanelWithTitle:(NSString *)title button:(NSString *)button
-{
-    (void)button;
-    [panels addObject:title];
-}
-@end
 
 namespace {
 
@@ -89,10 +68,7 @@ void addRule(PreferenceRules *c, NSString *name, int protocol, NSString *port)
 
 TEST(FirewallPaneWithTheService, TheUsersSteps)
 {
-    NSAutoreleasePool *pool = [[NSAutoreleasePool alloc] init];
-    [NSApplication sharedApplication];
-    FWPRealPresenter *presenter = [[FWPRealPresenter alloc] init];
-    FWPSetPresenter(presenter);
+    fwptest::PresenterScope scope;
     freshService();
     PreferenceRules *c = [PreferenceRules sharedPreferenceRules];
     commandsSince();
@@ -139,12 +115,8 @@ TEST(FirewallPaneWithTheService, TheUsersSteps)
     addRule(c, @"bad", FWP_TAG_TCP, @"70000");
     EXPECT_EQ((Cmds{"10204", "10211:false"}), commandsSince());
     EXPECT_EQ("5002 allow -\n5123 deny 8080\n65535 allow -\n", kernelList());
-    ASSERT_GT([presenter->panels count], 0u);
-    EXPECT_EQ("Invalid dest port for setting", utf8([presenter->panels lastObject]));
-
-    FWPSetPresenter(nil);
-    [presenter release];
-    [pool release];
+    ASSERT_GT([scope.presenter->panels count], 0u);
+    EXPECT_EQ("Invalid dest port for setting", utf8([scope.presenter->panels lastObject]));
 }
 
 } // namespace

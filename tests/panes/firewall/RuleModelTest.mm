@@ -17,10 +17,9 @@ using FirewallSDK::FWDetailedData;
 using fwptest::FakeService;
 using fwptest::ns;
 using fwptest::utf8;
+using fwptest::kHeader;
 
 namespace {
-
-const std::wstring kHeader = L"22 serialization::archive 18 ";
 
 struct Pool {
     Pool() { pool = [[NSAutoreleasePool alloc] init]; }

@@ -20,10 +20,10 @@
 
 using fwptest::FakeService;
 using fwptest::LogCapture;
+using fwptest::kHeader;
 
 namespace {
 
-const std::wstring kHeader = L"22 serialization::archive 18 ";
 using Lines = std::vector<std::string>;
 
 struct Pool {

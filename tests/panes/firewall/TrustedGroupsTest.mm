@@ -15,62 +15,16 @@
 #import "FWPSend.h"
 #include "FWServiceRecords.h"
 #import "PaneSupport.h"
+#import "RecordingPresenter.h"
 #import "TrustedSources.h"
 
 using fwptest::FakeService;
+using Scope = fwptest::PresenterScope;
 using fwptest::utf8;
-
-@interface FWPGroupPresenter : NSObject <FWPPresenter> {
-@public
-    NSMutableArray *panels;
-}
-@end
-
-@implementation FWPGroupPresenter
-- (id)init
-{
-    self = [super init];
-    panels = [[NSMutableArray alloc] init];
-    return self;
-}
-- (void)beginSheet:(NSWindow *)sheet { (void)sheet; }
-- (void)endSheet:(NSWindow *)sheet { (void)sheet; }
-- (void)showPanelWithTitle:(NSString *)title button:(NSString *)button
-{
-    (void)button;
-    [panels addObject:title];
-}
-@end
+using fwptest::kHeader;
+using fwptest::Ids;
 
 namespace {
-
-const std::wstring kHeader = L"22 serialization::archive 18 ";
-using Ids = std::vector<int>;
-
-struct Scope {
-    Scope()
-    {
-        pool = [[NSAutoreleasePool alloc] init];
-        [NSApplication sharedApplication];
-        presenter = [[FWPGroupPresenter alloc] init];
-        FWPSetPresenter(presenter);
-    }
-    ~Scope()
-    {
-        FWPSetPresenter(nil);
-        [presenter release];
-        [pool release];
-    }
-    std::vector<std::string> panels()
-    {
-        std::vector<std::string> out;
-        for (NSUInteger i = 0; i < [presenter->panels count]; ++i)
-            out.push_back(utf8([presenter->panels objectAtIndex:i]));
-        return out;
-    }
-    NSAutoreleasePool *pool;
-    FWPGroupPresenter *presenter;
-};
 
 FWService::TrustedList office()
 {
