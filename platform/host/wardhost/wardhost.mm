@@ -386,6 +386,7 @@ HostInterfaces interfaces;
         [prefsWindow setReleasedWhenClosed:NO];
     }
     [prefsWindow setTitle:[prefsPane hvkNameDisplayString]];
+    [prefsWindow setContentSize:[view frame].size]; // views differ in size
     [prefsWindow setContentView:view];
     [prefsWindow orderFront:nil];
 }
