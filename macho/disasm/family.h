@@ -1,6 +1,7 @@
 // What the 4-byte families' disassemblers share: reading the instruction
 // word (or the section's short tail), one relocation entry's fields, plain
-// or scattered, and the name of an external entry's symbol.
+// or scattered, the name of an external entry's symbol, and sign extension
+// of an instruction field.
 #pragma once
 
 #include "print/lookup.h"
@@ -26,6 +27,17 @@ inline bool read_instruction_word(const char* sect, uint64_t left, byte_sex obje
     if (!whole)
         printf(".long\t0x%08x\n(end of section)\n", *word);
     return whole;
+}
+
+/// The low `bits` bits of `value` with the highest of them copied into
+/// the bits above; `bits` of 0 gives 0 and 32 or more gives `value`.
+inline uint32_t sign_extend(uint32_t value, uint32_t bits)
+{
+    const uint32_t mask = bits >= 32 ? 0xffffffffu : (1u << bits) - 1;
+    value &= mask;
+    if (bits > 0 && bits < 32 && (value & (1u << (bits - 1))) != 0)
+        value |= ~mask;
+    return value;
 }
 
 struct reloc_entry {

@@ -62,18 +62,10 @@ uint32_t ones(uint32_t n)
     return n >= 32 ? 0xffffffffu : (1u << n) - 1;
 }
 
-uint32_t sign_ext(uint32_t x, uint32_t n)
-{
-    x &= ones(n);
-    if (n > 0 && n < 32 && (x & (1u << (n - 1))) != 0)
-        x |= ~ones(n);
-    return x;
-}
-
 // The sign of these fields is their bit 0.
 uint32_t low_sign_ext(uint32_t x, uint32_t n)
 {
-    return sign_ext(((x & 1) << (n - 1)) | ((x & ones(n)) >> 1), n);
+    return sign_extend(((x & 1) << (n - 1)) | ((x & ones(n)) >> 1), n);
 }
 
 uint32_t assemble_3(uint32_t x)
@@ -177,14 +169,14 @@ void print_immediate(uint32_t value, uint32_t r_address, const relocation_info* 
         uint32_t full = value;
         if (type == HPPA_RELOC_HI21) {
             printf("%s%.*s", left_selector, len, name);
-            full = value + sign_ext(other_part, 14);
+            full = value + sign_extend(other_part, 14);
         } else if (type == HPPA_RELOC_LO14 || type == HPPA_RELOC_BR17) {
             printf("%s%.*s", right_selector, len, name);
             full = value + (other_part << 11);
         } else if (type == HPPA_RELOC_JBSR) {
             printf("%.*s", len, name);
             if (other_part != 0)
-                printf("+0x%x", sign_ext(other_part, 24));
+                printf("+0x%x", sign_extend(other_part, 24));
             return;
         } else {
             printf("%.*s", len, name);
@@ -196,11 +188,11 @@ void print_immediate(uint32_t value, uint32_t r_address, const relocation_info* 
 
     uint32_t full = value;
     if (type == HPPA_RELOC_HI21 || type == HPPA_RELOC_HI21_SECTDIFF)
-        full = value + sign_ext(other_part, 14);
+        full = value + sign_extend(other_part, 14);
     else if (type == HPPA_RELOC_LO14 || type == HPPA_RELOC_BR17 || type == HPPA_RELOC_LO14_SECTDIFF)
         full = value + (other_part << 11);
     else if (type == HPPA_RELOC_JBSR)
-        full = value + sign_ext(other_part, 24);
+        full = value + sign_extend(other_part, 24);
 
     if (type == HPPA_RELOC_HI21_SECTDIFF || type == HPPA_RELOC_LO14_SECTDIFF) {
         printf("%s", type == HPPA_RELOC_HI21_SECTDIFF ? left_selector : right_selector);
@@ -362,7 +354,7 @@ uint32_t hppa_disassemble(const char* sect, uint64_t left, uint64_t addr, uint64
         case 'j': immediate(low_sign_ext(bits(word, 0, 14), 14)); break;
         case 'k': immediate(assemble_21(bits(word, 0, 21)) << 11); break;
         case 'w':
-            immediate(a + 8 + 4 * sign_ext(assemble_12(bits(word, 2, 11), bits(word, 0, 1)), 12));
+            immediate(a + 8 + 4 * sign_extend(assemble_12(bits(word, 2, 11), bits(word, 0, 1)), 12));
             break;
         case 'W':
             if (jbsr)

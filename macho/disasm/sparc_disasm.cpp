@@ -222,13 +222,6 @@ void print_symbolic(char kind, uint32_t value, uint32_t r_address, const relocat
 
 // ---- operands ----
 
-uint32_t sign_extend(uint32_t value, int bits)
-{
-    const uint32_t sign = 1u << (bits - 1);
-    value &= (sign << 1) - 1;
-    return (value ^ sign) - sign;
-}
-
 void print_reg(uint32_t n)
 {
     printf("%%%s", reg_names[n]);

@@ -104,6 +104,19 @@ struct Symbols {
     }
 };
 
+/// Symbols 0 and 1 named `first` and `second`, and symbol 2 whose string
+/// index lies past the string table.
+inline Symbols symbols_with_bad_index(const char* first, const char* second)
+{
+    Symbols syms;
+    syms.add(first);
+    syms.add(second);
+    macho::nlist bad{};
+    bad.n_strx = 1000;
+    syms.table.push_back(bad);
+    return syms;
+}
+
 /// Output of a shell-free program run (argv), or "" when it cannot start.
 std::string run_program(const std::vector<std::string>& argv);
 

@@ -452,12 +452,7 @@ struct RelocCase {
 
 TEST(I860Address, RelocationEntries)
 {
-    Symbols syms;
-    syms.add("_x");
-    syms.add("_f");
-    macho::nlist bad{};
-    bad.n_strx = 1000;
-    syms.table.push_back(bad); // symbol 2: string index past the table
+    const Symbols syms = symbols_with_bad_index("_x", "_f"); // symbol 2: string index past the table
     const std::vector<macho::sorted_symbol> sorted = {
         {"_start", 0x0}, {"_loop", 0x110}, {"_low", 0x5678}, {"_data", 0x12345678}};
     const uint32_t pair = 1, high = 2, low0 = 3, low2 = 5, split1 = 9, highadj = 11, braddr = 12, sectdiff = 13;

@@ -280,12 +280,7 @@ struct RelocCase {
 
 TEST(M88kImmediate, RelocationPairs)
 {
-    Symbols syms;
-    syms.add("_x");
-    syms.add("_y");
-    macho::nlist bad{};
-    bad.n_strx = 1000;
-    syms.table.push_back(bad); // symbol 2: string index past the table
+    const Symbols syms = symbols_with_bad_index("_x", "_y"); // symbol 2: string index past the table
     const std::vector<macho::sorted_symbol> sorted = {{"_start", 0x0}, {"_loop", 0x10}, {"_data", 0x12000}};
     const uint32_t pair = 1, pcrel26 = 3, hi = 4, lo = 5;
     const std::vector<RelocCase> cases = {

@@ -1,6 +1,7 @@
 // One call of a big-endian disassembler that takes no indirect symbol table
-// and no load commands (i860, m88k, HP-PA): its arguments as a case sets
-// them, and the word layout those cases are written in.
+// and no load commands (i860, m88k, HP-PA; the SPARC and PowerPC tests wrap
+// theirs to this form): its arguments as a case sets them, and the word
+// layout those cases are written in.
 #pragma once
 
 #include "BigEndianCases.h"
@@ -25,15 +26,12 @@ using plain_disassembler = uint32_t (*)(const char*, uint64_t, uint64_t, uint64_
                                         const macho::relocation_info*, uint32_t, const macho::nlist*, uint32_t,
                                         const macho::sorted_symbol*, uint32_t, const char*, uint64_t, int);
 
-/// Runs `disassemble` on `b` (`left` bytes of it, all by default) with
-/// the output captured.
-inline Printed plain_call(plain_disassembler disassemble, const std::vector<char>& b, const Call& k,
-                          uint64_t left = UINT64_MAX)
+/// Runs `disassemble` on the instruction at `at` (`left` bytes remain)
+/// whose address is `addr`, with the output captured.
+inline Printed call_at(plain_disassembler disassemble, const char* at, uint64_t left, uint64_t addr, const Call& k)
 {
-    if (left == UINT64_MAX)
-        left = b.size();
     return capture([&] {
-        return disassemble(b.data(), left, k.addr, k.sect_addr, k.order, k.relocs.empty() ? nullptr : k.relocs.data(),
+        return disassemble(at, left, addr, k.sect_addr, k.order, k.relocs.empty() ? nullptr : k.relocs.data(),
                            static_cast<uint32_t>(k.relocs.size()), k.syms != nullptr ? k.syms->table.data() : nullptr,
                            k.syms != nullptr ? static_cast<uint32_t>(k.syms->table.size()) : 0,
                            k.sorted != nullptr ? k.sorted->data() : nullptr,
@@ -41,6 +39,27 @@ inline Printed plain_call(plain_disassembler disassemble, const std::vector<char
                            k.syms != nullptr ? k.syms->strings.data() : nullptr,
                            k.syms != nullptr ? k.syms->strings.size() : 0, k.verbose);
     });
+}
+
+/// Runs `disassemble` on `b` (`left` bytes of it, all by default) with
+/// the output captured.
+inline Printed plain_call(plain_disassembler disassemble, const std::vector<char>& b, const Call& k,
+                          uint64_t left = UINT64_MAX)
+{
+    if (left == UINT64_MAX)
+        left = b.size();
+    return call_at(disassemble, b.data(), left, k.addr, k);
+}
+
+/// Runs `disassemble` on the instruction at `offset` of `section`, which
+/// starts at `k.sect_addr`: its address is sect_addr + offset, and `left`
+/// bytes remain (the rest of the section by default).
+inline Printed section_call(plain_disassembler disassemble, const std::vector<char>& section, size_t offset,
+                            const Call& k, uint64_t left = UINT64_MAX)
+{
+    if (left == UINT64_MAX)
+        left = section.size() - offset;
+    return call_at(disassemble, section.data() + offset, left, k.sect_addr + offset, k);
 }
 
 /// The four bytes of `word` in big-endian order.

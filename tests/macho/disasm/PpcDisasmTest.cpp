@@ -43,6 +43,17 @@ struct Call {
     bool symbols64 = false;
 };
 
+// ppc_disassemble with 32-bit symbols, no indirect symbols and no load
+// commands.
+uint32_t ppc_plain(const char* sect, uint64_t left, uint64_t addr, uint64_t sect_addr, macho::byte_sex order,
+                   const macho::relocation_info* relocs, uint32_t nrelocs, const macho::nlist* symbols,
+                   uint32_t nsymbols, const macho::sorted_symbol* sorted, uint32_t nsorted, const char* strings,
+                   uint64_t strings_size, int verbose)
+{
+    return macho::ppc_disassemble(sect, left, addr, sect_addr, order, relocs, nrelocs, symbols, nullptr, nsymbols,
+                                  sorted, nsorted, strings, strings_size, nullptr, 0, no_commands, 0, 0, verbose);
+}
+
 Printed ppc(const std::vector<char>& b, const Call& k = Call(), uint64_t left = UINT64_MAX)
 {
     if (left == UINT64_MAX)
@@ -539,9 +550,7 @@ std::string canon_objdump(std::string s)
 }
 
 // objdump runs over one file: 32-bit with AltiVec, 64-bit, POWER.
-struct PpcOracles {
-    std::vector<std::map<uint64_t, std::string>> listings;
-
+struct PpcOracles : ObjdumpReadings {
     explicit PpcOracles(const std::string& path)
     {
         const std::vector<std::vector<std::string>> modes{
@@ -553,10 +562,7 @@ struct PpcOracles {
             std::vector<std::string> argv{"powerpc-linux-gnu-objdump", "-D", "-b", "binary"};
             argv.insert(argv.end(), mode.begin(), mode.end());
             argv.push_back(path);
-            std::map<uint64_t, std::string> listing;
-            for (const OracleLine& l : objdump_listing(argv))
-                listing[l.addr] = l.text;
-            listings.push_back(std::move(listing));
+            add(argv);
         }
     }
 
@@ -564,16 +570,7 @@ struct PpcOracles {
     /// `first` is what the 32-bit one printed.
     bool agrees(uint64_t addr, const std::string& ours, std::string* first) const
     {
-        const std::vector<Token> a = tokenize(canon_ours(ours), false);
-        for (size_t i = 0; i < listings.size(); ++i) {
-            const auto it = listings[i].find(addr);
-            const std::string theirs = it == listings[i].end() ? "" : it->second;
-            if (i == 0)
-                *first = theirs;
-            if (same_tokens(a, tokenize(canon_objdump(theirs), false)))
-                return true;
-        }
-        return false;
+        return ObjdumpReadings::agrees(addr, ours, first, canon_ours, canon_objdump);
     }
 };
 
@@ -623,18 +620,7 @@ bool have_ppc_tools()
 // Every word through ppc_disassemble at address 4 × index, one line each.
 std::vector<std::string> disassemble_all(const std::vector<char>& bin)
 {
-    const Printed p = capture([&] {
-        for (size_t off = 0; off + 4 <= bin.size(); off += 4)
-            macho::ppc_disassemble(bin.data() + off, 4, off, 0, macho::BIG_ENDIAN_BYTE_SEX, nullptr, 0, nullptr,
-                                   nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, no_commands, 0, 0, 0);
-        return 0u;
-    });
-    std::vector<std::string> lines;
-    std::istringstream in(p.out);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
+    return disassemble_words(ppc_plain, bin);
 }
 
 // The plain instruction behind an extended mnemonic that LLVM's and
@@ -683,30 +669,10 @@ TEST_P(PpcObjdump, TextsAgree)
     unlink(object.c_str());
     unlink(binpath.c_str());
     const PpcExceptions exceptions;
-    const std::vector<std::string> ours = disassemble_all(bin);
+    // The same lines through wardmacho on a Mach-O wrapper of the corpus,
+    // and nothing allocated.
+    const std::vector<std::string> ours = checked_words(ppc_plain, bin, 18, std::string(corpus.name) + ".macho");
     ASSERT_EQ(bin.size() / 4, ours.size());
-    // The same lines through wardmacho on a Mach-O wrapper of the corpus.
-    {
-        Wrapper w;
-        w.cputype = 18;
-        w.text = bin;
-        const std::string path = write_temp(std::string(corpus.name) + ".macho", build_wrapper(w));
-        EXPECT_EQ(ours, wardmacho_lines(path, "-tvV"));
-        unlink(path.c_str());
-    }
-    // Nothing is allocated while the corpus is disassembled.
-    if (allocation_counting_available()) {
-        unsigned long allocations = 0;
-        quietly([&] {
-            start_counting_allocations();
-            for (size_t off = 0; off + 4 <= bin.size(); off += 4)
-                macho::ppc_disassemble(bin.data() + off, bin.size() - off, off, 0, macho::BIG_ENDIAN_BYTE_SEX,
-                                       nullptr, 0, nullptr, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0,
-                                       no_commands, 0, 0, 1);
-            allocations = stop_counting_allocations();
-        });
-        EXPECT_EQ(0u, allocations);
-    }
 
     // The mnemonics of the source, in order.
     std::vector<std::string> mnemonics;

@@ -3,7 +3,7 @@
 // sethi pair comment, the one-time sort and the table's own consistency,
 // a Mach-O wrapper through wardmacho, and the Debian cross objdump, llvm-mc
 // and cstool as oracles on assembled, compiled and swept words.
-#include "BigEndianCases.h"
+#include "BigEndianWords.h"
 #include "disasm/sparc_opcodes.h"
 
 #include <gtest/gtest.h>
@@ -24,33 +24,21 @@ namespace {
 
 const macho::load_commands_view no_commands{nullptr, 0, 0, 0};
 
-struct Call {
-    uint64_t addr = 0;
-    uint64_t sect_addr = 0;
-    int verbose = 0;
-    std::vector<macho::relocation_info> relocs;
-    const Symbols* syms = nullptr;
-    const std::vector<macho::sorted_symbol>* sorted = nullptr;
-    macho::byte_sex order = macho::BIG_ENDIAN_BYTE_SEX;
-};
+// sparc_disassemble with no indirect symbols and no load commands.
+uint32_t sparc_plain(const char* sect, uint64_t left, uint64_t addr, uint64_t sect_addr, macho::byte_sex order,
+                     const macho::relocation_info* relocs, uint32_t nrelocs, const macho::nlist* symbols,
+                     uint32_t nsymbols, const macho::sorted_symbol* sorted, uint32_t nsorted, const char* strings,
+                     uint64_t strings_size, int verbose)
+{
+    return macho::sparc_disassemble(sect, left, addr, sect_addr, order, relocs, nrelocs, symbols, nsymbols, sorted,
+                                    nsorted, strings, strings_size, nullptr, 0, no_commands, 0, 0, verbose);
+}
 
 // Disassembles the word at `offset` of `section` (the section starts at
 // `k.sect_addr`, the word's address is sect_addr + offset).
 Printed sparc_at(const std::vector<char>& section, size_t offset, const Call& k = Call(), uint64_t left = UINT64_MAX)
 {
-    if (left == UINT64_MAX)
-        left = section.size() - offset;
-    return capture([&] {
-        return macho::sparc_disassemble(
-            section.data() + offset, left, k.sect_addr + offset, k.sect_addr, k.order,
-            k.relocs.empty() ? nullptr : k.relocs.data(), static_cast<uint32_t>(k.relocs.size()),
-            k.syms != nullptr ? k.syms->table.data() : nullptr,
-            k.syms != nullptr ? static_cast<uint32_t>(k.syms->table.size()) : 0,
-            k.sorted != nullptr ? k.sorted->data() : nullptr,
-            k.sorted != nullptr ? static_cast<uint32_t>(k.sorted->size()) : 0,
-            k.syms != nullptr ? k.syms->strings.data() : nullptr, k.syms != nullptr ? k.syms->strings.size() : 0,
-            nullptr, 0, no_commands, 0, 0, k.verbose);
-    });
+    return section_call(sparc_plain, section, offset, k, left);
 }
 
 // One word at `addr`, alone in its section.
@@ -60,12 +48,6 @@ Printed sparc(const std::string& hex, uint64_t addr = 0, int verbose = 0)
     k.sect_addr = addr;
     k.verbose = verbose;
     return sparc_at(hex_bytes(hex), 0, k);
-}
-
-uint32_t word_at(const std::vector<char>& bin, size_t off)
-{
-    return (uint32_t(uint8_t(bin[off])) << 24) | (uint32_t(uint8_t(bin[off + 1])) << 16)
-           | (uint32_t(uint8_t(bin[off + 2])) << 8) | uint8_t(bin[off + 3]);
 }
 
 std::string hex_word(uint32_t w)
@@ -289,20 +271,6 @@ TEST(SparcDecode, ExactTexts)
 
 // ---- against the Debian cross objdump ----
 
-const std::regex& re(const char* pattern)
-{
-    static std::map<const char*, std::regex> cache;
-    auto it = cache.find(pattern);
-    if (it == cache.end())
-        it = cache.emplace(pattern, std::regex(pattern)).first;
-    return it->second;
-}
-
-std::string rx(const std::string& s, const char* pattern, const char* with)
-{
-    return std::regex_replace(s, re(pattern), with);
-}
-
 // A line without its trailing comment and newline, blanks for tabs.
 std::string canon_ours(std::string s)
 {
@@ -396,48 +364,22 @@ bool have_sparc_tools()
 // Every word through sparc_disassemble at address 4 × index, one line each.
 std::vector<std::string> disassemble_all(const std::vector<char>& bin)
 {
-    const Printed p = capture([&] {
-        for (size_t off = 0; off + 4 <= bin.size(); off += 4)
-            macho::sparc_disassemble(bin.data() + off, 4, off, 0, macho::BIG_ENDIAN_BYTE_SEX, nullptr, 0, nullptr, 0,
-                                     nullptr, 0, nullptr, 0, nullptr, 0, no_commands, 0, 0, 0);
-        return 0u;
-    });
-    std::vector<std::string> lines;
-    std::istringstream in(p.out);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
+    return disassemble_words(sparc_plain, bin);
 }
 
 // objdump's readings of each word of a file, by address: as SPARC V8
 // and as SPARClite.
-struct SparcOracles {
-    std::vector<std::map<uint64_t, std::string>> listings;
-
+struct SparcOracles : ObjdumpReadings {
     explicit SparcOracles(const std::string& path)
     {
-        for (const char* machine : {"sparc", "sparc:sparclite"}) {
-            std::map<uint64_t, std::string> listing;
-            for (const OracleLine& l : objdump_listing({"objdump", "-D", "-b", "binary", "-m", machine, "-EB", path}))
-                listing[l.addr] = l.text;
-            listings.push_back(std::move(listing));
-        }
+        for (const char* machine : {"sparc", "sparc:sparclite"})
+            add({"objdump", "-D", "-b", "binary", "-m", machine, "-EB", path});
     }
 
     /// True when one reading is `ours`; `first` is the V8 reading.
     bool agrees(uint64_t addr, const std::string& ours, std::string* first) const
     {
-        const std::vector<Token> a = tokenize(canon_ours(ours), false);
-        for (size_t i = 0; i < listings.size(); ++i) {
-            const auto it = listings[i].find(addr);
-            const std::string theirs = it == listings[i].end() ? "" : it->second;
-            if (i == 0)
-                *first = theirs;
-            if (same_tokens(a, tokenize(canon_objdump(theirs), false)))
-                return true;
-        }
-        return false;
+        return ObjdumpReadings::agrees(addr, ours, first, canon_ours, canon_objdump);
     }
 };
 
@@ -507,20 +449,6 @@ TEST(SparcObjdump, SweepAgrees)
         ADD_FAILURE() << u.first << " (" << u.second.first << " words), e.g. " << u.second.second;
 }
 
-// wardmacho's lines without their address column.
-std::vector<std::string> wardmacho_lines(const std::string& path)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(run_program({WARDMACHO, "-tvV", path}));
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t tab = line.find('\t');
-        if (tab == 8 && line.find_first_not_of("0123456789abcdef") == 8)
-            lines.push_back(line.substr(tab + 1));
-    }
-    return lines;
-}
-
 // The mnemonics of an assembly source, one instruction a line.
 std::vector<std::string> source_mnemonics(const std::string& path)
 {
@@ -584,31 +512,10 @@ TEST_P(SparcCorpora, ObjdumpAgrees)
     const SparcOracles oracles(path);
     unlink(path.c_str());
     const SparcExceptions exceptions;
-    const std::vector<std::string> ours = disassemble_all(bin);
+    // The same lines through wardmacho on a Mach-O wrapper of the corpus,
+    // and nothing allocated.
+    const std::vector<std::string> ours = checked_words(sparc_plain, bin, 14, std::string(corpus.name) + ".macho");
     ASSERT_EQ(bin.size() / 4, ours.size());
-
-    // The same lines through wardmacho on a Mach-O wrapper of the corpus.
-    {
-        Wrapper w;
-        w.cputype = 14;
-        w.text = bin;
-        const std::string macho = write_temp(std::string(corpus.name) + ".macho", build_wrapper(w));
-        EXPECT_EQ(ours, wardmacho_lines(macho));
-        unlink(macho.c_str());
-    }
-    // Nothing is allocated while the corpus is disassembled.
-    if (allocation_counting_available()) {
-        unsigned long allocations = 0;
-        quietly([&] {
-            start_counting_allocations();
-            for (size_t off = 0; off + 4 <= bin.size(); off += 4)
-                macho::sparc_disassemble(bin.data() + off, bin.size() - off, off, 0, macho::BIG_ENDIAN_BYTE_SEX,
-                                         nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, no_commands, 0,
-                                         0, 1);
-            allocations = stop_counting_allocations();
-        });
-        EXPECT_EQ(0u, allocations);
-    }
 
     std::vector<std::string> mnemonics;
     if (corpus.names) {
@@ -709,12 +616,7 @@ struct RelocCase {
 
 TEST(SparcSymbolic, RelocationEntries)
 {
-    Symbols syms;
-    syms.add("_x");
-    syms.add("_y");
-    macho::nlist bad{};
-    bad.n_strx = 1000;
-    syms.table.push_back(bad); // symbol 2: string index past the table
+    const Symbols syms = symbols_with_bad_index("_x", "_y"); // symbol 2: string index past the table
     const std::vector<macho::sorted_symbol> sorted = {
         {"_start", 0x0}, {"_loop", 0x10}, {"_here", 0x1010}, {"_far", 0x100}, {"_data", 0x12345400}};
     const uint32_t pair = 1, hi22 = 2, lo10 = 3, disp22 = 4, disp30 = 5, hi_diff = 7, lo_diff = 8;
