@@ -134,6 +134,7 @@ int hostAuthorize(void)
     NSMutableArray *panes;
     id alertPane;
     id notificationPane;
+    id prefsPane; // the pane whose preference view was shown last
     WardHostArea *alerts;
     WardHostArea *notifications;
     BOOL headless;
@@ -151,6 +152,9 @@ int hostAuthorize(void)
 }
 - (void)runNextCommand;
 - (void)recordFramesOf:(NSView *)view;
+- (id)lockedPane;
+- (void)sendAction:(NSString *)className of:(NSString *)selectorName;
+- (void)setKeyPathOf:(NSArray *)words;
 @end
 
 namespace {
@@ -359,9 +363,18 @@ HostInterfaces interfaces;
     [aboutList setStringValue:[lines componentsJoinedByString:@"\n"]];
 }
 
+// The first pane that has a view for the identifier.
 - (void)showPreferenceView:(NSString *)identifier
 {
-    NSView *view = [alertPane viewForStringIdentifier:identifier];
+    NSView *view = nil;
+    for (NSUInteger i = 0; i < [panes count] && view == nil; i++) {
+        id pane = [panes objectAtIndex:i];
+        if (![pane respondsToSelector:@selector(viewForStringIdentifier:)])
+            continue;
+        view = [pane viewForStringIdentifier:identifier];
+        if (view != nil)
+            prefsPane = pane;
+    }
     record.write("view", {{"id", js(identifier)}, {"view", view != nil ? "true" : "false"}});
     if (view == nil || headless)
         return;
@@ -372,7 +385,8 @@ HostInterfaces interfaces;
                                                       defer:NO];
         [prefsWindow setReleasedWhenClosed:NO];
     }
-    [prefsWindow setTitle:[alertPane hvkNameDisplayString]];
+    [prefsWindow setTitle:[prefsPane hvkNameDisplayString]];
+    [prefsWindow setContentSize:[view frame].size]; // views differ in size
     [prefsWindow setContentView:view];
     [prefsWindow orderFront:nil];
 }
@@ -429,6 +443,93 @@ HostInterfaces interfaces;
         [alertController allowButtonClicked:nil];
     else
         [alertController denyButtonClicked:nil];
+}
+
+// The pane whose lock the script works: the shown view's, else the alerts'.
+- (id)lockedPane
+{
+    return prefsPane != nil ? prefsPane : alertPane;
+}
+
+// The shared controller of a pane's class: +shared<Class>; nil when none.
+- (id)sharedInstanceOf:(NSString *)className
+{
+    Class c = NSClassFromString(className);
+    SEL shared = NSSelectorFromString([@"shared" stringByAppendingString:className]);
+    if (c == Nil || ![c respondsToSelector:shared])
+        return nil;
+    return [c performSelector:shared];
+}
+
+// `action CLASS SELECTOR`: the selector, with a nil sender when it takes one.
+- (void)sendAction:(NSString *)className of:(NSString *)selectorName
+{
+    id target = [self sharedInstanceOf:className];
+    SEL action = NSSelectorFromString(selectorName);
+    BOOL sent = target != nil && [selectorName length] > 0 && [target respondsToSelector:action];
+    record.write("action", {{"class", js(className)}, {"selector", js(selectorName)}, {"sent", sent ? "true" : "false"}});
+    if (!sent)
+        return;
+    if ([selectorName hasSuffix:@":"])
+        [target performSelector:action withObject:nil];
+    else
+        [target performSelector:action];
+}
+
+// `set CLASS KEY[.KEY]... VALUE`: the getters along the path, then the last
+// key's setter; VALUE is the rest of the line, a number for scalar setters.
+- (void)setKeyPathOf:(NSArray *)words
+{
+    NSString *className = [words count] > 1 ? [words objectAtIndex:1] : @"";
+    NSString *path = [words count] > 2 ? [words objectAtIndex:2] : @"";
+    NSString *value = [words count] > 3
+        ? [[words subarrayWithRange:NSMakeRange(3, [words count] - 3)] componentsJoinedByString:@" "]
+        : @"";
+    id owner = [self sharedInstanceOf:className];
+    NSArray *keys = [path componentsSeparatedByString:@"."];
+    for (NSUInteger i = 0; i + 1 < [keys count] && owner != nil; i++) {
+        SEL getter = NSSelectorFromString([keys objectAtIndex:i]);
+        owner = [owner respondsToSelector:getter] ? [owner performSelector:getter] : nil;
+    }
+    NSString *key = [keys lastObject];
+    BOOL done = NO;
+    if (owner != nil && [key length] > 0) {
+        NSString *name = [NSString stringWithFormat:@"set%@%@:", [[key substringToIndex:1] uppercaseString],
+                                                    [key substringFromIndex:1]];
+        SEL setter = NSSelectorFromString(name);
+        NSMethodSignature *sig = [owner respondsToSelector:setter] ? [owner methodSignatureForSelector:setter] : nil;
+        const char *type = sig != nil && [sig numberOfArguments] == 3 ? [sig getArgumentTypeAtIndex:2] : "";
+        while (*type == 'r' || *type == 'n' || *type == 'o' || *type == 'V')
+            type++; // qualifiers
+        IMP imp = sig != nil ? [owner methodForSelector:setter] : nullptr;
+        done = YES;
+        switch (*type) {
+        case '@':
+            ((void (*)(id, SEL, id))(void *)imp)(owner, setter, value);
+            break;
+        case 'i':
+        case 'I':
+            ((void (*)(id, SEL, int))(void *)imp)(owner, setter, [value intValue]);
+            break;
+        case 'c':
+        case 'C':
+        case 'B':
+            ((void (*)(id, SEL, BOOL))(void *)imp)(owner, setter, (BOOL)[value intValue]);
+            break;
+        case 'l':
+        case 'L':
+        case 'q':
+        case 'Q':
+            ((void (*)(id, SEL, long))(void *)imp)(owner, setter, (long)[value longLongValue]);
+            break;
+        case 'd':
+            ((void (*)(id, SEL, double))(void *)imp)(owner, setter, [value doubleValue]);
+            break;
+        default:
+            done = NO;
+        }
+    }
+    record.write("set", {{"class", js(className)}, {"path", js(path)}, {"value", js(value)}, {"done", done ? "true" : "false"}});
 }
 
 - (void)quit
@@ -513,17 +614,21 @@ HostInterfaces interfaces;
                 record.write("protection", {{"op", js(arg)}, {"answer", num([n intValue])}});
             }
         } else if ([cmd isEqualToString:@"lock"]) {
-            [alertPane setPrefereceEnabled:NO];
+            [[self lockedPane] setPrefereceEnabled:NO];
             record.write("lock", {});
         } else if ([cmd isEqualToString:@"unlock"]) {
             BOOL granted = AuthorizeUser() == 1;
             if (granted)
-                [alertPane setPrefereceEnabled:YES];
+                [[self lockedPane] setPrefereceEnabled:YES];
             record.write("unlock", {{"granted", granted ? "true" : "false"}});
         } else if ([cmd isEqualToString:@"view"]) {
             [self showPreferenceView:arg];
         } else if ([cmd isEqualToString:@"shot"]) {
             [self shot:arg];
+        } else if ([cmd isEqualToString:@"action"]) {
+            [self sendAction:arg of:arg2];
+        } else if ([cmd isEqualToString:@"set"]) {
+            [self setKeyPathOf:words];
         } else if ([cmd isEqualToString:@"quit"]) {
             [self quit];
         } else {
@@ -615,8 +720,8 @@ int main(int argc, char **argv)
             tracePath = argv[++i];
         else if (a == "--headless")
             headless = true;
-        else if (a.rfind("-GS", 0) == 0 || a.rfind("-NS", 0) == 0)
-            ++i; // a GNUstep default and its value
+        else if (a.size() > 1 && a[0] == '-' && a[1] != '-' && more)
+            ++i; // a user default and its value (argument domain)
         else
             return usage();
     }

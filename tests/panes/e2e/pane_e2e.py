@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """AppWardPane in wardhost as module 102, end to end: hvod, kextsim and
 appwardd as processes in a private namespace; wardhost runs a script and
-records what it did.
+records what it did. PortWardPane in wardhost on hvod, fwservice and the
+ipfw stand-in: the user's steps, the service's commands and the kernel list.
 
   pane_e2e.py SCENARIO BUILD    as root: runs the scenario in tests/ns-run.sh
 Scenarios: %s. Exit 0 when every check held; 1 with the first failed check."""
@@ -10,6 +11,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -20,7 +22,11 @@ import wardsys  # noqa: E402
 from wardsys import Failure, HUB_SOCKET, System, wait_for  # noqa: E402
 
 wardsys.TOOLS["wardhost"] = "platform/host/wardhost/wardhost"
+wardsys.TOOLS["fwservice"] = "platform/host/fwservice/fwservice"
 BUNDLE = "panes/application/AppWardPane.bundle"
+FW_BUNDLE = "panes/firewall/PortWardPane.bundle"
+RULES_BIN = "/usr/local/Vantrel/ipfw/rules.bin"
+KERNEL_LIST = os.path.join(SOURCE, "tests/platform/host/fwservice/kernel_list.py")
 UNKNOWN_DENY = "Denied %s from executing because  unknown applications are blocked as per the settings"
 HEADER = "22 serialization::archive 18"
 
@@ -61,7 +67,7 @@ class Pane(System):
             paths.append(os.path.join(apps, name))
         return paths
 
-    def host(self, name, script, headless=True, env=None):
+    def host(self, name, script, headless=True, env=None, bundles=(BUNDLE,), defaults=()):
         """Starts wardhost with `script`; answers (process, record path)."""
         stop = [p for p in self.procs.get("wardhost", []) if p.poll() is None]
         for p in stop:
@@ -71,8 +77,11 @@ class Pane(System):
         with open(path, "w") as f:
             f.write("\n".join(script) + "\n")
         record = os.path.join(self.work, "record-%s.jsonl" % name)
-        args = ["--bundle", os.path.join(self.build, BUNDLE), "--script", path, "--record", record,
-                "--trace", os.path.join(self.work, "wardhost-%s.trace" % name)]
+        args = []
+        for b in bundles:
+            args += ["--bundle", os.path.join(self.build, b)]
+        args += ["--script", path, "--record", record, "--trace", os.path.join(self.work, "wardhost-%s.trace" % name)]
+        args += list(defaults)
         if headless:
             args.append("--headless")
         if env is not None:
@@ -247,9 +256,136 @@ def xvfb(s):
     check_true(s.events(rec, "about"), "about lines")
 
 
+# The firewall pane's steps as wardhost's script: show the view, unlock,
+# choose deny, add "web" (tcp, destination port 80) through the rule sheet.
+# Each step ends in a pause; its last line is the step's marker.
+FW_TCP = 1301
+FW_DENY_MODE = 1001
+FW_STEPS = [
+    ("show the view (fresh state), unlock",
+     ["view FWPreferene_view", "authorize yes", "unlock"], ("unlock", None)),
+    ("choose deny",
+     ["set PreferenceRules allowDenyCustom %d" % FW_DENY_MODE], ("set", "allowDenyCustom")),
+    ("add web, tcp, destination port 80",
+     ["action PreferenceRules AddRulesButtonClicked:",
+      "set PreferenceRules rulesObject.rulesNameAsString web",
+      "set PreferenceRules rulesObject.protocolAsInt %d" % FW_TCP,
+      "set PreferenceRules rulesObject.portDestination 80",
+      "action PreferenceRules AddNewCreatlyRules:"], ("action", "AddNewCreatlyRules:")),
+]
+# Sheets and error panels without a modal loop, so the script goes on.
+FW_DEFAULTS = ("-FWPModelessPanels", "YES")
+
+
+def firewall_script(pause=2, shot=None):
+    """The steps' lines with a pause after each; `shot` then takes the window."""
+    lines = []
+    for _, step, _ in FW_STEPS:
+        lines += step + ["sleep %g" % pause]
+    if shot:
+        lines += ["shot " + shot]
+    return lines
+
+
+def step_done(events, marker):
+    kind, key = marker
+    for e in events:
+        if e["event"] == kind and (key is None or key in (e.get("path"), e.get("selector"))):
+            return True
+    return False
+
+
+def start_firewall(s, record):
+    """fwservice --record on hvod, the ipfw stand-in first on PATH."""
+    bin_dir = tempfile.mkdtemp(prefix="ward-ipfw-")
+    os.symlink(os.path.join(s.build, "platform/ipfw/ipfw"), os.path.join(bin_dir, "ipfw"))
+    os.environ["PATH"] = bin_dir + ":" + os.environ.get("PATH", "/usr/bin:/bin")
+    proc = s.start("fwservice", "--record", record)
+    wait_for("fwservice's module 4", lambda: any(l.split()[:2] == ["4", str(proc.pid)] for l in s.modules()), 10)
+    return proc
+
+
+def kernel_list():
+    """The kernel list of rules.bin as "NUMBER ACTION PORTS" lines (struct, not our decoder)."""
+    return subprocess.run([sys.executable, KERNEL_LIST, RULES_BIN], stdout=subprocess.PIPE,
+                          check=True).stdout.decode()
+
+
+class ServiceRecord:
+    """fwservice's record read in pieces: the ids since the last look, with
+    the payload of 10209 after a colon and ":false" for a refusal."""
+
+    def __init__(self, path):
+        self.path, self.seen = path, 0
+
+    def since(self):
+        lines = wardsys.read(self.path).splitlines()
+        new, self.seen = lines[self.seen:], len(lines)
+        out = []
+        for line in map(json.loads, new):
+            entry = str(line["id"])
+            if line["id"] == 10209:
+                entry += ":" + line["payload"].split(HEADER + " ", 1)[1]
+            if not line["status"]:
+                entry += ":false"
+            out.append(entry)
+        return out
+
+
+# The steps' expected commands and kernel lists, in FW_STEPS' order.
+FW_EXPECTED = [
+    (["10205", "10205", "10212"], "5002 allow -\n65535 allow -\n"),
+    (["10209:0 0 0 0 0 1"], "5002 allow -\n65535 allow -\n"),
+    (["10204", "10211", "10205"], "5002 allow -\n5122 allow 80\n65535 allow -\n"),
+]
+
+
+def follow_firewall_steps(rec, service, seconds=20):
+    """Waits for each step's marker in wardhost's record, then answers
+    [(step, commands, kernel list)] as fwservice and rules.bin show them."""
+    seen = []
+    for what, _, marker in FW_STEPS:
+        wait_for(what, lambda: step_done([json.loads(l) for l in wardsys.read(rec).splitlines()], marker), seconds)
+        time.sleep(0.5)
+        seen.append((what, service.since(), kernel_list()))
+    return seen
+
+
+def firewall(s):
+    """PortWardPane in wardhost on a display: the script's steps reach
+    fwservice and the kernel list."""
+    s = Pane.of(s)
+    s.start("hvod", "--log", s.hub_log, "--health-interval", "0")
+    wait_for("hvod", lambda: os.path.exists(HUB_SOCKET))
+    service_record = os.path.join(s.work, "fwservice.jsonl")
+    start_firewall(s, service_record)
+    service = ServiceRecord(service_record)
+    start_display(s)
+    artifacts = os.path.join(s.build, "test-artifacts/pane_e2e")
+    os.makedirs(artifacts, exist_ok=True)
+    shot = os.path.join(artifacts, "portward-rules.png")
+    host, rec = s.host("firewall", firewall_script() + ["quit"], headless=False, bundles=(FW_BUNDLE,),
+                       defaults=FW_DEFAULTS)
+    for (what, commands, kernel), (expected_commands, expected_kernel) in zip(
+            follow_firewall_steps(rec, service), FW_EXPECTED):
+        check(commands, expected_commands, what + ": the service's commands")
+        check(kernel, expected_kernel, what + ": the kernel list")
+    subprocess.run(["import", "-window", "root", shot], check=True)
+    colours = subprocess.run(["identify", "-format", "%k", shot], stdout=subprocess.PIPE,
+                             check=True).stdout.decode()
+    check_true(int(colours) > 1, "the screen shows the pane (%s colours)" % colours.strip())
+    s.finish(host, 30)
+    outcome = {"view": "view", "unlock": "granted", "action": "sent", "set": "done"}
+    events = [(e["event"], e[outcome[e["event"]]]) for e in s.record(rec) if e["event"] in outcome]
+    check(events, [("view", True), ("unlock", True), ("set", True), ("action", True), ("set", True), ("set", True),
+                   ("set", True), ("action", True)], "wardhost showed the view, unlocked and reached the controllers")
+    check(s.events(rec, "AddAlert", "AddNotification"), [], "no alert or notification")
+
+
 SCENARIOS = {
     "headless": (headless, {}),
     "xvfb": (xvfb, {}),
+    "firewall": (firewall, {}),
 }
 
 if __name__ == "__main__":
