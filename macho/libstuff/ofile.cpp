@@ -5,6 +5,7 @@
 #include "options.h"
 #include "print/printers.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -402,24 +403,44 @@ int check_archive(ofile*)
     return 1;
 }
 
-int ofile_map(const char* file_name, const arch_flag* arch_flag, const char* object_name, ofile* ofile,
-              int archives_with_fat_objects)
+namespace {
+
+// Opens `file_name` if it is a regular file: -1 if not.
+int open_regular(const char* file_name, struct stat* st)
 {
-    clear_record(ofile);
     // O_NONBLOCK: opening a FIFO must not wait for a writer.
     const int fd = open(file_name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return 0;
+        return -1;
     // Only regular files are read: a FIFO or a device has no size to bound
     // the reads and may never end, a folder has no bytes.
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+    if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || st->st_size < 0) {
         close(fd);
-        return 0;
+        return -1;
     }
+    return fd;
+}
+
+// Where the load commands end when `bytes` start with a Mach header.
+uint64_t load_commands_end(const char* bytes, uint64_t n)
+{
+    if (n < sizeof(mach_header_64))
+        return 0;
+    const uint32_t magic = read_u32(bytes);
+    const byte_sex sex = mach_magic_byte_sex(magic);
+    if (sex == UNKNOWN_BYTE_SEX)
+        return 0;
+    uint32_t sizeofcmds = read_u32(bytes + offsetof(mach_header, sizeofcmds));
+    if (sex != get_host_byte_sex())
+        sizeofcmds = SWAP_INT(sizeofcmds);
+    return (is_mach64(magic) ? sizeof(mach_header_64) : sizeof(mach_header)) + uint64_t{sizeofcmds};
+}
+
+// ofile_map once the record's reader is open on the file.
+int map_open_file(ofile* ofile, const char* file_name, int64_t mtime, const arch_flag* arch_flag,
+                  const char* object_name, int archives_with_fat_objects)
+{
     ofile->file_name = savestr(nulltext(file_name));
-    ofile->file_size = static_cast<uint64_t>(st.st_size);
-    reader_open_fd(&ofile->reader, fd, ofile->file_size);
     // A file whose first bytes cannot be read answers like one that cannot
     // be opened; a later failed read ends the bytes there, as a short one.
     char first[SARMAG];
@@ -429,8 +450,57 @@ int ofile_map(const char* file_name, const arch_flag* arch_flag, const char* obj
         return 0;
     }
     if (raded_first_ofile_map && Wflag)
-        printf("Modification time = %ld\n", static_cast<long>(st.st_mtime));
+        printf("Modification time = %ld\n", static_cast<long>(mtime));
     return classify_file(ofile, arch_flag, object_name, archives_with_fat_objects);
+}
+
+} // namespace
+
+int ofile_map(const char* file_name, const arch_flag* arch_flag, const char* object_name, ofile* ofile,
+              int archives_with_fat_objects)
+{
+    clear_record(ofile);
+    struct stat st;
+    const int fd = open_regular(file_name, &st);
+    if (fd < 0)
+        return 0;
+    ofile->file_size = static_cast<uint64_t>(st.st_size);
+    reader_open_fd(&ofile->reader, fd, ofile->file_size);
+    return map_open_file(ofile, file_name, st.st_mtime, arch_flag, object_name, archives_with_fat_objects);
+}
+
+opened_file ofile_open(const char* file_name, char* window)
+{
+    opened_file file{-1, 0, 0, window, 0};
+    struct stat st;
+    file.fd = open_regular(file_name, &st);
+    if (file.fd < 0)
+        return file;
+    file.size = static_cast<uint64_t>(st.st_size);
+    file.mtime = st.st_mtime;
+    byte_reader reader;
+    reader_lend(&reader, file.fd, file.size, window, 0);
+    file.held = reader_read_start(&reader, kReadWindow);
+    // A thin object's load commands are what is examined first: all of
+    // them, when they go on past the first window.
+    if (file.held == kReadWindow) {
+        const uint64_t end = load_commands_end(window, file.held);
+        if (end > file.held)
+            file.held = reader_read_start(&reader, end);
+    }
+    reader_close(&reader);
+    return file;
+}
+
+int ofile_map_opened(const opened_file& file, const char* file_name, const arch_flag* arch_flag,
+                     const char* object_name, ofile* ofile, int archives_with_fat_objects)
+{
+    clear_record(ofile);
+    if (file.fd < 0)
+        return 0;
+    ofile->file_size = file.size;
+    reader_lend(&ofile->reader, file.fd, file.size, file.window, file.held);
+    return map_open_file(ofile, file_name, file.mtime, arch_flag, object_name, archives_with_fat_objects);
 }
 
 int ofile_map_from_memory(char* addr, uint64_t size, const char* file_name, const arch_flag* arch_flag,

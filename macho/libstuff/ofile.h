@@ -89,6 +89,24 @@ struct ofile {
 /// table too large for memory) are silent.
 int ofile_map(const char* file_name, const arch_flag* arch_flag, const char* object_name,
               ofile* ofile, int archives_with_fat_objects);
+/// A file opened and its first bytes read ahead of ofile_map_opened, by
+/// another thread for instance.
+struct opened_file {
+    int fd;         // -1: it could not be opened, or is no regular file
+    uint64_t size;  // its size when opened
+    int64_t mtime;  // its modification time
+    char* window;   // kMaxReadWindow bytes, holding its first `held` bytes
+    uint64_t held;
+};
+/// Opens `file_name` as ofile_map does and reads its first bytes into
+/// `window` (kMaxReadWindow bytes): one read window, or a thin object's
+/// header and load commands (as far as the window goes). The caller closes
+/// `fd`.
+opened_file ofile_open(const char* file_name, char* window);
+/// ofile_map on a file ofile_open opened. Its descriptor and window stay the
+/// caller's, which keeps them until ofile_unmap (which leaves them).
+int ofile_map_opened(const opened_file& file, const char* file_name, const arch_flag* arch_flag,
+                     const char* object_name, ofile* ofile, int archives_with_fat_objects);
 /// Classifies `addr`/`size`, a malloc'd buffer that becomes the record's
 /// (ofile_unmap frees it). On failure releases the record and returns 0.
 int ofile_map_from_memory(char* addr, uint64_t size, const char* file_name, const arch_flag* arch_flag,

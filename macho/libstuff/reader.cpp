@@ -42,6 +42,15 @@ void reader_open_fd(byte_reader* reader, int fd, uint64_t size)
     reader->size = size;
 }
 
+void reader_lend(byte_reader* reader, int fd, uint64_t size, char* window, uint64_t held)
+{
+    reader_open_fd(reader, fd, size);
+    reader->lent = 1;
+    reader->window = window;
+    reader->window_length = held < size ? held : size;
+    reader->window_reach = held > kReadWindow ? held : kReadWindow;
+}
+
 void reader_open_memory(byte_reader* reader, const char* mem, uint64_t size)
 {
     memset(reader, 0, sizeof *reader);
@@ -66,17 +75,32 @@ thread_local spare_window spare;
 
 void reader_close(byte_reader* reader)
 {
-    if (reader->fd >= 0)
-        close(reader->fd);
-    if (spare.bytes == nullptr)
-        spare.bytes = reader->window;
-    else
-        free(reader->window);
+    if (!reader->lent) {
+        if (reader->fd >= 0)
+            close(reader->fd);
+        if (spare.bytes == nullptr)
+            spare.bytes = reader->window;
+        else
+            free(reader->window);
+    }
     memset(reader, 0, sizeof *reader);
     reader->fd = -1;
 }
 
 namespace {
+
+// Reads `fill` bytes at `offset` into the window, `reach` being how far
+// this read might have gone.
+void refill(byte_reader* reader, uint64_t offset, uint64_t fill, uint64_t reach)
+{
+    if (reader->window == nullptr) {
+        reader->window = spare.bytes != nullptr ? spare.bytes : static_cast<char*>(allocate(kMaxReadWindow));
+        spare.bytes = nullptr;
+    }
+    reader->window_offset = offset;
+    reader->window_length = pread_some(reader, reader->window, fill, offset);
+    reader->window_reach = reach;
+}
 
 // Copies [offset, offset + n), all before `end`, from the file; returns the
 // count read.
@@ -103,14 +127,7 @@ uint64_t copy_range(byte_reader* reader, uint64_t offset, uint64_t end, char* ou
         if (onward)
             reach = reader->window_reach < kMaxReadWindow / 2 ? 2 * reader->window_reach : kMaxReadWindow;
         // Read ahead no further than the structure the caller reads in.
-        const uint64_t fill = end - offset < reach ? end - offset : reach;
-        if (reader->window == nullptr) {
-            reader->window = spare.bytes != nullptr ? spare.bytes : static_cast<char*>(allocate(kMaxReadWindow));
-            spare.bytes = nullptr;
-        }
-        reader->window_offset = offset;
-        reader->window_length = pread_some(reader, reader->window, fill, offset);
-        reader->window_reach = reach;
+        refill(reader, offset, end - offset < reach ? end - offset : reach, reach);
         if (n > reader->window_length)
             n = reader->window_length;
     }
@@ -119,6 +136,16 @@ uint64_t copy_range(byte_reader* reader, uint64_t offset, uint64_t end, char* ou
 }
 
 } // namespace
+
+uint64_t reader_read_start(byte_reader* reader, uint64_t want)
+{
+    if (reader->fd < 0)
+        return 0;
+    if (want > kMaxReadWindow)
+        want = kMaxReadWindow;
+    refill(reader, 0, want < reader->size ? want : reader->size, want > kReadWindow ? want : kReadWindow);
+    return reader->window_length;
+}
 
 uint64_t read_bytes_through(byte_reader* reader, uint64_t offset, uint64_t end, void* dst, uint64_t n)
 {

@@ -36,14 +36,23 @@ struct byte_reader {
     uint64_t window_offset;
     uint64_t window_length; // what it holds (less when the file shrank)
     uint64_t window_reach;  // how far the last refill might read ahead
+    int lent;               // 1: fd and window are the caller's (reader_lend)
 };
 
 /// Reads `size` bytes of the file open on `fd`; the reader owns `fd`.
 void reader_open_fd(byte_reader* reader, int fd, uint64_t size);
+/// Reads `size` bytes of the file open on `fd` into `window`
+/// (kMaxReadWindow bytes), which already holds the file's first `held`
+/// bytes. Both stay the caller's: it keeps them until reader_close, which
+/// leaves them open and allocated.
+void reader_lend(byte_reader* reader, int fd, uint64_t size, char* window, uint64_t held);
+/// Reads the file's first bytes, up to `want` (at most kMaxReadWindow), into
+/// the window; returns the count read.
+uint64_t reader_read_start(byte_reader* reader, uint64_t want);
 /// Reads `size` bytes at `mem`, which the caller keeps alive.
 void reader_open_memory(byte_reader* reader, const char* mem, uint64_t size);
-/// Closes the descriptor and frees the window; leaves the reader closed
-/// (fd -1), which is safe to close again.
+/// Closes the descriptor and frees the window (unless lent); leaves the
+/// reader closed (fd -1), which is safe to close again.
 void reader_close(byte_reader* reader);
 
 /// read_bytes when the range is not already in the window.

@@ -2,13 +2,16 @@
 // compared exactly. The fixtures are byte-built by the fixture generator
 // (print/*) or made by clang, llvm-mc, ld64.lld, llvm-lipo and llvm-ar.
 #include "DriverRun.h"
+#include "Files.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <dirent.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using machotest::fixture;
@@ -329,35 +332,82 @@ TEST_P(WardmachoFile, PrintsExactly)
 INSTANTIATE_TEST_SUITE_P(Cases, WardmachoFile, ::testing::ValuesIn(fileCases()),
                          [](const ::testing::TestParamInfo<FileCase>& i) { return std::string(i.param.name); });
 
+// Every regular file among the fixtures, by path.
+std::vector<std::string> allFixtures()
+{
+    std::vector<std::string> paths;
+    for (const std::string& dir : {fixture(""), fixture("print/")}) {
+        DIR* d = opendir(dir.c_str());
+        if (d == nullptr)
+            continue;
+        while (dirent* e = readdir(d))
+            if (e->d_type == DT_REG)
+                paths.push_back(dir + e->d_name);
+        closedir(d);
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
 // With no option every fixture prints the scanner's own notes and reports
 // only: nothing of the printers.
 TEST(NoOption, ScannerNotesOnly)
 {
     int files = 0;
-    for (const std::string& dir : {fixture(""), fixture("print/")}) {
-        DIR* d = opendir(dir.c_str());
-        ASSERT_NE(nullptr, d);
-        std::vector<std::string> names;
-        while (dirent* e = readdir(d))
-            if (e->d_type == DT_REG)
-                names.push_back(e->d_name);
-        closedir(d);
-        for (const std::string& n : names) {
-            SCOPED_TRACE(dir + n);
-            const auto r = wardmacho({}, dir + n);
-            ++files;
-            std::string out = r.out;
-            for (const char* note : {" is a truncated object file\n",
-                                     "(object file offset is not a multiple of sizeof(unsigned long))"})
-                for (size_t at = out.find(note); at != std::string::npos; at = out.find(note))
-                    out.erase(at, strlen(note));
-            EXPECT_EQ("", out);
-            if (!r.err.empty()) {
-                EXPECT_EQ(0u, r.err.rfind("wardmacho: ", 0));
-            }
+    for (const std::string& path : allFixtures()) {
+        SCOPED_TRACE(path);
+        const auto r = wardmacho({}, path);
+        ++files;
+        std::string out = r.out;
+        for (const char* note : {" is a truncated object file\n",
+                                 "(object file offset is not a multiple of sizeof(unsigned long))"})
+            for (size_t at = out.find(note); at != std::string::npos; at = out.find(note))
+                out.erase(at, strlen(note));
+        EXPECT_EQ("", out);
+        if (!r.err.empty()) {
+            EXPECT_EQ(0u, r.err.rfind("wardmacho: ", 0));
         }
     }
     EXPECT_GT(files, 150);
+}
+
+// Files named together, opened ahead of their turn on other threads, print
+// what each prints alone, in order: a folder, a FIFO and a missing file
+// among them, files whose load commands go on past the first read, and
+// -W's modification times.
+TEST(SeveralFiles, PrintAsEachAlone)
+{
+    wardtest::TempDir tmp("wardmacho");
+    ASSERT_EQ(0, mkfifo((tmp / "fifo").c_str(), 0644));
+    std::vector<std::string> files = allFixtures();
+    ASSERT_GT(files.size(), 150u);
+    for (const std::string& odd : {fixture("a_directory"), tmp / "fifo", tmp / "missing"})
+        files.insert(files.begin() + static_cast<std::ptrdiff_t>(files.size() / 2), odd);
+    files.push_back(printFixture("lit_i386.o"));
+    setenv("TZ", "UTC", 1);
+    setenv("LC_ALL", "C", 1);
+    for (const std::vector<std::string>& options : {std::vector<std::string>{"-L"}, {"-hlvW"}}) {
+        SCOPED_TRACE(options[0]);
+        std::string out, err;
+        int status = 0;
+        for (const std::string& f : files) {
+            std::vector<std::string> argv{WARDMACHO};
+            argv.insert(argv.end(), options.begin(), options.end());
+            argv.push_back(f);
+            const machotest::DriverResult alone = machotest::runProgramStreams(argv);
+            out += alone.out;
+            err += alone.err;
+            status = std::max(status, alone.status);
+        }
+        std::vector<std::string> argv{WARDMACHO};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.insert(argv.end(), files.begin(), files.end());
+        const machotest::DriverResult together = machotest::runProgramStreams(argv);
+        EXPECT_EQ(out, together.out);
+        EXPECT_EQ(err, together.err);
+        EXPECT_EQ(1, status);
+        EXPECT_EQ(status, together.status);
+    }
 }
 
 // Each thread state of every processor, written once in each byte order
