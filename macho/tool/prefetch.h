@@ -34,9 +34,10 @@ public:
     /// Done with file `i`, the last one taken: its slot may be reused.
     void release(size_t i);
 
-private:
-    /// Files opened ahead at most; each holds a descriptor and a window.
+    /// Files held open at most; each slot holds a descriptor and a window.
     static constexpr size_t kSlots = 64;
+
+private:
 
     // A slot's state is 4 * the file it is for + one of these.
     enum phase : size_t { kFree = 0, kOpening = 1, kReady = 2 };

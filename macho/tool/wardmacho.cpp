@@ -19,8 +19,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -231,12 +233,21 @@ int main(int argc, char** argv)
     static char out_buffer[1 << 16];
     if (!isatty(STDOUT_FILENO))
         setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
-    // Several files are opened ahead on other processors, when there are.
+    // Several files are opened ahead on other processors, when there are
+    // and descriptors to spare: a file that cannot be opened for want of
+    // one would be reported unreadable.
     const size_t count = static_cast<size_t>(argc - i);
     const unsigned processors = std::thread::hardware_concurrency();
+    struct rlimit files;
     std::unique_ptr<file_prefetch> ahead;
-    if (count > 1 && processors > 1)
-        ahead.reset(new file_prefetch(argv + i, count, std::min(processors - 1, kOpeners)));
+    if (count > 1 && processors > 1 && getrlimit(RLIMIT_NOFILE, &files) == 0
+        && files.rlim_cur >= 4 * file_prefetch::kSlots) {
+        try {
+            ahead.reset(new file_prefetch(argv + i, count, std::min(processors - 1, kOpeners)));
+        } catch (const std::bad_alloc&) {
+            // Then each file is opened in its turn.
+        }
+    }
     int status = 0;
     for (size_t k = 0; k < count; ++k) {
         if (process_file(argv[i + k], ahead ? &ahead->take(k) : nullptr) != 0)
