@@ -421,6 +421,9 @@ int open_regular(const char* file_name, struct stat* st)
     return fd;
 }
 
+// Files up to this size are read whole by ofile_open.
+constexpr uint64_t kWholeFile = 16384;
+
 // Where the load commands end when `bytes` start with a Mach header.
 uint64_t load_commands_end(const char* bytes, uint64_t n)
 {
@@ -480,10 +483,11 @@ opened_file ofile_open(const char* file_name, char* window)
     file.mtime = st.st_mtime;
     byte_reader reader;
     reader_lend(&reader, file.fd, file.size, window, 0);
-    file.held = reader_read_start(&reader, kReadWindow);
+    // A small file is read whole: one read costs less than two.
+    file.held = reader_read_start(&reader, file.size <= kWholeFile ? file.size : kReadWindow);
     // A thin object's load commands are what is examined first: all of
     // them, when they go on past the first window.
-    if (file.held == kReadWindow) {
+    if (file.held == kReadWindow && file.size > kReadWindow) {
         const uint64_t end = load_commands_end(window, file.held);
         if (end > file.held)
             file.held = reader_read_start(&reader, end);

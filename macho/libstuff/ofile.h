@@ -99,9 +99,9 @@ struct opened_file {
     uint64_t held;
 };
 /// Opens `file_name` as ofile_map does and reads its first bytes into
-/// `window` (kMaxReadWindow bytes): one read window, or a thin object's
-/// header and load commands (as far as the window goes). The caller closes
-/// `fd`.
+/// `window` (kMaxReadWindow bytes): a small file whole, else one read
+/// window, or a thin object's header and load commands (as far as the
+/// window goes). The caller closes `fd`.
 opened_file ofile_open(const char* file_name, char* window);
 /// ofile_map on a file ofile_open opened. Its descriptor and window stay the
 /// caller's, which keeps them until ofile_unmap (which leaves them).

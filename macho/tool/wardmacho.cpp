@@ -95,7 +95,7 @@ bool list_libraries = false;
 
 // Threads that open files ahead at most: more gain little, as the files are
 // then opened faster than they are examined.
-constexpr unsigned kOpeners = 3;
+constexpr unsigned kOpeners = 4;
 
 // The lines of one object's list, written to stdout in one piece.
 std::string listing;
