@@ -1,6 +1,7 @@
 #include "processor.h"
 
 #include "libstuff/errors.h"
+#include "libstuff/timetext.h"
 #include "options.h"
 #include "print/printers.h"
 
@@ -271,7 +272,7 @@ void print_libraries(const load_commands_view& lc, uint32_t ncmds, uint32_t size
                     if (verbose) {
                         printf("\ttime stamp %u ", dl.timestamp);
                         const time_t t = static_cast<time_t>(dl.timestamp);
-                        printf("%s", nulltext(ctime(&t)));
+                        printf("%s", nulltext(time_text(t)));
                     }
                 } else {
                     const char* kind = l.cmd == LC_ID_DYLIB     ? "LC_ID_DYLIB "

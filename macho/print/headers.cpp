@@ -5,6 +5,7 @@
 #include "libstuff/arch.h"
 #include "libstuff/arutil.h"
 #include "libstuff/errors.h"
+#include "libstuff/timetext.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -300,7 +301,7 @@ void print_ar_hdr(const ar_hdr* hdr, const char* member_name, uint32_t member_na
             printf("(date: \"%s\" contains non-decimal chars) ", date);
         const time_t t = static_cast<time_t>(d);
         char text[64];
-        const char* c = ctime(&t);
+        const char* c = time_text(t);
         snprintf(text, sizeof text, "%s", nulltext(c));
         const size_t len = strlen(text);
         if (len > 0 && text[len - 1] == '\n')

@@ -6,6 +6,7 @@
 #include "print/printers.h"
 
 #include "libstuff/errors.h"
+#include "libstuff/timetext.h"
 
 #include <cstdio>
 #include <cstring>
@@ -439,7 +440,7 @@ void print_loadcmds(const load_commands_view& lc, uint32_t ncmds, uint32_t sizeo
             name_line("         name ", lc, cur, d.cmdsize, d.name.offset);
             printf("   time stamp %u ", d.timestamp);
             const time_t t = static_cast<time_t>(d.timestamp);
-            printf("%s", nulltext(ctime(&t)));
+            printf("%s", nulltext(time_text(t)));
             print_version("      current version ", d.current_version);
             print_version("compatibility version ", d.compatibility_version);
             break;
