@@ -93,9 +93,12 @@ int* flag_for(char c)
 
 bool list_libraries = false;
 
-// Threads that open files ahead at most: more gain little, as the files are
-// then opened faster than they are examined.
-constexpr unsigned kOpeners = 4;
+// Threads that open files ahead: fewer than three open them more slowly
+// than they are examined, and more gain little. They pay for their start
+// and end (long on a busy machine) over this many files.
+constexpr size_t kMinOpeners = 3;
+constexpr size_t kMaxOpeners = 4;
+constexpr size_t kMinFilesAhead = 1024;
 
 // The lines of one object's list, written to stdout in one piece.
 std::string listing;
@@ -233,17 +236,17 @@ int main(int argc, char** argv)
     static char out_buffer[1 << 16];
     if (!isatty(STDOUT_FILENO))
         setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
-    // Several files are opened ahead on other processors, when there are
-    // and descriptors to spare: a file that cannot be opened for want of
-    // one would be reported unreadable.
+    // Many files are opened ahead on other processors, when there are and
+    // descriptors to spare: a file that cannot be opened for want of one
+    // would be reported unreadable.
     const size_t count = static_cast<size_t>(argc - i);
-    const unsigned processors = std::thread::hardware_concurrency();
+    const size_t processors = std::thread::hardware_concurrency();
+    const size_t openers = std::min(processors > 0 ? processors - 1 : 0, kMaxOpeners);
     struct rlimit files;
     std::unique_ptr<file_prefetch> ahead;
-    if (count > 1 && processors > 1 && getrlimit(RLIMIT_NOFILE, &files) == 0
-        && files.rlim_cur >= 4 * file_prefetch::kSlots) {
+    if (count >= kMinFilesAhead && openers >= kMinOpeners && getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur >= 4 * file_prefetch::kSlots) {
         try {
-            ahead.reset(new file_prefetch(argv + i, count, std::min(processors - 1, kOpeners)));
+            ahead.reset(new file_prefetch(argv + i, count, static_cast<unsigned>(openers)));
         } catch (const std::bad_alloc&) {
             // Then each file is opened in its turn.
         }
