@@ -1,10 +1,11 @@
 // One file opened and classified: thin Mach-O object, universal file,
 // archive or unknown, positioned on the object to examine.
 //
-// The file is never read whole: the record keeps it open and reads the
-// ranges it needs through its bounded reader (reader.h): the universal
-// header and slice table, a slice's Mach header, an archive's magic and
-// member headers as they are walked, and, when examined, the load commands.
+// The file is never read whole (but for a small one opened by ofile_open):
+// the record keeps it open and reads the ranges it needs through its bounded
+// reader (reader.h): the universal header and slice table, a slice's Mach
+// header, an archive's magic and member headers as they are walked, and,
+// when examined, the load commands.
 // Memory follows the largest range read, not the file's size. Positions in
 // the file are 64-bit offsets, not addresses; records read from it are
 // copies.

@@ -5,9 +5,10 @@
 
 namespace {
 
-// How long the taker waits for a file being opened before it sleeps: about
-// the time an open takes, which costs less than being woken.
-constexpr int kSpins = 2000;
+// How long the taker waits for a file being opened before it sleeps: a few
+// microseconds, about what an open takes; being woken costs more. Longer
+// only takes processor time from the openers on a busy machine.
+constexpr int kSpins = 200;
 
 inline void cpu_relax()
 {
