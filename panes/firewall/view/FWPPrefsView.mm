@@ -34,6 +34,9 @@ NSTextField *label(NSView *parent, NSRect frame, NSString *text)
 NSTextField *field(NSView *parent, NSRect frame, id object, NSString *keyPath)
 {
     NSTextField *t = [[[NSTextField alloc] initWithFrame:frame] autorelease];
+    // GNUstep hands typed text to the binding when the field sends its
+    // action: also when editing ends by a click elsewhere.
+    [[t cell] setSendsActionOnEndEditing:YES];
     [t bind:@"value" toObject:object withKeyPath:keyPath options:nil];
     [parent addSubview:t];
     return t;

@@ -41,6 +41,11 @@ def check_true(value, what):
     check(bool(value), True, what)
 
 
+def host_record(path):
+    """wardhost's record: its events in order."""
+    return [json.loads(l) for l in wardsys.read(path).splitlines()]
+
+
 def launch(pid, cookie, path):
     return {"pid": pid, "type": 100, "cookie": cookie, "path": path, "networkAction": 4}
 
@@ -91,7 +96,7 @@ class Pane(System):
         return proc, record
 
     def record(self, path):
-        return [json.loads(l) for l in wardsys.read(path).splitlines()]
+        return host_record(path)
 
     def events(self, path, *names):
         return [e for e in self.record(path) if e["event"] in names]
@@ -366,7 +371,7 @@ def follow_firewall_steps(rec, service, steps=FW_STEPS, seconds=20):
         found = []
 
         def reached():
-            events = [json.loads(l) for l in wardsys.read(rec).splitlines()]
+            events = host_record(rec)
             for i in range(start, len(events)):
                 e = events[i]
                 if e["event"] == kind and (key is None or key in (e.get("path"), e.get("selector"))):
@@ -389,6 +394,76 @@ def firewall_started(s):
     start_firewall(s, service_record)
     start_display(s)
     return ServiceRecord(service_record)
+
+
+def frames_of(rec, window=None):
+    """The recorded control frames, of one window when given."""
+    return [e for e in host_record(rec) if e["event"] == "frame" and window in (None, e["window"])]
+
+
+def titled(frames, title):
+    found = [f for f in frames if f["title"] == title]
+    if not found:
+        raise Failure("no control titled %r among %r" % (title, [f["title"] for f in frames]))
+    return found[0]
+
+
+def type_text(text):
+    subprocess.run(["xdotool", "type", "--delay", "50", text], check=True)
+
+
+def add_rule_by_clicks(rec, name, port, seconds=20):
+    """Adds a rule as the user does: the rules tab's Add ("+"), the name, tcp
+    from the protocol pop-up, the destination port, and the modal sheet's
+    OK, all by xdotool at the places wardhost recorded."""
+    click(*centre(titled(frames_of(rec), "+")))
+    wait_for("the rule sheet", lambda: [e for e in host_record(rec) if e["event"] == "panel"], seconds)
+    sheet = [e for e in host_record(rec) if e["event"] == "panel"][-1]["window"]
+    wait_for("the rule sheet's controls", lambda: titled(frames_of(rec, sheet), "OK"), seconds)
+    controls = frames_of(rec, sheet)
+    fields = sorted((f for f in controls if f["editable"]), key=lambda f: (f["y"], f["x"]))
+    name_field, destination = fields[0], fields[-1]  # the name on top; the ports' right one
+    click(*centre(name_field))
+    type_text(name)
+    protocol = titled(controls, "ip")
+    x, y = centre(protocol)
+    subprocess.run(["xdotool", "mousemove", str(x), str(y)], check=True)
+    subprocess.run(["xdotool", "mousedown", "1"], check=True)
+    time.sleep(0.5)
+    subprocess.run(["xdotool", "mousemove", str(x), str(y + protocol["h"])], check=True)  # tcp, below ip
+    time.sleep(0.3)
+    subprocess.run(["xdotool", "mouseup", "1"], check=True)
+    time.sleep(0.3)
+    click(*centre(destination))
+    type_text(str(port))
+    click(*centre(titled(controls, "OK")))
+
+
+def firewall_clicks(s):
+    """PortWardPane in wardhost on a display with its real modal sheet: the
+    script unlocks and chooses deny, xdotool adds a rule through the sheet,
+    the rule reaches the kernel; the screen is kept."""
+    s = Pane.of(s)
+    service = firewall_started(s)
+    done = os.path.join(s.work, "clicks-done")
+    steps = FW_STEPS[:2]
+    host, rec = s.host("firewall-clicks", firewall_script(steps) + ["wait file 60 " + done, "quit"],
+                       headless=False, bundles=(FW_BUNDLE,))
+    for (what, commands, kernel, _), (_, _, expected_commands, expected_kernel) in zip(
+            follow_firewall_steps(rec, service, steps), steps):
+        check(commands, expected_commands, what + ": the service's commands")
+    add_rule_by_clicks(rec, "web", 80)
+    wait_for("the rule in the kernel", lambda: kernel_list() == WITH_WEB, 20)
+    check(service.since(), ["10204", "10211", "10205"], "the clicks: the service's commands")
+    artifacts = os.path.join(s.build, "test-artifacts/pane_e2e")
+    os.makedirs(artifacts, exist_ok=True)
+    shot = os.path.join(artifacts, "portward-clicks.png")
+    subprocess.run(["import", "-window", "root", shot], check=True)
+    colours = subprocess.run(["identify", "-format", "%k", shot], stdout=subprocess.PIPE, check=True).stdout.decode()
+    check_true(int(colours) > 1, "the screen shows the pane (%s colours)" % colours.strip())
+    with open(done, "w"):
+        pass
+    s.finish(host, 30)
 
 
 def firewall(s):
@@ -423,6 +498,7 @@ SCENARIOS = {
     "headless": (headless, {}),
     "xvfb": (xvfb, {}),
     "firewall": (firewall, {}),
+    "firewall_clicks": (firewall_clicks, {}),
 }
 
 if __name__ == "__main__":
