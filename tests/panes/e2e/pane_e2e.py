@@ -401,6 +401,22 @@ def frames_of(rec, window=None):
     return [e for e in host_record(rec) if e["event"] == "frame" and window in (None, e["window"])]
 
 
+def view_frames(rec, identifier):
+    """The control frames recorded when the view was last shown."""
+    events = host_record(rec)
+    shown = [i for i, e in enumerate(events) if e["event"] == "view" and e["id"] == identifier]
+    frames = []
+    for e in events[shown[-1] + 1:] if shown else []:
+        if e["event"] != "frame":
+            break
+        frames.append(e)
+    return frames
+
+
+def panels(rec):
+    return [e for e in host_record(rec) if e["event"] == "panel"]
+
+
 def titled(frames, title):
     found = [f for f in frames if f["title"] == title]
     if not found:
@@ -416,9 +432,10 @@ def add_rule_by_clicks(rec, name, port, seconds=20):
     """Adds a rule as the user does: the rules tab's Add ("+"), the name, tcp
     from the protocol pop-up, the destination port, and the modal sheet's
     OK, all by xdotool at the places wardhost recorded."""
-    click(*centre(titled(frames_of(rec), "+")))
-    wait_for("the rule sheet", lambda: [e for e in host_record(rec) if e["event"] == "panel"], seconds)
-    sheet = [e for e in host_record(rec) if e["event"] == "panel"][-1]["window"]
+    before = len(panels(rec))
+    click(*centre(titled(view_frames(rec, "FWPreferene_view"), "+")))
+    wait_for("the rule sheet", lambda: len(panels(rec)) > before, seconds)
+    sheet = panels(rec)[before]["window"]
     wait_for("the rule sheet's controls", lambda: titled(frames_of(rec, sheet), "OK"), seconds)
     controls = frames_of(rec, sheet)
     fields = sorted((f for f in controls if f["editable"]), key=lambda f: (f["y"], f["x"]))
