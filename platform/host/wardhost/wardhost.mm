@@ -478,39 +478,40 @@ HostInterfaces interfaces;
     return [c performSelector:shared];
 }
 
-// Sends `selector` with one argument, VALUE converted to the argument's
-// type (an object, or a number for scalars); NO when it takes another form.
-static BOOL sendWithValue(id target, SEL selector, NSString *value)
+// The type of `selector`'s one argument when VALUE can be given as it (an
+// object, or a number for scalars); 0 otherwise.
+static char valueType(id target, SEL selector)
 {
     NSMethodSignature *sig = [target respondsToSelector:selector] ? [target methodSignatureForSelector:selector] : nil;
     const char *type = sig != nil && [sig numberOfArguments] == 3 ? [sig getArgumentTypeAtIndex:2] : "";
     while (*type == 'r' || *type == 'n' || *type == 'o' || *type == 'V')
         type++; // qualifiers
-    IMP imp = sig != nil ? [target methodForSelector:selector] : nullptr;
-    switch (*type) {
+    return *type != '\0' && std::strchr("@iIcCBlLqQd", *type) != nullptr ? *type : 0;
+}
+
+// Sends `selector` with VALUE converted to `type` (from valueType).
+static void sendWithValue(id target, SEL selector, char type, NSString *value)
+{
+    IMP imp = [target methodForSelector:selector];
+    switch (type) {
     case '@':
         ((void (*)(id, SEL, id))(void *)imp)(target, selector, value);
-        return YES;
+        break;
     case 'i':
     case 'I':
         ((void (*)(id, SEL, int))(void *)imp)(target, selector, [value intValue]);
-        return YES;
+        break;
     case 'c':
     case 'C':
     case 'B':
         ((void (*)(id, SEL, BOOL))(void *)imp)(target, selector, (BOOL)[value intValue]);
-        return YES;
-    case 'l':
-    case 'L':
-    case 'q':
-    case 'Q':
-        ((void (*)(id, SEL, long))(void *)imp)(target, selector, (long)[value longLongValue]);
-        return YES;
+        break;
     case 'd':
         ((void (*)(id, SEL, double))(void *)imp)(target, selector, [value doubleValue]);
-        return YES;
-    default:
-        return NO;
+        break;
+    default: // l L q Q
+        ((void (*)(id, SEL, long))(void *)imp)(target, selector, (long)[value longLongValue]);
+        break;
     }
 }
 
@@ -531,8 +532,10 @@ static NSString *restOfLine(NSArray *words, NSUInteger first)
     NSString *value = restOfLine(words, 3);
     id target = [self sharedInstanceOf:className];
     SEL action = NSSelectorFromString(selectorName);
-    BOOL sent = target != nil && [selectorName length] > 0 && [target respondsToSelector:action];
     BOOL withValue = [words count] > 3;
+    char type = target != nil && withValue ? valueType(target, action) : 0;
+    BOOL sent = target != nil && [selectorName length] > 0 && [target respondsToSelector:action] &&
+                (!withValue || type != 0);
     std::vector<std::pair<std::string, std::string>> fields = {{"class", js(className)}, {"selector", js(selectorName)}};
     if (withValue)
         fields.push_back({"value", js(value)});
@@ -540,14 +543,12 @@ static NSString *restOfLine(NSArray *words, NSUInteger first)
     record.write("action", fields); // before the call: it may run a modal loop
     if (!sent)
         return;
-    if (withValue) {
-        if (!sendWithValue(target, action, value))
-            record.write("action-failed", {{"selector", js(selectorName)}});
-    } else if ([selectorName hasSuffix:@":"]) {
+    if (withValue)
+        sendWithValue(target, action, type, value);
+    else if ([selectorName hasSuffix:@":"])
         [target performSelector:action withObject:nil];
-    } else {
+    else
         [target performSelector:action];
-    }
 }
 
 // The object at the end of PATH's keys but the last, from CLASS's shared
@@ -576,7 +577,11 @@ static NSString *restOfLine(NSArray *words, NSUInteger first)
     if (owner != nil && [key length] > 0) {
         NSString *name = [NSString stringWithFormat:@"set%@%@:", [[key substringToIndex:1] uppercaseString],
                                                     [key substringFromIndex:1]];
-        done = sendWithValue(owner, NSSelectorFromString(name), value);
+        SEL setter = NSSelectorFromString(name);
+        char type = valueType(owner, setter);
+        done = type != 0;
+        if (done)
+            sendWithValue(owner, setter, type, value);
     }
     record.write("set", {{"class", js(className)}, {"path", js(path)}, {"value", js(value)}, {"done", done ? "true" : "false"}});
 }
