@@ -456,6 +456,16 @@ def add_rule_by_clicks(rec, name, port, seconds=20):
     click(*centre(titled(controls, "OK")))
 
 
+def keep_screen(s, name):
+    """The screen in the test's artifacts; checks that something is drawn."""
+    artifacts = os.path.join(s.build, "test-artifacts/pane_e2e")
+    os.makedirs(artifacts, exist_ok=True)
+    shot = os.path.join(artifacts, name)
+    subprocess.run(["import", "-window", "root", shot], check=True)
+    colours = subprocess.run(["identify", "-format", "%k", shot], stdout=subprocess.PIPE, check=True).stdout.decode()
+    check_true(int(colours) > 1, "the screen shows the pane (%s colours)" % colours.strip())
+
+
 def firewall_clicks(s):
     """PortWardPane in wardhost on a display with its real modal sheet: the
     script unlocks and chooses deny, xdotool adds a rule through the sheet,
@@ -472,12 +482,7 @@ def firewall_clicks(s):
     add_rule_by_clicks(rec, "web", 80)
     wait_for("the rule in the kernel", lambda: kernel_list() == WITH_WEB, 20)
     check(service.since(), ["10204", "10211", "10205"], "the clicks: the service's commands")
-    artifacts = os.path.join(s.build, "test-artifacts/pane_e2e")
-    os.makedirs(artifacts, exist_ok=True)
-    shot = os.path.join(artifacts, "portward-clicks.png")
-    subprocess.run(["import", "-window", "root", shot], check=True)
-    colours = subprocess.run(["identify", "-format", "%k", shot], stdout=subprocess.PIPE, check=True).stdout.decode()
-    check_true(int(colours) > 1, "the screen shows the pane (%s colours)" % colours.strip())
+    keep_screen(s, "portward-clicks.png")
     with open(done, "w"):
         pass
     s.finish(host, 30)
@@ -491,6 +496,7 @@ def firewall(s):
     host, rec = s.host("firewall", firewall_script() + ["quit"], headless=False, bundles=(FW_BUNDLE,),
                        defaults=FW_DEFAULTS)
     seen = follow_firewall_steps(rec, service)
+    keep_screen(s, "portward-rules.png")
     for (what, commands, kernel, _), (_, _, expected_commands, expected_kernel) in zip(seen, FW_STEPS):
         check(commands, expected_commands, what + ": the service's commands")
         check(kernel, expected_kernel, what + ": the kernel list")
