@@ -263,15 +263,14 @@ def xvfb(s):
 
 # The firewall pane's steps as wardhost's script, with the service's
 # commands and the kernel list each step leaves. Each step ends in a pause;
-# its last line is the step's marker in wardhost's record. Rows are the
-# rules table's rows at that point (5002, then the rules added).
+# its last line is the step's marker in wardhost's record. Row indices count
+# the rules table's rows at that point: 5002, then the rules in number order.
 FW_TCP = 1301
 FW_DENY = 1200
 FW_DENY_MODE = 1001
 FW_RULE = "PreferenceRules rulesObject."
 FRESH = "5002 allow -\n65535 allow -\n"
 WITH_WEB = "5002 allow -\n5122 allow 80\n65535 allow -\n"
-AFTER_EDIT = "5002 allow -\n5122 allow 22\n5123 deny 8080\n65535 allow -\n"
 
 
 def fw_add(name, port):
@@ -297,7 +296,7 @@ FW_STEPS = [
                                    "set %sportDestination 8080" % FW_RULE,
                                    "action PreferenceRules AddNewCreatlyRules:",
                                    "get PreferenceRules rulesController.arrangedObjects.rulesNameAsString"],
-     ["10206", "10210"], AFTER_EDIT),
+     ["10206", "10210"], "5002 allow -\n5122 allow 22\n5123 deny 8080\n65535 allow -\n"),
     ("delete Caf\u00e9 (5122)", ["set PreferenceRules rulesController.selectionIndex 1",
                                 "action PreferenceRules DeleteRulesButtonClicked:"],
      ["10208:1 0 5122"], "5002 allow -\n5123 deny 8080\n65535 allow -\n"),
@@ -479,6 +478,7 @@ def firewall_clicks(s):
     for (what, commands, kernel, _), (_, _, expected_commands, expected_kernel) in zip(
             follow_firewall_steps(rec, service, steps), steps):
         check(commands, expected_commands, what + ": the service's commands")
+        check(kernel, expected_kernel, what + ": the kernel list")
     add_rule_by_clicks(rec, "web", 80)
     wait_for("the rule in the kernel", lambda: kernel_list() == WITH_WEB, 20)
     check(service.since(), ["10204", "10211", "10205"], "the clicks: the service's commands")
@@ -500,8 +500,8 @@ def firewall(s):
     for (what, commands, kernel, _), (_, _, expected_commands, expected_kernel) in zip(seen, FW_STEPS):
         check(commands, expected_commands, what + ": the service's commands")
         check(kernel, expected_kernel, what + ": the kernel list")
-    before_delete = seen[[what for what, _, _, _ in FW_STEPS].index("delete Caf\u00e9 (5122)") - 1][3]
-    check_true(b"5 Caf\xc3\xa9" in before_delete, "before the delete the rule store holds Caf\u00e9 in UTF-8")
+    store = {what: rule_store for what, _, _, rule_store in seen}
+    check_true(b"5 Caf\xc3\xa9" in store["edit web: deny, port 8080"], "before the delete the rule store holds Caf\u00e9 in UTF-8")
     s.finish(host, 30)
     names = [e["value"] for e in s.events(rec, "get")]
     check(len(names), 1, "one read of the rows' names")
@@ -511,8 +511,8 @@ def firewall(s):
     lines = [line.split()[0] for _, step, _, _ in FW_STEPS for line in step]
     check(done, [(verb, True) for verb in lines if verb in outcome],
           "wardhost showed the view, unlocked and reached the controllers")
-    panels = [l for l in wardsys.read(os.path.join(s.work, "wardhost.out")).splitlines() if "FWP panel: " in l]
-    check([l.split("FWP panel: ", 1)[1] for l in panels], ["Invalid dest port for setting"],
+    logged = [l for l in wardsys.read(os.path.join(s.work, "wardhost.out")).splitlines() if "FWP panel: " in l]
+    check([l.split("FWP panel: ", 1)[1] for l in logged], ["Invalid dest port for setting"],
           "the refused port shows one error panel")
     check(s.events(rec, "AddAlert", "AddNotification"), [], "no alert or notification")
 
