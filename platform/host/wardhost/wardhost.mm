@@ -549,6 +549,7 @@ static NSString *restOfLine(NSArray *words, NSUInteger first)
         [target performSelector:action withObject:nil];
     else
         [target performSelector:action];
+    record.write("returned", {{"class", js(className)}, {"selector", js(selectorName)}});
 }
 
 // The object at the end of PATH's keys but the last, from CLASS's shared

@@ -263,7 +263,7 @@ def xvfb(s):
 
 # The firewall pane's steps as wardhost's script, with the service's
 # commands and the kernel list each step leaves. Each step ends in a pause;
-# its last line is the step's marker in wardhost's record. Row indices count
+# the end of its last line is the step's marker in wardhost's record. Row indices count
 # the rules table's rows at that point: 5002, then the rules in number order.
 FW_TCP = 1301
 FW_DENY = 1200
@@ -317,9 +317,11 @@ def firewall_script(steps=FW_STEPS, pause=2):
 
 
 def marker(step):
-    """The record event of a step's last line: (event, selector or path)."""
+    """The record event that ends a step's last line: (event, selector or
+    path); an action's is written when it returned."""
     words = step[-1].split()
-    return words[0], words[2] if words[0] in ("action", "set", "get") and len(words) > 2 else None
+    kind = "returned" if words[0] == "action" else words[0]
+    return kind, words[2] if words[0] in ("action", "set", "get") and len(words) > 2 else None
 
 
 def start_firewall(s, record):
