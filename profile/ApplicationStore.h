@@ -101,10 +101,15 @@ public:
     /// keeps the first record. Throws the archive's error and leaves the
     /// store as it was when the input is refused.
     void load(ProfileIArchive& ar, unsigned int version);
+    /// How many of the records the last load put in place have no dependent
+    /// library (0 before any load): a caller looking for them after a load
+    /// walks the store only when there are any.
+    size_t loadedWithoutDependencies() const;
 
 protected:
     mutable ward::Mutex m_storeMutex;
     ApplicationSet m_applications WARD_GUARDED_BY(m_storeMutex);
+    size_t m_loadedWithoutDependencies WARD_GUARDED_BY(m_storeMutex) = 0;
 };
 
 } // namespace AppProtection
