@@ -348,13 +348,14 @@ TEST_F(Store, EveryReadSeesTheFileAsItIsNow)
                 ASSERT_EQ(utimensat(AT_FDCWD, file().c_str(), times, 0), 0);
             }
         }
-        if (step.count < 0)
-            EXPECT_THROW(store_.GetIntegerValue("Count"), PreferencesException);
-        else
-            EXPECT_EQ(store_.GetIntegerValue("Count"), step.count);
         // A second read of the unchanged file answers the same.
-        if (step.count >= 0)
-            EXPECT_EQ(store_.GetIntegerValue("Count"), step.count);
+        for (int read = 0; read < 2; ++read) {
+            if (step.count < 0) {
+                EXPECT_THROW(store_.GetIntegerValue("Count"), PreferencesException);
+            } else {
+                EXPECT_EQ(store_.GetIntegerValue("Count"), step.count);
+            }
+        }
     }
 }
 
