@@ -43,9 +43,11 @@ int SocketKernelControl::open(const char* controlName)
         return -1;
     }
     m_lateReplies = 0;
-    // A reply is then awaited in recv() itself, one call instead of two.
+    // A reply is then awaited in recv() itself, one call instead of two. A
+    // receive time-out of zero would mean none at all.
     const timeval limit{m_replyTimeoutMs / 1000, (m_replyTimeoutMs % 1000) * 1000};
-    m_waitInReceive = ::setsockopt(control, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0;
+    m_waitInReceive =
+        m_replyTimeoutMs > 0 && ::setsockopt(control, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0;
     m_data.store(data);
     m_control.store(control);
     return 0;
