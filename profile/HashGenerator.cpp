@@ -25,6 +25,8 @@ struct MdCtxFree {
     void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
 };
 
+constexpr size_t kBlockSize = 64 * 1024;
+
 [[noreturn]] void notFound() { throw AppProtException(appProtErrorMessage(FILE_NOT_FOUND), FILE_NOT_FOUND); }
 
 } // namespace
@@ -54,7 +56,8 @@ std::string HashGenerator::generateHash(const std::string& path, ReadFunction re
     if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1)
         throw AppProtException("MD5 unavailable", UNEXPECTED_EXCEPTION);
 
-    unsigned char block[4096];
+    // Most programs are read in one or two calls.
+    unsigned char block[kBlockSize];
     for (;;) {
         ssize_t n = readFn(fd, block, sizeof block);
         if (n == 0)

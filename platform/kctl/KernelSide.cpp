@@ -146,7 +146,7 @@ bool sendHello(int fd, uint32_t channel)
 
 OptionReader::OptionReader() : m_buffer(new uint8_t[kOptionHeaderSize + kMaxOptionLength]) {}
 
-ReadStatus OptionReader::read(int fd)
+ReadStatus OptionReader::read(int fd, bool wait)
 {
     iovec iov{m_buffer.get(), kOptionHeaderSize + kMaxOptionLength};
     msghdr msg{};
@@ -154,7 +154,7 @@ ReadStatus OptionReader::read(int fd)
     msg.msg_iovlen = 1;
     ssize_t n;
     do
-        n = ::recvmsg(fd, &msg, MSG_DONTWAIT);
+        n = ::recvmsg(fd, &msg, wait ? 0 : MSG_DONTWAIT);
     while (n < 0 && errno == EINTR);
     if (n < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK ? ReadStatus::Again : ReadStatus::HangUp;

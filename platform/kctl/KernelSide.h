@@ -67,7 +67,9 @@ enum class ReadStatus {
 class OptionReader {
 public:
     OptionReader();
-    ReadStatus read(int fd);
+    /// Reads without waiting; with `wait`, waits as the socket's blocking
+    /// mode and receive time-out say (Again once that time-out passed).
+    ReadStatus read(int fd, bool wait = false);
     int32_t option() const { return m_option; }
     uint32_t length() const { return m_length; }
     const uint8_t* payload() const { return m_buffer.get() + kOptionHeaderSize; }

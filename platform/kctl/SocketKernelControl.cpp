@@ -4,6 +4,7 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -42,6 +43,11 @@ int SocketKernelControl::open(const char* controlName)
         return -1;
     }
     m_lateReplies = 0;
+    // A reply is then awaited in recv() itself, one call instead of two. A
+    // receive time-out of zero would mean none at all.
+    const timeval limit{m_replyTimeoutMs / 1000, (m_replyTimeoutMs % 1000) * 1000};
+    m_waitInReceive =
+        m_replyTimeoutMs > 0 && ::setsockopt(control, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0;
     m_data.store(data);
     m_control.store(control);
     return 0;
@@ -51,12 +57,21 @@ int SocketKernelControl::awaitReplyLocked(long long deadlineMs, int32_t& rc, int
 {
     const int fd = m_control.load();
     uint8_t reply[kOptionReplySize + 1];
+    // The socket's receive time-out is the whole reply time-out: recv() may
+    // wait by itself only while that ends no later than the deadline (within
+    // the clock's millisecond). Later reads wait for the rest of the deadline.
+    bool waitInReceive = m_waitInReceive && deadlineMs - monotonicMs() >= m_replyTimeoutMs - 1;
     for (;;) {
-        if (const int e = waitUntil(fd, POLLIN, deadlineMs))
+        int flags = 0;
+        if (waitInReceive)
+            waitInReceive = false;
+        else if (const int e = waitUntil(fd, POLLIN, deadlineMs))
             return e;
-        const ssize_t n = ::recv(fd, reply, sizeof reply, MSG_DONTWAIT);
+        else
+            flags = MSG_DONTWAIT;
+        const ssize_t n = ::recv(fd, reply, sizeof reply, flags);
         if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN)
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
                 continue;
             return linkErrno(errno);
         }
@@ -85,13 +100,21 @@ int SocketKernelControl::setOption(int option, const void* value, socklen_t leng
         errno = EINVAL;
         return -1;
     }
-    std::vector<uint8_t> message(kOptionHeaderSize + length);
+    // Answers and the other options fit on the stack; larger ones go to the heap.
+    uint8_t small[kOptionHeaderSize + 2048];
+    std::vector<uint8_t> large;
+    uint8_t* message = small;
+    const size_t size = kOptionHeaderSize + length;
+    if (size > sizeof small) {
+        large.resize(size);
+        message = large.data();
+    }
     const int32_t opt = option;
     const uint32_t len = length;
-    std::memcpy(message.data(), &opt, 4);
-    std::memcpy(message.data() + 4, &len, 4);
+    std::memcpy(message, &opt, 4);
+    std::memcpy(message + 4, &len, 4);
     if (length > 0)
-        std::memcpy(message.data() + kOptionHeaderSize, value, length);
+        std::memcpy(message + kOptionHeaderSize, value, length);
 
     ward::LockGuard lock(m_optionMutex);
     const int fd = m_control.load();
@@ -100,7 +123,7 @@ int SocketKernelControl::setOption(int option, const void* value, socklen_t leng
         return -1;
     }
     const long long deadline = monotonicMs() + m_replyTimeoutMs;
-    if (const int e = sendMessage(fd, message.data(), message.size(), deadline)) {
+    if (const int e = sendMessage(fd, message, size, deadline)) {
         errno = e;
         return -1;
     }

@@ -38,6 +38,8 @@ private:
     std::atomic<int> m_control{-1}; // written under m_optionMutex
     ward::Mutex m_optionMutex;      // one option and its reply at a time
     unsigned m_lateReplies WARD_GUARDED_BY(m_optionMutex) = 0; // owed to timed-out options
+    /// The control connection's receive time-out is the reply time-out.
+    bool m_waitInReceive WARD_GUARDED_BY(m_optionMutex) = false;
 };
 
 } // namespace kctl

@@ -52,10 +52,15 @@ PrefMutableArrayRef PreferencesHelper::CreateCFMutableArray() const { return std
 
 namespace {
 
+std::string domainFile(const std::string& domain)
+{
+    return std::string(settingstore::kPreferencesFolder) + "/" + domain + ".plist";
+}
+
 /// The domain's plist file, with the keys as last read from it.
 class PlistFileStorage : public PreferencesStorage {
 public:
-    explicit PlistFileStorage(std::string domain) : m_domain(std::move(domain)) {}
+    explicit PlistFileStorage(std::string domain) : m_domain(std::move(domain)), m_path(domainFile(m_domain)) {}
     PrefValueRef stored(const std::string& key) override;
     bool store(const std::string& key, PrefValueRef value, bool* wasStored) override;
 
@@ -65,26 +70,24 @@ private:
         ino_t ino = 0;
         off_t size = 0;
         struct timespec mtime {};
+        struct timespec ctime {}; // a change of mode or owner too
         bool operator==(const FileId& o) const;
     };
     enum class FileState { Missing, Parsed, Unparseable };
 
-    std::string filePath() const;
+    static FileId idOf(const struct stat& st);
+    const std::string& filePath() const { return m_path; }
     /// Re-reads the file when it changed; m_mutex held.
     void refreshLocked();
 
     const std::string m_domain;
+    const std::string m_path;
     std::mutex m_mutex; // guards the cache below
     FileState m_state = FileState::Missing;
     bool m_haveId = false;
     FileId m_id;
     PrefEntries m_entries;
 };
-
-std::string domainFile(const std::string& domain)
-{
-    return std::string(settingstore::kPreferencesFolder) + "/" + domain + ".plist";
-}
 
 std::mutex& factoryMutex()
 {
@@ -116,12 +119,18 @@ std::unique_ptr<PreferencesStorage> settingstore::plistFileStorage(const std::st
 bool PlistFileStorage::FileId::operator==(const FileId& o) const
 {
     return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-           mtime.tv_nsec == o.mtime.tv_nsec;
+           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
 }
 
-std::string PlistFileStorage::filePath() const
+PlistFileStorage::FileId PlistFileStorage::idOf(const struct stat& st)
 {
-    return domainFile(m_domain);
+    FileId id;
+    id.dev = st.st_dev;
+    id.ino = st.st_ino;
+    id.size = st.st_size;
+    id.mtime = st.st_mtim;
+    id.ctime = st.st_ctim;
+    return id;
 }
 
 PreferencesBase::PreferencesBase() = default;
@@ -170,11 +179,7 @@ void PlistFileStorage::refreshLocked()
     struct stat st;
     if (fstat(file.fd, &st) != 0)
         throw PreferencesException("cannot stat " + filePath());
-    FileId id;
-    id.dev = st.st_dev;
-    id.ino = st.st_ino;
-    id.size = st.st_size;
-    id.mtime = st.st_mtim;
+    const FileId id = idOf(st);
     if (m_haveId && id == m_id)
         return;
     std::string text;
@@ -189,8 +194,15 @@ void PlistFileStorage::refreshLocked()
 
 PrefValueRef PlistFileStorage::stored(const std::string& key)
 {
+    // One stat() tells whether the file is still the one last read (or still
+    // missing); only a changed file is opened and read again.
+    struct stat st;
+    const bool statted = stat(filePath().c_str(), &st) == 0;
+    const bool missing = !statted && errno == ENOENT;
     std::lock_guard<std::mutex> lock(m_mutex);
-    refreshLocked();
+    const bool unchanged = statted ? m_haveId && idOf(st) == m_id : missing && m_state == FileState::Missing;
+    if (!unchanged)
+        refreshLocked();
     if (m_state == FileState::Unparseable)
         throw PreferencesException("cannot parse " + filePath());
     for (const auto& entry : m_entries)

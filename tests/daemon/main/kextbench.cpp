@@ -25,6 +25,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <string>
 #include <thread>
@@ -69,6 +70,14 @@ Run driveKernel(const Link& link, const std::vector<Request>& requests, size_t w
     run.latencies.assign(requests.size(), -1);
     std::vector<Clock::time_point> sentAt(requests.size());
     OptionReader reader;
+    // Answers are awaited in the read itself: one call per answer.
+    const timeval stall{kStallMs / 1000, 0};
+    const int flags = ::fcntl(link.control, F_GETFL);
+    if (flags < 0 || ::fcntl(link.control, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        ::setsockopt(link.control, SOL_SOCKET, SO_RCVTIMEO, &stall, sizeof stall) != 0) {
+        run.failure = std::string("the control connection cannot wait: ") + std::strerror(errno);
+        return run;
+    }
     size_t sent = 0;
     const auto t0 = Clock::now();
     while (run.answered < requests.size()) {
@@ -82,14 +91,11 @@ Run driveKernel(const Link& link, const std::vector<Request>& requests, size_t w
         }
         // One answer per turn, so that the window is refilled as soon as
         // it has room.
-        pollfd p{link.control, POLLIN, 0};
-        if (::poll(&p, 1, kStallMs) <= 0) {
+        const ReadStatus s = reader.read(link.control, true);
+        if (s == ReadStatus::Again) {
             run.failure = "no answer for " + std::to_string(kStallMs / 1000) + " s";
             return run;
         }
-        const ReadStatus s = reader.read(link.control);
-        if (s == ReadStatus::Again)
-            continue;
         if (s == ReadStatus::HangUp) {
             run.failure = "the daemon hung up";
             return run;

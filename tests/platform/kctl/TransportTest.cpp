@@ -328,6 +328,28 @@ TEST_F(LinkTest, AnUnansweredOptionTimesOutAndItsLateAnswerIsNotTakenForTheNext)
     EXPECT_EQ(0, ctl.setOption(KEXT_OPT_PING, nullptr, 0)) << std::strerror(errno);
 }
 
+TEST_F(LinkTest, TheReplyTimeOutBoundsTheWholeWaitNotEachRead)
+{
+    // Messages that answer nothing keep coming: the option still fails once
+    // its own time-out has passed.
+    SocketKernelControl ctl(kControlDirectory, 300);
+    open(ctl);
+    std::atomic<bool> done{false};
+    std::thread chatter([&] {
+        for (int i = 0; i < 40 && !done; ++i) {
+            ::send(link.control, "", 0, MSG_NOSIGNAL);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    const auto t0 = Clock::now();
+    EXPECT_EQ(-1, ctl.setOption(KEXT_OPT_PING, nullptr, 0));
+    EXPECT_EQ(ETIMEDOUT, errno);
+    EXPECT_GE(secondsSince(t0), 0.29);
+    EXPECT_LT(secondsSince(t0), 1.5);
+    done = true;
+    chatter.join();
+}
+
 TEST_F(LinkTest, OptionsFromManyThreadsEachGetTheirOwnAnswer)
 {
     SocketKernelControl ctl;

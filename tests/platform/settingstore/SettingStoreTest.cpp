@@ -1,6 +1,8 @@
 // The preferences store, its file and prefsctl, run inside a private
 // /usr/local/Vantrel (tests/ns-run.sh).
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -313,6 +315,48 @@ TEST_F(Store, OtherProcessWritesAreSeenWithoutCallback)
     EXPECT_EQ(runShell(prefsctl("delete test.domain PromptTimeout")).status, 0);
     EXPECT_THROW(watched.GetIntegerValue("PromptTimeout"), PreferencesException);
     EXPECT_EQ(watched.calls, 0);
+}
+
+TEST_F(Store, EveryReadSeesTheFileAsItIsNow)
+{
+    // Each step changes the file behind the store's back; the next read must
+    // see it, also when size and modification time stay the same.
+    struct Step {
+        const char* what;
+        const char* text; // null: the file is removed
+        bool keepTimes;   // size and modification time as before the write
+        int count;        // -1: reading throws
+    };
+    const Step steps[] = {
+        {"first written", "<integer>11</integer>", false, 11},
+        {"same size, times put back", "<integer>12</integer>", true, 12},
+        {"removed", nullptr, false, 6},
+        {"written again", "<integer>13</integer>", false, 13},
+        {"unparseable, times put back", "<integer>1x</integer>", true, -1},
+        {"repaired in place", "<integer>14</integer>", true, 14},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        struct stat before {};
+        const bool existed = stat(file().c_str(), &before) == 0;
+        if (step.text == nullptr) {
+            ASSERT_EQ(unlink(file().c_str()), 0);
+        } else {
+            writeFile(plist(std::string("\t<key>Count</key>\n\t") + step.text + "\n"));
+            if (step.keepTimes && existed) {
+                const timespec times[2] = {before.st_atim, before.st_mtim};
+                ASSERT_EQ(utimensat(AT_FDCWD, file().c_str(), times, 0), 0);
+            }
+        }
+        // A second read of the unchanged file answers the same.
+        for (int read = 0; read < 2; ++read) {
+            if (step.count < 0) {
+                EXPECT_THROW(store_.GetIntegerValue("Count"), PreferencesException);
+            } else {
+                EXPECT_EQ(store_.GetIntegerValue("Count"), step.count);
+            }
+        }
+    }
 }
 
 TEST_F(Store, WriterWaitsForLockHeldByAnotherProcess)
