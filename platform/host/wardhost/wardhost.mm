@@ -52,6 +52,44 @@ std::string utf8(NSString *s)
 std::string js(NSString *s) { return wardhost::jsonString(utf8(s)); }
 std::string num(long n) { return std::to_string(n); }
 
+/// A JSON value of a key-value result: null, a number, a string, an array.
+std::string jsonValue(id value)
+{
+    if (value == nil || value == [NSNull null])
+        return "null";
+    if ([value isKindOfClass:[NSNumber class]])
+        return utf8([value stringValue]);
+    if ([value isKindOfClass:[NSArray class]]) {
+        std::string out = "[";
+        for (NSUInteger i = 0; i < [value count]; i++)
+            out += (i > 0 ? "," : "") + jsonValue([value objectAtIndex:i]);
+        return out + "]";
+    }
+    if ([value isKindOfClass:[NSString class]])
+        return js(value);
+    return js([value description]);
+}
+
+/// The value at `keys` from `i` on: an array maps over its elements; a key
+/// without a getter gives nil (so nothing raises).
+id valueAtPath(id owner, NSArray *keys, NSUInteger i)
+{
+    if (owner == nil || i == [keys count])
+        return owner;
+    if ([owner isKindOfClass:[NSArray class]]) {
+        NSMutableArray *values = [NSMutableArray array];
+        for (NSUInteger k = 0; k < [owner count]; k++) {
+            id v = valueAtPath([owner objectAtIndex:k], keys, i);
+            [values addObject:v != nil ? v : [NSNull null]];
+        }
+        return values;
+    }
+    NSString *key = [keys objectAtIndex:i];
+    if ([key length] == 0 || ![owner respondsToSelector:NSSelectorFromString(key)])
+        return nil;
+    return valueAtPath([owner valueForKey:key], keys, i + 1);
+}
+
 void trace(const char *what)
 {
     if (wardtrace::fileOpen())
@@ -288,6 +326,43 @@ HostInterfaces interfaces;
     [self remove:notifications module:moduleId identifier:identifier alert:NO];
 }
 
+// The root-window frame of `rect` (in `v`'s coordinates), by title.
+- (void)recordFrame:(NSRect)rect of:(NSView *)v title:(NSString *)title
+{
+    NSRect r = [v convertRect:rect toView:nil];
+    NSRect w = [[v window] frame];
+    double screenHeight = [[[v window] screen] frame].size.height;
+    double x = w.origin.x + r.origin.x;
+    double top = screenHeight - (w.origin.y + r.origin.y + r.size.height);
+    record.write("frame", {{"title", js(title)},
+                           {"x", num((long)x)},
+                           {"y", num((long)top)},
+                           {"w", num((long)r.size.width)},
+                           {"h", num((long)r.size.height)}});
+}
+
+// A tab view's tabs: each item's run along the strip above the content.
+- (void)recordTabsOf:(NSTabView *)tabs
+{
+    NSRect bounds = [tabs bounds];
+    NSRect content = [tabs contentRect];
+    BOOL above = NSMaxY(bounds) - NSMaxY(content) >= NSMinY(content) - NSMinY(bounds);
+    double low = above ? NSMaxY(content) : NSMinY(bounds);
+    double high = above ? NSMaxY(bounds) : NSMinY(content);
+    double y = (low + high) / 2;
+    NSTabViewItem *item = nil;
+    double start = 0;
+    for (double x = NSMinX(bounds); x <= NSMaxX(bounds); x += 1) {
+        NSTabViewItem *at = x < NSMaxX(bounds) ? [tabs tabViewItemAtPoint:NSMakePoint(x, y)] : nil;
+        if (at == item)
+            continue;
+        if (item != nil)
+            [self recordFrame:NSMakeRect(start, low, x - start, high - low) of:tabs title:[item label]];
+        item = at;
+        start = x;
+    }
+}
+
 // The root-window frame of each control under `view`, by title.
 - (void)recordFramesOf:(NSView *)view
 {
@@ -301,18 +376,10 @@ HostInterfaces interfaces;
             title = [(NSButton *)v title];
         else if ([v isKindOfClass:[NSTextField class]])
             title = [(NSTextField *)v stringValue];
-        if (title != nil) {
-            NSRect r = [v convertRect:[v bounds] toView:nil];
-            NSRect w = [[v window] frame];
-            double screenHeight = [[[v window] screen] frame].size.height;
-            double x = w.origin.x + r.origin.x;
-            double top = screenHeight - (w.origin.y + r.origin.y + r.size.height);
-            record.write("frame", {{"title", js(title)},
-                                   {"x", num((long)x)},
-                                   {"y", num((long)top)},
-                                   {"w", num((long)r.size.width)},
-                                   {"h", num((long)r.size.height)}});
-        }
+        else if ([v isKindOfClass:[NSTabView class]])
+            [self recordTabsOf:(NSTabView *)v];
+        if (title != nil)
+            [self recordFrame:[v bounds] of:v title:title];
         [self recordFramesOf:v];
     }
 }
@@ -389,6 +456,8 @@ HostInterfaces interfaces;
     [prefsWindow setContentSize:[view frame].size]; // views differ in size
     [prefsWindow setContentView:view];
     [prefsWindow orderFront:nil];
+    [prefsWindow display];
+    [self recordFramesOf:view];
 }
 
 - (void)shot:(NSString *)path
@@ -532,6 +601,17 @@ HostInterfaces interfaces;
     record.write("set", {{"class", js(className)}, {"path", js(path)}, {"value", js(value)}, {"done", done ? "true" : "false"}});
 }
 
+// `get CLASS KEY[.KEY]...`: the value at the key path of the shared
+// controller (strings, numbers and arrays of them as JSON).
+- (void)getKeyPathOf:(NSArray *)words
+{
+    NSString *className = [words count] > 1 ? [words objectAtIndex:1] : @"";
+    NSString *path = [words count] > 2 ? [words objectAtIndex:2] : @"";
+    id owner = [self sharedInstanceOf:className];
+    id value = [path length] > 0 ? valueAtPath(owner, [path componentsSeparatedByString:@"."], 0) : nil;
+    record.write("get", {{"class", js(className)}, {"path", js(path)}, {"value", jsonValue(value)}});
+}
+
 - (void)quit
 {
     quitting = YES;
@@ -629,6 +709,8 @@ HostInterfaces interfaces;
             [self sendAction:arg of:arg2];
         } else if ([cmd isEqualToString:@"set"]) {
             [self setKeyPathOf:words];
+        } else if ([cmd isEqualToString:@"get"]) {
+            [self getKeyPathOf:words];
         } else if ([cmd isEqualToString:@"quit"]) {
             [self quit];
         } else {
