@@ -455,7 +455,7 @@ HostInterfaces interfaces;
     [prefsWindow setTitle:[prefsPane hvkNameDisplayString]];
     [prefsWindow setContentSize:[view frame].size]; // views differ in size
     [prefsWindow setContentView:view];
-    [prefsWindow orderFront:nil];
+    [prefsWindow makeKeyAndOrderFront:nil];
     [prefsWindow display];
     [self recordFramesOf:view];
 }

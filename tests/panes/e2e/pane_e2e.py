@@ -198,6 +198,46 @@ def centre(frame):
     return frame["x"] + frame["w"] // 2, frame["y"] + frame["h"] // 2
 
 
+def frames_of(rec):
+    """wardhost's recorded control frames by title (the last of each)."""
+    events = (json.loads(l) for l in wardsys.read(rec).splitlines())
+    return {e["title"]: e for e in events if e["event"] == "frame"}
+
+
+def deny_once_on_screen(rec, shot, choices_shot=None):
+    """The shown alert as a user meets it: photographed (`import -window
+    root`), "Deny execution" picked from the choices' pop-up, then "Once"
+    clicked. Answers the number of colours in the area of the controls."""
+    popup = lambda: [f for t, f in frames_of(rec).items()  # noqa: E731
+                     if t.startswith("Allow execution with full")]
+    wait_for("the alert's controls", popup, 15)
+    time.sleep(0.5)
+    frames = frames_of(rec)
+    subprocess.run(["import", "-window", "root", shot], check=True)
+    left = min(f["x"] for f in frames.values())
+    top = min(f["y"] for f in frames.values())
+    right = max(f["x"] + f["w"] for f in frames.values())
+    bottom = max(f["y"] + f["h"] for f in frames.values())
+    colours = subprocess.run(["convert", shot, "-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top),
+                              "-format", "%k", "info:"], stdout=subprocess.PIPE, check=True).stdout.decode()
+
+    # The choices' pop-up opens over the button with the shown choice
+    # first; "Deny execution" is the third item: press, drag, release.
+    choices = popup()[0]
+    x, y = centre(choices)
+    subprocess.run(["xdotool", "mousemove", str(x), str(y)], check=True)
+    subprocess.run(["xdotool", "mousedown", "1"], check=True)
+    time.sleep(0.7)
+    if choices_shot:
+        subprocess.run(["import", "-window", "root", choices_shot], check=True)
+    subprocess.run(["xdotool", "mousemove", str(x), str(y + 2 * choices["h"])], check=True)
+    time.sleep(0.3)
+    subprocess.run(["xdotool", "mouseup", "1"], check=True)
+    time.sleep(0.5)
+    click(*centre(frames["Once"]))
+    return int(colours)
+
+
 def xvfb(s):
     """The alert on a display: shown, photographed, answered by clicks."""
     s = Pane.of(s)
@@ -212,37 +252,13 @@ def xvfb(s):
     answers = {}
     sender = threading.Thread(target=lambda: answers.update(s.send([launch(6001, 601, program)], wait=20)))
     sender.start()
-    wait_for("the alert's controls", lambda: s.events(rec, "frame"), 15)
-    time.sleep(0.5)
-    frames = {e["title"]: e for e in s.events(rec, "frame")}
+    colours = deny_once_on_screen(rec, os.path.join(artifacts, "appward-alert.png"),
+                                  os.path.join(artifacts, "appward-choices.png"))
+    check_true(colours > 1, "the alert area is drawn (%d colours)" % colours)
+    sender.join()
     check(s.events(rec, "AddAlert"), [slot("AddAlert")], "AddAlert(3, 1)")
     texts = [e["text"] for e in s.events(rec, "alertString")]
     check(texts, ["%s is trying to execute" % name], "the alert names the program")
-    shot = os.path.join(artifacts, "appward-alert.png")
-    subprocess.run(["import", "-window", "root", shot], check=True)
-    left = min(f["x"] for f in frames.values())
-    top = min(f["y"] for f in frames.values())
-    right = max(f["x"] + f["w"] for f in frames.values())
-    bottom = max(f["y"] + f["h"] for f in frames.values())
-    colours = subprocess.run(["convert", shot, "-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top),
-                              "-format", "%k", "info:"], stdout=subprocess.PIPE, check=True).stdout.decode()
-    check_true(int(colours) > 1, "the alert area is drawn (%s colours)" % colours.strip())
-
-    # The choices' pop-up opens over the button with the shown choice
-    # first; "Deny execution" is the third item: press, drag, release.
-    popup = [f for t, f in frames.items() if t.startswith("Allow execution with full")]
-    check(len(popup), 1, "the choices' pop-up has a frame")
-    x, y = centre(popup[0])
-    subprocess.run(["xdotool", "mousemove", str(x), str(y)], check=True)
-    subprocess.run(["xdotool", "mousedown", "1"], check=True)
-    time.sleep(0.7)
-    subprocess.run(["import", "-window", "root", os.path.join(artifacts, "appward-choices.png")], check=True)
-    subprocess.run(["xdotool", "mousemove", str(x), str(y + 2 * popup[0]["h"])], check=True)
-    time.sleep(0.3)
-    subprocess.run(["xdotool", "mouseup", "1"], check=True)
-    time.sleep(0.5)
-    click(*centre(frames["Once"]))
-    sender.join()
     check(answers, {601: (2, 2)}, "kextsim gets deny for the cookie")
     s.finish(host, 30)
     check(s.events(rec, "AddAlert", "DeleteAlert", "AddNotification"), [slot("AddAlert"), slot("DeleteAlert")],
@@ -253,6 +269,8 @@ def xvfb(s):
     rows = [e for e in s.events(rec, "recent") if (e["subject"] or "").endswith(name)]
     check_true(rows, "a recent-events row ends in the program's name")
     check([e["view"] for e in s.events(rec, "view")], [True], "the preference view is shown")
+    tabs = frames_of(rec)
+    check_true("Rules" in tabs and "Exclusions" in tabs, "the view's tabs have frames")
     check_true(s.events(rec, "about"), "about lines")
 
 
