@@ -173,15 +173,15 @@ void AlertManager::applyAnswerLocked(ScanRequest& request, AppProtAlert& answer,
         ReportManager().handleReport(report, false);
     }
     request.networkAction = answer.getAllowNetwork() ? 1 : 2;
+    AppProtectionController* controller = AppProtectionController::getExistingInstance();
+    // The pid's network choice is cached before the kernel lets the program run,
+    // so its first connection is decided by it.
+    if (controller != nullptr && !answer.getAlways())
+        controller->updateNetworkActionForPid(path, request.pid, answer.getAllowNetwork());
     queueAnswer(request);
     queued = true;
-    AppProtectionController* controller = AppProtectionController::getExistingInstance();
-    if (controller == nullptr)
+    if (controller == nullptr || !answer.getAlways())
         return;
-    if (!answer.getAlways()) {
-        controller->updateNetworkActionForPid(path, request.pid, answer.getAllowNetwork());
-        return;
-    }
     BasicAppRecord rule;
     rule.setAppGroup(path);
     rule.setAppPath(path);

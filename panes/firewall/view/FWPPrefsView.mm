@@ -34,6 +34,9 @@ NSTextField *label(NSView *parent, NSRect frame, NSString *text)
 NSTextField *field(NSView *parent, NSRect frame, id object, NSString *keyPath)
 {
     NSTextField *t = [[[NSTextField alloc] initWithFrame:frame] autorelease];
+    // GNUstep hands typed text to the binding when the field sends its
+    // action: also when editing ends by a click elsewhere.
+    [[t cell] setSendsActionOnEndEditing:YES];
     [t bind:@"value" toObject:object withKeyPath:keyPath options:nil];
     [parent addSubview:t];
     return t;
@@ -100,12 +103,36 @@ NSNumber *tag(int t)
 
 } // namespace
 
-/// The mode radio sends the chosen tag to the rules controller.
-@interface FWPModeTarget : NSObject
+/// The mode radio: sends the chosen tag to the rules controller and shows
+/// the controller's mode, chosen or read (GNUstep's matrix has no
+/// selectedTag binding).
+@interface FWPModeTarget : NSObject {
+    NSMatrix *matrix;
+}
+- (void)showModeIn:(NSMatrix *)m;
 - (void)modeChosen:(id)sender;
 @end
 
 @implementation FWPModeTarget
+- (void)showModeIn:(NSMatrix *)m
+{
+    PreferenceRules *rules = [PreferenceRules sharedPreferenceRules];
+    if (matrix == nil)
+        [rules addObserver:self forKeyPath:@"allowDenyCustom" options:NSKeyValueObservingOptionNew context:NULL];
+    matrix = m; // the newest view's; views live as long as the pane
+    [self observeValueForKeyPath:@"allowDenyCustom" ofObject:rules change:nil context:NULL];
+}
+
+- (void)observeValueForKeyPath:(NSString *)keyPath
+                      ofObject:(id)object
+                        change:(NSDictionary *)change
+                       context:(void *)context
+{
+    // No mode yet (or an unknown one): neither button.
+    if (![matrix selectCellWithTag:[object allowDenyCustom]])
+        [matrix deselectAllCells];
+}
+
 - (void)modeChosen:(id)sender
 {
     [[PreferenceRules sharedPreferenceRules] setAllowDenyCustom:(int)[[sender selectedCell] tag]];
@@ -137,9 +164,10 @@ NSView *FWPBuildPreferencesView(id tabDelegate)
     [[mode cellAtRow:1 column:0] setTitle:[s denyString]];
     [[mode cellAtRow:1 column:0] setTag:1001];
     static FWPModeTarget *modeTarget = [[FWPModeTarget alloc] init];
+    [mode setAllowsEmptySelection:YES];
     [mode setTarget:modeTarget];
     [mode setAction:@selector(modeChosen:)];
-    [mode bind:@"selectedTag" toObject:rules withKeyPath:@"allowDenyCustom" options:nil];
+    [modeTarget showModeIn:mode];
     [r addSubview:mode];
     checkBox(r, NSMakeRect(190, 335, 120, 20), [s inboundString], rules, @"isInBoundSelected");
     checkBox(r, NSMakeRect(320, 335, 120, 20), [s outBoundString], rules, @"isOutBoundSelected");

@@ -219,9 +219,14 @@ Outcome FirewallService::runLocked(int id, HVO::CommandData& command, HVO::Comma
     }
     case SET_BASIC_PREFS: {
         FWService::FWOptionalData options = payload<FWService::FWOptionalData>(command);
-        if (!m_state.save(options, m_state.groups()))
-            return {false, 0};
+        // A refusal changes neither the log level nor the options kept.
+        int before = 0;
+        require(store.getLogLevel(before));
         require(store.setLogLevel(options.isLogging() ? 1 : 0));
+        if (!m_state.save(options, m_state.groups())) {
+            store.setLogLevel(before);
+            return {false, 0};
+        }
         return {true, 0};
     }
     case MODIFY_RULE: {

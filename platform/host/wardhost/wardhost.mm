@@ -52,44 +52,6 @@ std::string utf8(NSString *s)
 std::string js(NSString *s) { return wardhost::jsonString(utf8(s)); }
 std::string num(long n) { return std::to_string(n); }
 
-/// A JSON value of a key-value result: null, a number, a string, an array.
-std::string jsonValue(id value)
-{
-    if (value == nil || value == [NSNull null])
-        return "null";
-    if ([value isKindOfClass:[NSNumber class]])
-        return utf8([value stringValue]);
-    if ([value isKindOfClass:[NSArray class]]) {
-        std::string out = "[";
-        for (NSUInteger i = 0; i < [value count]; i++)
-            out += (i > 0 ? "," : "") + jsonValue([value objectAtIndex:i]);
-        return out + "]";
-    }
-    if ([value isKindOfClass:[NSString class]])
-        return js(value);
-    return js([value description]);
-}
-
-/// The value at `keys` from `i` on: an array maps over its elements; a key
-/// without a getter gives nil (so nothing raises).
-id valueAtPath(id owner, NSArray *keys, NSUInteger i)
-{
-    if (owner == nil || i == [keys count])
-        return owner;
-    if ([owner isKindOfClass:[NSArray class]]) {
-        NSMutableArray *values = [NSMutableArray array];
-        for (NSUInteger k = 0; k < [owner count]; k++) {
-            id v = valueAtPath([owner objectAtIndex:k], keys, i);
-            [values addObject:v != nil ? v : [NSNull null]];
-        }
-        return values;
-    }
-    NSString *key = [keys objectAtIndex:i];
-    if ([key length] == 0 || ![owner respondsToSelector:NSSelectorFromString(key)])
-        return nil;
-    return valueAtPath([owner valueForKey:key], keys, i + 1);
-}
-
 void trace(const char *what)
 {
     if (wardtrace::fileOpen())
@@ -187,12 +149,14 @@ int hostAuthorize(void)
     NSUInteger next;
     NSDate *waitLimit;
     NSString *waitFor;
+    NSString *waitPath; // `wait file SECONDS PATH`
 }
 - (void)runNextCommand;
 - (void)recordFramesOf:(NSView *)view;
 - (id)lockedPane;
-- (void)sendAction:(NSString *)className of:(NSString *)selectorName;
+- (void)sendActionOf:(NSArray *)words;
 - (void)setKeyPathOf:(NSArray *)words;
+- (void)getKeyPathOf:(NSArray *)words;
 @end
 
 namespace {
@@ -327,7 +291,7 @@ HostInterfaces interfaces;
 }
 
 // The root-window frame of `rect` (in `v`'s coordinates), by title.
-- (void)recordFrame:(NSRect)rect of:(NSView *)v title:(NSString *)title
+- (void)recordFrame:(NSRect)rect of:(NSView *)v title:(NSString *)title editable:(BOOL)editable
 {
     NSRect r = [v convertRect:rect toView:nil];
     NSRect w = [[v window] frame];
@@ -338,7 +302,9 @@ HostInterfaces interfaces;
                            {"x", num((long)x)},
                            {"y", num((long)top)},
                            {"w", num((long)r.size.width)},
-                           {"h", num((long)r.size.height)}});
+                           {"h", num((long)r.size.height)},
+                           {"window", num((long)[[v window] windowNumber])},
+                           {"editable", editable ? "true" : "false"}});
 }
 
 // A tab view's tabs: each item's run along the strip above the content.
@@ -357,7 +323,7 @@ HostInterfaces interfaces;
         if (at == item)
             continue;
         if (item != nil)
-            [self recordFrame:NSMakeRect(start, low, x - start, high - low) of:tabs title:[item label]];
+            [self recordFrame:NSMakeRect(start, low, x - start, high - low) of:tabs title:[item label] editable:NO];
         item = at;
         start = x;
     }
@@ -379,7 +345,8 @@ HostInterfaces interfaces;
         else if ([v isKindOfClass:[NSTabView class]])
             [self recordTabsOf:(NSTabView *)v];
         if (title != nil)
-            [self recordFrame:[v bounds] of:v title:title];
+            [self recordFrame:[v bounds] of:v title:title
+                     editable:[v isKindOfClass:[NSTextField class]] && [(NSTextField *)v isEditable]];
         [self recordFramesOf:v];
     }
 }
@@ -460,6 +427,16 @@ HostInterfaces interfaces;
     [self recordFramesOf:view];
 }
 
+// A sheet or panel coming up: where its controls are, for clicks.
+- (void)panelBecameKey:(NSNotification *)note
+{
+    NSWindow *w = [note object];
+    if (![w isKindOfClass:[NSPanel class]])
+        return;
+    record.write("panel", {{"title", js([w title])}, {"window", num((long)[w windowNumber])}});
+    [self recordFramesOf:[w contentView]];
+}
+
 - (void)shot:(NSString *)path
 {
     if (window == nil) {
@@ -530,19 +507,90 @@ HostInterfaces interfaces;
     return [c performSelector:shared];
 }
 
-// `action CLASS SELECTOR`: the selector, with a nil sender when it takes one.
-- (void)sendAction:(NSString *)className of:(NSString *)selectorName
+// The type of `selector`'s one argument when VALUE can be given as it (an
+// object, or a number for scalars); 0 otherwise.
+static char valueType(id target, SEL selector)
 {
+    NSMethodSignature *sig = [target respondsToSelector:selector] ? [target methodSignatureForSelector:selector] : nil;
+    const char *type = sig != nil && [sig numberOfArguments] == 3 ? [sig getArgumentTypeAtIndex:2] : "";
+    while (*type == 'r' || *type == 'n' || *type == 'o' || *type == 'V')
+        type++; // qualifiers
+    return *type != '\0' && std::strchr("@iIcCBlLqQd", *type) != nullptr ? *type : 0;
+}
+
+// Sends `selector` with VALUE converted to `type` (from valueType).
+static void sendWithValue(id target, SEL selector, char type, NSString *value)
+{
+    IMP imp = [target methodForSelector:selector];
+    switch (type) {
+    case '@':
+        ((void (*)(id, SEL, id))(void *)imp)(target, selector, value);
+        break;
+    case 'i':
+    case 'I':
+        ((void (*)(id, SEL, int))(void *)imp)(target, selector, [value intValue]);
+        break;
+    case 'c':
+    case 'C':
+    case 'B':
+        ((void (*)(id, SEL, BOOL))(void *)imp)(target, selector, (BOOL)[value intValue]);
+        break;
+    case 'd':
+        ((void (*)(id, SEL, double))(void *)imp)(target, selector, [value doubleValue]);
+        break;
+    default: // l L q Q
+        ((void (*)(id, SEL, long))(void *)imp)(target, selector, (long)[value longLongValue]);
+        break;
+    }
+}
+
+// The words of a script line from `first` on, joined again.
+static NSString *restOfLine(NSArray *words, NSUInteger first)
+{
+    if ([words count] <= first)
+        return @"";
+    return [[words subarrayWithRange:NSMakeRange(first, [words count] - first)] componentsJoinedByString:@" "];
+}
+
+// `action CLASS SELECTOR [VALUE]`: the selector with VALUE, or with a nil
+// sender when it takes one and no VALUE is given.
+- (void)sendActionOf:(NSArray *)words
+{
+    NSString *className = [words count] > 1 ? [words objectAtIndex:1] : @"";
+    NSString *selectorName = [words count] > 2 ? [words objectAtIndex:2] : @"";
+    NSString *value = restOfLine(words, 3);
     id target = [self sharedInstanceOf:className];
     SEL action = NSSelectorFromString(selectorName);
-    BOOL sent = target != nil && [selectorName length] > 0 && [target respondsToSelector:action];
-    record.write("action", {{"class", js(className)}, {"selector", js(selectorName)}, {"sent", sent ? "true" : "false"}});
+    BOOL withValue = [words count] > 3;
+    char type = target != nil && withValue ? valueType(target, action) : 0;
+    BOOL sent = target != nil && [selectorName length] > 0 && [target respondsToSelector:action] &&
+                (!withValue || type != 0);
+    std::vector<std::pair<std::string, std::string>> fields = {{"class", js(className)}, {"selector", js(selectorName)}};
+    if (withValue)
+        fields.push_back({"value", js(value)});
+    fields.push_back({"sent", sent ? "true" : "false"});
+    record.write("action", fields); // before the call: it may run a modal loop
     if (!sent)
         return;
-    if ([selectorName hasSuffix:@":"])
+    if (withValue)
+        sendWithValue(target, action, type, value);
+    else if ([selectorName hasSuffix:@":"])
         [target performSelector:action withObject:nil];
     else
         [target performSelector:action];
+    record.write("returned", {{"class", js(className)}, {"selector", js(selectorName)}});
+}
+
+// The object at the end of PATH's keys but the last, from CLASS's shared
+// controller; nil when a getter is missing.
+- (id)ownerOf:(NSArray *)keys inClass:(NSString *)className
+{
+    id owner = [self sharedInstanceOf:className];
+    for (NSUInteger i = 0; i + 1 < [keys count] && owner != nil; i++) {
+        SEL getter = NSSelectorFromString([keys objectAtIndex:i]);
+        owner = [owner respondsToSelector:getter] ? [owner performSelector:getter] : nil;
+    }
+    return owner;
 }
 
 // `set CLASS KEY[.KEY]... VALUE`: the getters along the path, then the last
@@ -551,65 +599,48 @@ HostInterfaces interfaces;
 {
     NSString *className = [words count] > 1 ? [words objectAtIndex:1] : @"";
     NSString *path = [words count] > 2 ? [words objectAtIndex:2] : @"";
-    NSString *value = [words count] > 3
-        ? [[words subarrayWithRange:NSMakeRange(3, [words count] - 3)] componentsJoinedByString:@" "]
-        : @"";
-    id owner = [self sharedInstanceOf:className];
+    NSString *value = restOfLine(words, 3);
     NSArray *keys = [path componentsSeparatedByString:@"."];
-    for (NSUInteger i = 0; i + 1 < [keys count] && owner != nil; i++) {
-        SEL getter = NSSelectorFromString([keys objectAtIndex:i]);
-        owner = [owner respondsToSelector:getter] ? [owner performSelector:getter] : nil;
-    }
+    id owner = [self ownerOf:keys inClass:className];
     NSString *key = [keys lastObject];
     BOOL done = NO;
     if (owner != nil && [key length] > 0) {
         NSString *name = [NSString stringWithFormat:@"set%@%@:", [[key substringToIndex:1] uppercaseString],
                                                     [key substringFromIndex:1]];
         SEL setter = NSSelectorFromString(name);
-        NSMethodSignature *sig = [owner respondsToSelector:setter] ? [owner methodSignatureForSelector:setter] : nil;
-        const char *type = sig != nil && [sig numberOfArguments] == 3 ? [sig getArgumentTypeAtIndex:2] : "";
-        while (*type == 'r' || *type == 'n' || *type == 'o' || *type == 'V')
-            type++; // qualifiers
-        IMP imp = sig != nil ? [owner methodForSelector:setter] : nullptr;
-        done = YES;
-        switch (*type) {
-        case '@':
-            ((void (*)(id, SEL, id))(void *)imp)(owner, setter, value);
-            break;
-        case 'i':
-        case 'I':
-            ((void (*)(id, SEL, int))(void *)imp)(owner, setter, [value intValue]);
-            break;
-        case 'c':
-        case 'C':
-        case 'B':
-            ((void (*)(id, SEL, BOOL))(void *)imp)(owner, setter, (BOOL)[value intValue]);
-            break;
-        case 'l':
-        case 'L':
-        case 'q':
-        case 'Q':
-            ((void (*)(id, SEL, long))(void *)imp)(owner, setter, (long)[value longLongValue]);
-            break;
-        case 'd':
-            ((void (*)(id, SEL, double))(void *)imp)(owner, setter, [value doubleValue]);
-            break;
-        default:
-            done = NO;
-        }
+        char type = valueType(owner, setter);
+        done = type != 0;
+        if (done)
+            sendWithValue(owner, setter, type, value);
     }
     record.write("set", {{"class", js(className)}, {"path", js(path)}, {"value", js(value)}, {"done", done ? "true" : "false"}});
 }
 
-// `get CLASS KEY[.KEY]...`: the value at the key path of the shared
-// controller (strings, numbers and arrays of them as JSON).
+// `get CLASS KEY[.KEY]...`: the value at the key path from CLASS's shared
+// controller, recorded as text (a list of texts for an array).
 - (void)getKeyPathOf:(NSArray *)words
 {
     NSString *className = [words count] > 1 ? [words objectAtIndex:1] : @"";
     NSString *path = [words count] > 2 ? [words objectAtIndex:2] : @"";
     id owner = [self sharedInstanceOf:className];
-    id value = [path length] > 0 ? valueAtPath(owner, [path componentsSeparatedByString:@"."], 0) : nil;
-    record.write("get", {{"class", js(className)}, {"path", js(path)}, {"value", jsonValue(value)}});
+    id value = nil;
+    if (owner != nil && [path length] > 0) {
+        try {
+            value = [owner valueForKeyPath:path];
+        } catch (...) {
+            value = nil; // no such key
+        }
+    }
+    std::string text = "null";
+    if ([value isKindOfClass:[NSArray class]]) {
+        text = "[";
+        for (NSUInteger i = 0; i < [value count]; i++)
+            text += (i > 0 ? "," : "") + js([[value objectAtIndex:i] description]);
+        text += "]";
+    } else if (value != nil) {
+        text = js([value description]);
+    }
+    record.write("get", {{"class", js(className)}, {"path", js(path)}, {"value", text}});
 }
 
 - (void)quit
@@ -627,6 +658,8 @@ HostInterfaces interfaces;
 
 - (BOOL)slotShown:(NSString *)kind
 {
+    if ([kind isEqualToString:@"file"])
+        return waitPath != nil && [[NSFileManager defaultManager] fileExistsAtPath:waitPath];
     WardHostArea *area = [kind isEqualToString:@"alert"] ? alerts : notifications;
     return [area->pending count] > 0;
 }
@@ -662,6 +695,8 @@ HostInterfaces interfaces;
             waitFor = [arg copy];
             [waitLimit release];
             waitLimit = [[NSDate dateWithTimeIntervalSinceNow:[arg2 doubleValue]] retain];
+            [waitPath release];
+            waitPath = [restOfLine(words, 3) copy];
             [self scheduleNext:0];
             [pool release];
             return;
@@ -706,11 +741,11 @@ HostInterfaces interfaces;
         } else if ([cmd isEqualToString:@"shot"]) {
             [self shot:arg];
         } else if ([cmd isEqualToString:@"action"]) {
-            [self sendAction:arg of:arg2];
-        } else if ([cmd isEqualToString:@"set"]) {
-            [self setKeyPathOf:words];
+            [self sendActionOf:words];
         } else if ([cmd isEqualToString:@"get"]) {
             [self getKeyPathOf:words];
+        } else if ([cmd isEqualToString:@"set"]) {
+            [self setKeyPathOf:words];
         } else if ([cmd isEqualToString:@"quit"]) {
             [self quit];
         } else {
@@ -754,6 +789,10 @@ HostInterfaces interfaces;
 {
     (void)n;
     [self buildWindow];
+    [[NSNotificationCenter defaultCenter] addObserver:self
+                                             selector:@selector(panelBecameKey:)
+                                                 name:NSWindowDidBecomeKeyNotification
+                                               object:nil];
     [self showArea:alerts alert:YES];
     [self showArea:notifications alert:NO];
     if (script != nil)
@@ -817,7 +856,9 @@ int main(int argc, char **argv)
     host = [[WardHost alloc] init];
     host->headless = headless;
     if (!scriptPath.empty()) {
-        NSString *text = [NSString stringWithContentsOfFile:[NSString stringWithUTF8String:scriptPath.c_str()]];
+        NSString *text = [NSString stringWithContentsOfFile:[NSString stringWithUTF8String:scriptPath.c_str()]
+                                                   encoding:NSUTF8StringEncoding
+                                                      error:NULL];
         if (text == nil) {
             std::fprintf(stderr, "wardhost: cannot read %s\n", scriptPath.c_str());
             return 1;

@@ -41,6 +41,11 @@ def check_true(value, what):
     check(bool(value), True, what)
 
 
+def host_record(path):
+    """wardhost's record: its events in order."""
+    return [json.loads(l) for l in wardsys.read(path).splitlines()]
+
+
 def launch(pid, cookie, path):
     return {"pid": pid, "type": 100, "cookie": cookie, "path": path, "networkAction": 4}
 
@@ -91,7 +96,7 @@ class Pane(System):
         return proc, record
 
     def record(self, path):
-        return [json.loads(l) for l in wardsys.read(path).splitlines()]
+        return host_record(path)
 
     def events(self, path, *names):
         return [e for e in self.record(path) if e["event"] in names]
@@ -198,26 +203,19 @@ def centre(frame):
     return frame["x"] + frame["w"] // 2, frame["y"] + frame["h"] // 2
 
 
-def frames_of(rec):
-    """wardhost's recorded control frames by title (the last of each)."""
-    events = (json.loads(l) for l in wardsys.read(rec).splitlines())
-    return {e["title"]: e for e in events if e["event"] == "frame"}
-
-
 def deny_once_on_screen(rec, shot, choices_shot=None):
     """The shown alert as a user meets it: photographed (`import -window
     root`), "Deny execution" picked from the choices' pop-up, then "Once"
     clicked. Answers the number of colours in the area of the controls."""
-    popup = lambda: [f for t, f in frames_of(rec).items()  # noqa: E731
-                     if t.startswith("Allow execution with full")]
+    popup = lambda: [f for f in frames_of(rec) if f["title"].startswith("Allow execution with full")]  # noqa: E731
     wait_for("the alert's controls", popup, 15)
     time.sleep(0.5)
     frames = frames_of(rec)
     subprocess.run(["import", "-window", "root", shot], check=True)
-    left = min(f["x"] for f in frames.values())
-    top = min(f["y"] for f in frames.values())
-    right = max(f["x"] + f["w"] for f in frames.values())
-    bottom = max(f["y"] + f["h"] for f in frames.values())
+    left = min(f["x"] for f in frames)
+    top = min(f["y"] for f in frames)
+    right = max(f["x"] + f["w"] for f in frames)
+    bottom = max(f["y"] + f["h"] for f in frames)
     colours = subprocess.run(["convert", shot, "-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top),
                               "-format", "%k", "info:"], stdout=subprocess.PIPE, check=True).stdout.decode()
 
@@ -234,7 +232,7 @@ def deny_once_on_screen(rec, shot, choices_shot=None):
     time.sleep(0.3)
     subprocess.run(["xdotool", "mouseup", "1"], check=True)
     time.sleep(0.5)
-    click(*centre(frames["Once"]))
+    click(*centre(titled(frames, "Once")))
     return int(colours)
 
 
@@ -269,48 +267,72 @@ def xvfb(s):
     rows = [e for e in s.events(rec, "recent") if (e["subject"] or "").endswith(name)]
     check_true(rows, "a recent-events row ends in the program's name")
     check([e["view"] for e in s.events(rec, "view")], [True], "the preference view is shown")
-    tabs = frames_of(rec)
-    check_true("Rules" in tabs and "Exclusions" in tabs, "the view's tabs have frames")
+    tabs = [f["title"] for f in view_frames(rec, "AppProtection_View")]
+    check_true("Rules" in tabs and "Exclusions" in tabs, "the view's tabs have frames (%s)" % tabs)
     check_true(s.events(rec, "about"), "about lines")
 
 
-# The firewall pane's steps as wardhost's script: show the view, unlock,
-# choose deny, add "web" (tcp, destination port 80) through the rule sheet.
-# Each step ends in a pause; its last line is the step's marker.
+# The firewall pane's steps as wardhost's script, with the service's
+# commands and the kernel list each step leaves. Each step ends in a pause;
+# the end of its last line is the step's marker in wardhost's record. Row indices count
+# the rules table's rows at that point: 5002, then the rules in number order.
 FW_TCP = 1301
+FW_DENY = 1200
 FW_DENY_MODE = 1001
+FW_RULE = "PreferenceRules rulesObject."
+FRESH = "5002 allow -\n65535 allow -\n"
+WITH_WEB = "5002 allow -\n5122 allow 80\n65535 allow -\n"
+
+
+def fw_add(name, port):
+    return ["action PreferenceRules AddRulesButtonClicked:", "set %srulesNameAsString %s" % (FW_RULE, name),
+            "set %sprotocolAsInt %d" % (FW_RULE, FW_TCP), "set %sportDestination %s" % (FW_RULE, port),
+            "action PreferenceRules AddNewCreatlyRules:"]
+
+
 FW_STEPS = [
-    ("show the view (fresh state), unlock",
-     ["view FWPreferene_view", "authorize yes", "unlock"], ("unlock", None)),
-    ("choose deny",
-     ["set PreferenceRules allowDenyCustom %d" % FW_DENY_MODE], ("set", "allowDenyCustom")),
-    ("add web, tcp, destination port 80",
-     ["action PreferenceRules AddRulesButtonClicked:",
-      "set PreferenceRules rulesObject.rulesNameAsString web",
-      "set PreferenceRules rulesObject.protocolAsInt %d" % FW_TCP,
-      "set PreferenceRules rulesObject.portDestination 80",
-      "action PreferenceRules AddNewCreatlyRules:"], ("action", "AddNewCreatlyRules:")),
+    ("show the view (fresh state), unlock", ["view FWPreferene_view", "authorize yes", "unlock"],
+     ["10205", "10205", "10212"], FRESH),
+    ("choose deny", ["set PreferenceRules allowDenyCustom %d" % FW_DENY_MODE],
+     ["10209:0 0 0 0 0 1"], FRESH),
+    ("add web, tcp, destination port 80", fw_add("web", 80),
+     ["10204", "10211", "10205"], WITH_WEB),
+    ("add Caf\u00e9, tcp, port 22", fw_add("Caf\u00e9", 22),
+     ["10204", "10211", "10205"], "5002 allow -\n5122 allow 80\n5123 allow 22\n65535 allow -\n"),
+    ("move Caf\u00e9 up", ["set PreferenceRules rulesController.selectionIndex 2",
+                          "action PreferenceRules MoveSelectedRulesUp:"],
+     ["10207:2 0 5123 5122"], "5002 allow -\n5122 allow 22\n5123 allow 80\n65535 allow -\n"),
+    ("edit web: deny, port 8080", ["action PreferenceRules editRow: 2",
+                                   "set %srulesActionAsInt %d" % (FW_RULE, FW_DENY),
+                                   "set %sportDestination 8080" % FW_RULE,
+                                   "action PreferenceRules AddNewCreatlyRules:",
+                                   "get PreferenceRules rulesController.arrangedObjects.rulesNameAsString"],
+     ["10206", "10210"], "5002 allow -\n5122 allow 22\n5123 deny 8080\n65535 allow -\n"),
+    ("delete Caf\u00e9 (5122)", ["set PreferenceRules rulesController.selectionIndex 1",
+                                "action PreferenceRules DeleteRulesButtonClicked:"],
+     ["10208:1 0 5122"], "5002 allow -\n5123 deny 8080\n65535 allow -\n"),
+    ("add with port 70000", fw_add("bad", 70000),
+     ["10204", "10211:false"], "5002 allow -\n5123 deny 8080\n65535 allow -\n"),
 ]
 # Sheets and error panels without a modal loop, so the script goes on.
 FW_DEFAULTS = ("-FWPModelessPanels", "YES")
+RULE_STORE = "/usr/local/Vantrel/Firewall/var/QyvRules"
 
 
-def firewall_script(pause=2, shot=None):
-    """The steps' lines with a pause after each; `shot` then takes the window."""
+def firewall_script(steps=FW_STEPS, pause=2):
+    """The steps' lines with a pause after each."""
     lines = []
-    for _, step, _ in FW_STEPS:
+    for _, step, _, _ in steps:
         lines += step + ["sleep %g" % pause]
-    if shot:
-        lines += ["shot " + shot]
     return lines
 
 
-def step_done(events, marker):
-    kind, key = marker
-    for e in events:
-        if e["event"] == kind and (key is None or key in (e.get("path"), e.get("selector"))):
-            return True
-    return False
+def marker(step):
+    """The record event that ends a step's last line: (event, selector or
+    path); an action's is written when it returned."""
+    words = step[-1].split()
+    kind = "returned" if words[0] == "action" else words[0]
+    return kind, words[2] if words[0] in ("action", "set", "get") and len(words) > 2 else None
 
 
 def start_firewall(s, record):
@@ -331,7 +353,8 @@ def kernel_list():
 
 class ServiceRecord:
     """fwservice's record read in pieces: the ids since the last look, with
-    the payload of 10209 after a colon and ":false" for a refusal."""
+    the payload of 10207, 10208 and 10209 after a colon and ":false" for a
+    refusal."""
 
     def __init__(self, path):
         self.path, self.seen = path, 0
@@ -342,7 +365,7 @@ class ServiceRecord:
         out = []
         for line in map(json.loads, new):
             entry = str(line["id"])
-            if line["id"] == 10209:
+            if line["id"] in (10207, 10208, 10209):
                 entry += ":" + line["payload"].split(HEADER + " ", 1)[1]
             if not line["status"]:
                 entry += ":false"
@@ -350,53 +373,160 @@ class ServiceRecord:
         return out
 
 
-# The steps' expected commands and kernel lists, in FW_STEPS' order.
-FW_EXPECTED = [
-    (["10205", "10205", "10212"], "5002 allow -\n65535 allow -\n"),
-    (["10209:0 0 0 0 0 1"], "5002 allow -\n65535 allow -\n"),
-    (["10204", "10211", "10205"], "5002 allow -\n5122 allow 80\n65535 allow -\n"),
-]
+def follow_firewall_steps(rec, service, steps=FW_STEPS, seconds=20):
+    """Waits for each step's marker in wardhost's record (after the last
+    step's), then answers [(step, commands, kernel list, rule store)] as
+    fwservice, rules.bin and the rule store show them."""
+    seen, start = [], 0
+    for what, step, _, _ in steps:
+        kind, key = marker(step)
+        found = []
 
+        def reached():
+            events = host_record(rec)
+            for i in range(start, len(events)):
+                e = events[i]
+                if e["event"] == kind and (key is None or key in (e.get("path"), e.get("selector"))):
+                    found.append(i)
+                    return True
+            return False
 
-def follow_firewall_steps(rec, service, seconds=20):
-    """Waits for each step's marker in wardhost's record, then answers
-    [(step, commands, kernel list)] as fwservice and rules.bin show them."""
-    seen = []
-    for what, _, marker in FW_STEPS:
-        wait_for(what, lambda: step_done([json.loads(l) for l in wardsys.read(rec).splitlines()], marker), seconds)
+        wait_for(what, reached, seconds)
+        start = found[0] + 1
         time.sleep(0.5)
-        seen.append((what, service.since(), kernel_list()))
+        seen.append((what, service.since(), kernel_list(), wardsys.read(RULE_STORE, "rb")))
     return seen
+
+
+def firewall_started(s):
+    """hvod, fwservice --record and a display; answers fwservice's record."""
+    s.start("hvod", "--log", s.hub_log, "--health-interval", "0")
+    wait_for("hvod", lambda: os.path.exists(HUB_SOCKET))
+    service_record = os.path.join(s.work, "fwservice.jsonl")
+    start_firewall(s, service_record)
+    start_display(s)
+    return ServiceRecord(service_record)
+
+
+def frames_of(rec, window=None):
+    """The recorded control frames, of one window when given."""
+    return [e for e in host_record(rec) if e["event"] == "frame" and window in (None, e["window"])]
+
+
+def view_frames(rec, identifier):
+    """The control frames recorded when the view was last shown."""
+    events = host_record(rec)
+    shown = [i for i, e in enumerate(events) if e["event"] == "view" and e["id"] == identifier]
+    frames = []
+    for e in events[shown[-1] + 1:] if shown else []:
+        if e["event"] != "frame":
+            break
+        frames.append(e)
+    return frames
+
+
+def panels(rec):
+    return [e for e in host_record(rec) if e["event"] == "panel"]
+
+
+def titled(frames, title):
+    found = [f for f in frames if f["title"] == title]
+    if not found:
+        raise Failure("no control titled %r among %r" % (title, [f["title"] for f in frames]))
+    return found[0]
+
+
+def type_text(text):
+    subprocess.run(["xdotool", "type", "--delay", "50", text], check=True)
+
+
+def add_rule_by_clicks(rec, name, port, seconds=20):
+    """Adds a rule as the user does: the rules tab's Add ("+"), the name, tcp
+    from the protocol pop-up, the destination port, and the modal sheet's
+    OK, all by xdotool at the places wardhost recorded."""
+    before = len(panels(rec))
+    click(*centre(titled(view_frames(rec, "FWPreferene_view"), "+")))
+    wait_for("the rule sheet", lambda: len(panels(rec)) > before, seconds)
+    sheet = panels(rec)[before]["window"]
+    wait_for("the rule sheet's controls", lambda: titled(frames_of(rec, sheet), "OK"), seconds)
+    controls = frames_of(rec, sheet)
+    fields = sorted((f for f in controls if f["editable"]), key=lambda f: (f["y"], f["x"]))
+    name_field, destination = fields[0], fields[-1]  # the name on top; the ports' right one
+    click(*centre(name_field))
+    type_text(name)
+    protocol = titled(controls, "ip")
+    x, y = centre(protocol)
+    subprocess.run(["xdotool", "mousemove", str(x), str(y)], check=True)
+    subprocess.run(["xdotool", "mousedown", "1"], check=True)
+    time.sleep(0.5)
+    subprocess.run(["xdotool", "mousemove", str(x), str(y + protocol["h"])], check=True)  # tcp, below ip
+    time.sleep(0.3)
+    subprocess.run(["xdotool", "mouseup", "1"], check=True)
+    time.sleep(0.3)
+    click(*centre(destination))
+    type_text(str(port))
+    click(*centre(titled(controls, "OK")))
+
+
+def keep_screen(s, name):
+    """The screen in the test's artifacts; checks that something is drawn."""
+    artifacts = os.path.join(s.build, "test-artifacts/pane_e2e")
+    os.makedirs(artifacts, exist_ok=True)
+    shot = os.path.join(artifacts, name)
+    subprocess.run(["import", "-window", "root", shot], check=True)
+    colours = subprocess.run(["identify", "-format", "%k", shot], stdout=subprocess.PIPE, check=True).stdout.decode()
+    check_true(int(colours) > 1, "the screen shows the pane (%s colours)" % colours.strip())
+
+
+def firewall_clicks(s):
+    """PortWardPane in wardhost on a display with its real modal sheet: the
+    script unlocks and chooses deny, xdotool adds a rule through the sheet,
+    the rule reaches the kernel; the screen is kept."""
+    s = Pane.of(s)
+    service = firewall_started(s)
+    done = os.path.join(s.work, "clicks-done")
+    steps = FW_STEPS[:2]
+    host, rec = s.host("firewall-clicks", firewall_script(steps) + ["wait file 60 " + done, "quit"],
+                       headless=False, bundles=(FW_BUNDLE,))
+    for (what, commands, kernel, _), (_, _, expected_commands, expected_kernel) in zip(
+            follow_firewall_steps(rec, service, steps), steps):
+        check(commands, expected_commands, what + ": the service's commands")
+        check(kernel, expected_kernel, what + ": the kernel list")
+    add_rule_by_clicks(rec, "web", 80)
+    wait_for("the rule in the kernel", lambda: kernel_list() == WITH_WEB, 20)
+    check(service.since(), ["10204", "10211", "10205"], "the clicks: the service's commands")
+    keep_screen(s, "portward-clicks.png")
+    with open(done, "w"):
+        pass
+    s.finish(host, 30)
 
 
 def firewall(s):
     """PortWardPane in wardhost on a display: the script's steps reach
     fwservice and the kernel list."""
     s = Pane.of(s)
-    s.start("hvod", "--log", s.hub_log, "--health-interval", "0")
-    wait_for("hvod", lambda: os.path.exists(HUB_SOCKET))
-    service_record = os.path.join(s.work, "fwservice.jsonl")
-    start_firewall(s, service_record)
-    service = ServiceRecord(service_record)
-    start_display(s)
-    artifacts = os.path.join(s.build, "test-artifacts/pane_e2e")
-    os.makedirs(artifacts, exist_ok=True)
-    shot = os.path.join(artifacts, "portward-rules.png")
+    service = firewall_started(s)
     host, rec = s.host("firewall", firewall_script() + ["quit"], headless=False, bundles=(FW_BUNDLE,),
                        defaults=FW_DEFAULTS)
-    for (what, commands, kernel), (expected_commands, expected_kernel) in zip(
-            follow_firewall_steps(rec, service), FW_EXPECTED):
+    seen = follow_firewall_steps(rec, service)
+    keep_screen(s, "portward-rules.png")
+    for (what, commands, kernel, _), (_, _, expected_commands, expected_kernel) in zip(seen, FW_STEPS):
         check(commands, expected_commands, what + ": the service's commands")
         check(kernel, expected_kernel, what + ": the kernel list")
-    subprocess.run(["import", "-window", "root", shot], check=True)
-    colours = subprocess.run(["identify", "-format", "%k", shot], stdout=subprocess.PIPE,
-                             check=True).stdout.decode()
-    check_true(int(colours) > 1, "the screen shows the pane (%s colours)" % colours.strip())
+    store = {what: rule_store for what, _, _, rule_store in seen}
+    check_true(b"5 Caf\xc3\xa9" in store["edit web: deny, port 8080"], "before the delete the rule store holds Caf\u00e9 in UTF-8")
     s.finish(host, 30)
+    names = [e["value"] for e in s.events(rec, "get")]
+    check(len(names), 1, "one read of the rows' names")
+    check(names[0][1:], ["Caf\u00e9", "web"], "the rows after the edit read Caf\u00e9 (5122), web (5123)")
     outcome = {"view": "view", "unlock": "granted", "action": "sent", "set": "done"}
-    events = [(e["event"], e[outcome[e["event"]]]) for e in s.record(rec) if e["event"] in outcome]
-    check(events, [("view", True), ("unlock", True), ("set", True), ("action", True), ("set", True), ("set", True),
-                   ("set", True), ("action", True)], "wardhost showed the view, unlocked and reached the controllers")
+    done = [(e["event"], e[outcome[e["event"]]]) for e in s.record(rec) if e["event"] in outcome]
+    lines = [line.split()[0] for _, step, _, _ in FW_STEPS for line in step]
+    check(done, [(verb, True) for verb in lines if verb in outcome],
+          "wardhost showed the view, unlocked and reached the controllers")
+    logged = [l for l in wardsys.read(os.path.join(s.work, "wardhost.out")).splitlines() if "FWP panel: " in l]
+    check([l.split("FWP panel: ", 1)[1] for l in logged], ["Invalid dest port for setting"],
+          "the refused port shows one error panel")
     check(s.events(rec, "AddAlert", "AddNotification"), [], "no alert or notification")
 
 
@@ -404,6 +534,7 @@ SCENARIOS = {
     "headless": (headless, {}),
     "xvfb": (xvfb, {}),
     "firewall": (firewall, {}),
+    "firewall_clicks": (firewall_clicks, {}),
 }
 
 if __name__ == "__main__":

@@ -81,6 +81,46 @@ TEST(FirewallPrincipalClass, HostTexts)
     [pool release];
 }
 
+NSMatrix *findMatrix(NSView *view)
+{
+    if ([view isKindOfClass:[NSMatrix class]])
+        return (NSMatrix *)view;
+    NSArray *subs = [view subviews];
+    for (NSUInteger i = 0; i < [subs count]; i++) {
+        NSMatrix *m = findMatrix([subs objectAtIndex:i]);
+        if (m != nil)
+            return m;
+    }
+    return nil;
+}
+
+// The mode radio shows the rules controller's mode, whoever set it.
+TEST(FirewallPrincipalClass, TheModeRadioShowsTheMode)
+{
+    NSAutoreleasePool *pool = [[NSAutoreleasePool alloc] init];
+    [NSApplication sharedApplication];
+    FakeService service;
+    FirewallPrincipleClass *p = pane();
+    ASSERT_NE(nil, p);
+    NSMatrix *mode = findMatrix([p viewForStringIdentifier:@"FWPreferene_view"]);
+    ASSERT_NE(nil, mode);
+    id rules = [NSClassFromString(@"PreferenceRules") performSelector:@selector(sharedPreferenceRules)];
+    ASSERT_NE(nil, rules);
+    typedef void (*SetMode)(id, SEL, int);
+    SetMode setMode = (SetMode)(void *)[rules methodForSelector:@selector(setAllowDenyCustom:)];
+    struct {
+        int chosen;
+        long shown; // -1: neither button
+    } cases[] = {{1001, 1001}, {1000, 1000}, {1001, 1001}, {7, -1}, {1000, 1000}};
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.chosen);
+        setMode(rules, @selector(setAllowDenyCustom:), c.chosen);
+        NSCell *selected = [mode selectedCell];
+        EXPECT_EQ(c.shown, selected != nil ? (long)[selected tag] : -1L);
+    }
+    [pool release];
+}
+
 /// The colours of a screenshot (ImageMagick): 1 for a bare root window.
 int colours(const std::string &png)
 {

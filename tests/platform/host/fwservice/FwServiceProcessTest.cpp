@@ -3,6 +3,7 @@
 // through the broker client and hvoctl; the kernel list is read from
 // rules.bin by a python script of its own.
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -302,6 +303,27 @@ TEST(FwServiceOptions, KeptAcrossRestartsWithTheLogLevel)
     rows(&data);
     EXPECT_EQ(FWService::BASIC_RULE_CUSTOM, data.getOptions().getBasicRuleOpt());
     EXPECT_EQ("0", wardtest::readFile(kSysctl + "net.inet.ip.fw.verbose").substr(0, 1));
+}
+
+// A log level the kernel refuses: false, and the options kept are the old ones.
+TEST(FwServiceOptions, ARefusedLogLevelKeepsTheOptions)
+{
+    freshService();
+    const std::string verbose = kSysctl + "net.inet.ip.fw.verbose";
+    for (const char *failing : {"read", "write"}) {
+        SCOPED_TRACE(failing);
+        wardtest::writeFile(verbose + ".fail", failing);
+        FWService::FWOptionalData deny;
+        deny.isLogging(1);
+        deny.setBasicRuleOpt(FWService::BASIC_RULE_DENY_INBOUND);
+        EXPECT_FALSE(send(10209, deny).status);
+        std::remove((verbose + ".fail").c_str());
+        FWService::CompleteFWData data;
+        rows(&data);
+        EXPECT_EQ(FWService::BASIC_RULE_CUSTOM, data.getOptions().getBasicRuleOpt());
+        EXPECT_EQ(0, data.getOptions().isLogging());
+        EXPECT_NE("1", wardtest::readFile(verbose).substr(0, 1));
+    }
 }
 
 TEST(FwServiceOptions, AnUnreadableStateFileIsKeptAside)
