@@ -99,11 +99,15 @@ bool ApplicationStore::readAppsByHash(const std::string& hash,
     ward::LockGuard lock(m_storeMutex);
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByHash - Acquired Lock\n");
     auto range = m_applications.get<appHashTag>().equal_range(hash);
+    // The index holds the last entered first: read in order of entry.
+    std::vector<const DetailedAppRecord*> entered;
+    for (auto it = range.first; it != range.second; ++it)
+        entered.push_back(&*it);
     int count = 0;
-    for (auto it = range.first; it != range.second; ++it) {
+    for (auto it = entered.rbegin(); it != entered.rend(); ++it) {
         WARD_TRACE(appStoreFlowvalue, 2, L"ApplicationStore::findAppByHash - comparing %s\n",
-                   it->getAppPath().c_str());
-        read(*it);
+                   (*it)->getAppPath().c_str());
+        read(**it);
         ++count;
     }
     WARD_TRACE(appStoreFlowvalue, 0, L"ApplicationStore::findAppByHash - %s found %d records %s\n", hash.c_str(),
@@ -172,15 +176,37 @@ void ApplicationStore::save(ProfileOArchive& ar, unsigned int) const
 
 void ApplicationStore::load(ProfileIArchive& ar, unsigned int)
 {
-    // The path hash table sized once rather than rehashed as it grows.
-    ApplicationSet loaded = ProfileRecordIO::loadSet<ApplicationSet>(
+    // Each record is moved in through the path index with its end as the
+    // hint (the file holds them in path order); a repeated path is dropped.
+    ApplicationSet loaded;
+    auto& byPath = loaded.get<appPathTag>();
+    size_t withoutDependencies = 0;
+    ProfileRecordIO::loadAll<DetailedAppRecord>(
         ar, ProfileClass::AppRecordVector,
-        [](ApplicationSet& set, size_t count) { set.get<appPathLookupTag>().reserve(count); });
+        [&](DetailedAppRecord&& r) {
+            bool without = !r.hasDependencies();
+            size_t before = loaded.size();
+            byPath.insert(byPath.end(), std::move(r));
+            if (without && loaded.size() != before)
+                ++withoutDependencies;
+        },
+        [&](size_t count) {
+            // The hash tables sized once rather than rehashed as they grow.
+            loaded.get<appHashTag>().reserve(count);
+            loaded.get<appPathLookupTag>().reserve(count);
+        });
     {
         ward::LockGuard lock(m_storeMutex);
         m_applications.swap(loaded);
+        m_loadedWithoutDependencies = withoutDependencies;
     }
     // The previous content is freed here, outside the mutex.
+}
+
+size_t ApplicationStore::loadedWithoutDependencies() const
+{
+    ward::LockGuard lock(m_storeMutex);
+    return m_loadedWithoutDependencies;
 }
 
 } // namespace AppProtection

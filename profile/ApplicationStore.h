@@ -27,16 +27,21 @@ struct appGroupTag {};
 struct appHashTag {};
 struct appPathLookupTag {};
 
-/// Keys compare as byte strings; records with equal group or fingerprint
-/// keep the order in which they entered that index. The fourth index finds a
-/// path without walking the ordered one: a decision looks a path up in a
-/// profile of any size with a few memory reads.
+/// Keys compare as byte strings; records with equal group keep the order in
+/// which they entered that index. The fingerprint index is hashed: a record
+/// goes in with one hash and a few compares instead of a walk down a tree of
+/// random keys, which is most of a load's index work. It keeps the records
+/// of one fingerprint together, the last entered first (the store reads them
+/// backwards, in order of entry). The fourth index finds a path without
+/// walking the ordered one: a decision looks a path up in a profile of any
+/// size with a few memory reads.
 using ApplicationSet = boost::multi_index_container<
     DetailedAppRecord,
     boost::multi_index::indexed_by<
         boost::multi_index::ordered_unique<boost::multi_index::tag<appPathTag>, DetailedAppRecord::PathKey>,
         boost::multi_index::ordered_non_unique<boost::multi_index::tag<appGroupTag>, DetailedAppRecord::GroupKey>,
-        boost::multi_index::ordered_non_unique<boost::multi_index::tag<appHashTag>, DetailedAppRecord::HashKey>,
+        boost::multi_index::hashed_non_unique<boost::multi_index::tag<appHashTag>, DetailedAppRecord::HashKey,
+                                              std::hash<std::string>>,
         boost::multi_index::hashed_unique<boost::multi_index::tag<appPathLookupTag>, DetailedAppRecord::PathKey,
                                            std::hash<std::string>>>>;
 
@@ -96,10 +101,15 @@ public:
     /// keeps the first record. Throws the archive's error and leaves the
     /// store as it was when the input is refused.
     void load(ProfileIArchive& ar, unsigned int version);
+    /// How many of the records the last load put in place have no dependent
+    /// library (0 before any load): a caller looking for them after a load
+    /// walks the store only when there are any.
+    size_t loadedWithoutDependencies() const;
 
 protected:
     mutable ward::Mutex m_storeMutex;
     ApplicationSet m_applications WARD_GUARDED_BY(m_storeMutex);
+    size_t m_loadedWithoutDependencies WARD_GUARDED_BY(m_storeMutex) = 0;
 };
 
 } // namespace AppProtection

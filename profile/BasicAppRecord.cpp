@@ -7,9 +7,16 @@ namespace AppProtection {
 void BasicAppRecord::setNwRules(std::list<NetworkRule> rules)
 {
     // The same tests as sortOrder and uniqueOrder, without copying each rule
-    // for every comparison; nothing here allocates or throws.
-    rules.sort([](const NetworkRule& a, const NetworkRule& b) { return a.getOrder() < b.getOrder(); });
-    rules.unique([](const NetworkRule& a, const NetworkRule& b) { return a.getOrder() == b.getOrder(); });
+    // for every comparison; nothing here allocates or throws. Rules already
+    // in strictly ascending order (every list the profile stores or reads)
+    // are left as they are.
+    bool ascending = true;
+    for (auto it = rules.begin(), next = it; ascending && it != rules.end() && ++next != rules.end(); ++it)
+        ascending = it->getOrder() < next->getOrder();
+    if (!ascending) {
+        rules.sort([](const NetworkRule& a, const NetworkRule& b) { return a.getOrder() < b.getOrder(); });
+        rules.unique([](const NetworkRule& a, const NetworkRule& b) { return a.getOrder() == b.getOrder(); });
+    }
     nwRules = std::move(rules);
 }
 

@@ -25,6 +25,10 @@ const unsigned kLibraryVersion = 3;
 /// Large enough that a write or read costs little per byte, small enough to
 /// stay out of the way: the file is never held whole.
 const size_t kBlockSize = size_t(1) << 20;
+/// The reader's block is smaller: it is parsed while the records it yields
+/// are built, and stays in the core's cache beside them from the read that
+/// fills it to the last character parsed.
+const size_t kReadBlockSize = size_t(1) << 18;
 
 using boost::archive::archive_exception;
 
@@ -268,7 +272,7 @@ ProfileIArchive::~ProfileIArchive() = default;
 void ProfileIArchive::start(uint64_t size)
 {
     m_unread = size;
-    m_blockSize = static_cast<size_t>(std::min<uint64_t>(size, kBlockSize));
+    m_blockSize = static_cast<size_t>(std::min<uint64_t>(size, kReadBlockSize));
     if (m_blockSize > 0)
         m_block.reset(new char[m_blockSize]);
     m_cur = m_end = m_block.get();

@@ -107,7 +107,7 @@ public:
     /// string stream): its size bounds every length and count.
     explicit ProfileIArchive(std::istream& in);
     /// The same from the next `size` bytes of an open file, read in blocks of
-    /// 1 MiB; `size` bounds every length and count. A failed read throws
+    /// 256 KiB; `size` bounds every length and count. A failed read throws
     /// std::system_error with its errno; a file that ends before `size`
     /// bytes is refused like a truncated one.
     ProfileIArchive(int fd, uint64_t size);

@@ -160,7 +160,7 @@ bool ProfileDataController::load(const std::string& path, LoadMode mode)
                       aside.c_str(), std::strerror(errno));
         return false;
     }
-    if (mode != LoadMode::ReadOnly)
+    if (mode != LoadMode::ReadOnly && m_appStore.loadedWithoutDependencies() > 0)
         requeueAppsWithoutDependencies();
     return true;
 }

@@ -47,23 +47,14 @@ public:
     /// Reads such a collection into a new index set (see loadAll): each
     /// record is moved in through the first index with its end as the hint
     /// (a store writes its records in that index's order). A record whose
-    /// unique key repeats one already read is dropped. `prepare` gets the
-    /// new set and the record count first (no more of it than the input
-    /// left can hold, see reservable), to size what the set allows.
-    template <class Set, class Record = typename Set::value_type, class Prepare>
-    static Set loadSet(ProfileIArchive& ar, const char* className, Prepare&& prepare)
-    {
-        Set loaded;
-        auto& first = loaded.template get<0>();
-        loadAll<Record>(
-            ar, className, [&](Record&& r) { first.insert(first.end(), std::move(r)); },
-            [&](size_t count) { prepare(loaded, count); });
-        return loaded;
-    }
+    /// unique key repeats one already read is dropped.
     template <class Set, class Record = typename Set::value_type>
     static Set loadSet(ProfileIArchive& ar, const char* className)
     {
-        return loadSet<Set, Record>(ar, className, [](Set&, size_t) {});
+        Set loaded;
+        auto& first = loaded.template get<0>();
+        loadAll<Record>(ar, className, [&](Record&& r) { first.insert(first.end(), std::move(r)); });
+        return loaded;
     }
     /// Reads such a collection, handing each record to `take` (by rvalue: it
     /// may be moved away) in file order. What the reading or `take` throws

@@ -257,6 +257,37 @@ TEST(ProfileRead, RepeatedPathKeepsTheFirst)
     EXPECT_EQ(apps.getAllProfileRules().size(), 1u);
 }
 
+TEST(ProfileRead, CountsTheRecordsPutInPlaceWithoutLibraries)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    EXPECT_EQ(apps.loadedWithoutDependencies(), 0u);
+    ApplicationStore two;
+    fillTwoApps(two); // "/a" with a library, "/b" without
+    ApplicationStore linked;
+    DetailedAppRecord c;
+    c.setAppPath("/c");
+    c.setDependencies({"/l"});
+    ASSERT_TRUE(linked.addApp(c));
+    struct Case {
+        const char* what;
+        std::string bytes;
+        size_t without;
+    } cases[] = {
+        {"one of two", written(two, deps), 1},
+        {"a dropped repeat does not count",
+         ucs4be("22 serialization::archive 3 0 0 0 0 2 0 0 2 /a 1 h 1 g 0 0 0 0 0 1 0 0 0 1 1 "
+                "2 /a 1 i 1 k 1 0 0 0 0 0 2 0 0 0 0 0"),
+         1},
+        {"every one with a library", written(linked, deps), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        read(c.bytes, apps, deps);
+        EXPECT_EQ(apps.loadedWithoutDependencies(), c.without);
+    }
+}
+
 TEST(ProfileRead, RecordsOutOfPathOrderAllLoad)
 {
     std::string text = "22 serialization::archive 3 0 0 0 0 2 0 0 2 /b 1 h 1 g 0 0 0 0 0 1 0 0 0 1 1 "
