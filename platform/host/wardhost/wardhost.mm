@@ -290,6 +290,45 @@ HostInterfaces interfaces;
     [self remove:notifications module:moduleId identifier:identifier alert:NO];
 }
 
+// The root-window frame of `rect` (in `v`'s coordinates), by title.
+- (void)recordFrame:(NSRect)rect of:(NSView *)v title:(NSString *)title editable:(BOOL)editable
+{
+    NSRect r = [v convertRect:rect toView:nil];
+    NSRect w = [[v window] frame];
+    double screenHeight = [[[v window] screen] frame].size.height;
+    double x = w.origin.x + r.origin.x;
+    double top = screenHeight - (w.origin.y + r.origin.y + r.size.height);
+    record.write("frame", {{"title", js(title)},
+                           {"x", num((long)x)},
+                           {"y", num((long)top)},
+                           {"w", num((long)r.size.width)},
+                           {"h", num((long)r.size.height)},
+                           {"window", num((long)[[v window] windowNumber])},
+                           {"editable", editable ? "true" : "false"}});
+}
+
+// A tab view's tabs: each item's run along the strip above the content.
+- (void)recordTabsOf:(NSTabView *)tabs
+{
+    NSRect bounds = [tabs bounds];
+    NSRect content = [tabs contentRect];
+    BOOL above = NSMaxY(bounds) - NSMaxY(content) >= NSMinY(content) - NSMinY(bounds);
+    double low = above ? NSMaxY(content) : NSMinY(bounds);
+    double high = above ? NSMaxY(bounds) : NSMinY(content);
+    double y = (low + high) / 2;
+    NSTabViewItem *item = nil;
+    double start = 0;
+    for (double x = NSMinX(bounds); x <= NSMaxX(bounds); x += 1) {
+        NSTabViewItem *at = x < NSMaxX(bounds) ? [tabs tabViewItemAtPoint:NSMakePoint(x, y)] : nil;
+        if (at == item)
+            continue;
+        if (item != nil)
+            [self recordFrame:NSMakeRect(start, low, x - start, high - low) of:tabs title:[item label] editable:NO];
+        item = at;
+        start = x;
+    }
+}
+
 // The root-window frame of each control under `view`, by title.
 - (void)recordFramesOf:(NSView *)view
 {
@@ -303,21 +342,11 @@ HostInterfaces interfaces;
             title = [(NSButton *)v title];
         else if ([v isKindOfClass:[NSTextField class]])
             title = [(NSTextField *)v stringValue];
-        if (title != nil) {
-            NSRect r = [v convertRect:[v bounds] toView:nil];
-            NSRect w = [[v window] frame];
-            double screenHeight = [[[v window] screen] frame].size.height;
-            double x = w.origin.x + r.origin.x;
-            double top = screenHeight - (w.origin.y + r.origin.y + r.size.height);
-            BOOL editable = [v isKindOfClass:[NSTextField class]] && [(NSTextField *)v isEditable];
-            record.write("frame", {{"title", js(title)},
-                                   {"x", num((long)x)},
-                                   {"y", num((long)top)},
-                                   {"w", num((long)r.size.width)},
-                                   {"h", num((long)r.size.height)},
-                                   {"window", num((long)[[v window] windowNumber])},
-                                   {"editable", editable ? "true" : "false"}});
-        }
+        else if ([v isKindOfClass:[NSTabView class]])
+            [self recordTabsOf:(NSTabView *)v];
+        if (title != nil)
+            [self recordFrame:[v bounds] of:v title:title
+                     editable:[v isKindOfClass:[NSTextField class]] && [(NSTextField *)v isEditable]];
         [self recordFramesOf:v];
     }
 }
@@ -393,7 +422,7 @@ HostInterfaces interfaces;
     [prefsWindow setTitle:[prefsPane hvkNameDisplayString]];
     [prefsWindow setContentSize:[view frame].size]; // views differ in size
     [prefsWindow setContentView:view];
-    [prefsWindow orderFront:nil];
+    [prefsWindow makeKeyAndOrderFront:nil];
     [prefsWindow display];
     [self recordFramesOf:view];
 }

@@ -38,6 +38,36 @@ using panetest::utf8;
 - (id)identifier { return ident; }
 @end
 
+/// Counts its own observations as a strict KVO would: a removal without a
+/// matching registration is a stray.
+@interface StrictPrefsController : AppProPrefsController {
+@public
+    NSCountedSet *observed;
+    int strayRemovals;
+}
+@end
+
+@implementation StrictPrefsController
+- (void)addObserver:(NSObject *)observer
+         forKeyPath:(NSString *)keyPath
+            options:(NSKeyValueObservingOptions)options
+            context:(void *)context
+{
+    if (observed == nil)
+        observed = [[NSCountedSet alloc] init];
+    [observed addObject:keyPath];
+    [super addObserver:observer forKeyPath:keyPath options:options context:context];
+}
+- (void)removeObserver:(NSObject *)observer forKeyPath:(NSString *)keyPath
+{
+    if ([observed countForObject:keyPath] == 0)
+        strayRemovals++;
+    else
+        [observed removeObject:keyPath];
+    [super removeObserver:observer forKeyPath:keyPath];
+}
+@end
+
 namespace {
 
 NSArray *list(std::initializer_list<id> items)
@@ -188,6 +218,36 @@ TEST_F(Pane, StartListsAndPreferencesGoBackOnlyWhenSet)
     daemon.clear();
     [rulesController tabView:nil willSelectTabViewItem:[[[FakeTabItem alloc] initWithIdentifier:@"7"] autorelease]];
     EXPECT_TRUE(daemon.ids().empty());
+}
+
+TEST_F(Pane, ViewRequestsBeforeTheViewExistsRemoveNothing)
+{
+    // Each view request refreshes the controllers; requests may come before
+    // the view is built. Afterwards every change is sent once.
+    for (int before : {0, 1, 2}) {
+        SCOPED_TRACE(before);
+        StrictPrefsController *strict = [[StrictPrefsController alloc] init];
+        rulesController = strict;
+        exclusionController = [[AppProExclusionController alloc] init];
+        for (int i = 0; i < before; i++) {
+            [rulesController refreshRules];
+            [exclusionController refreshExclusions];
+        }
+        start();
+        [rulesController refreshRules];
+        [exclusionController refreshExclusions];
+        EXPECT_EQ(4u, [rows() count]);
+        EXPECT_EQ(2u, [excluded() count]);
+        EXPECT_EQ(0, strict->strayRemovals);
+        for (NSString *key : {@"timeOut", @"unknownModifidAllowDenyPromptOption", @"isAllowAppleSignedBinaries"})
+            EXPECT_EQ(1u, [strict->observed countForObject:key]) << utf8(key);
+        daemon.clear();
+        [rulesController setTimeOut:60];
+        EXPECT_EQ((std::vector<int>{20004, 20005}), daemon.ids());
+        daemon.clear();
+        [[rows() objectAtIndex:1] setIsRuleEnabled:0];
+        EXPECT_EQ(std::vector<int>{20002}, daemon.ids());
+    }
 }
 
 TEST_F(Pane, RowChangesAreSentAndStatus102OpensTheSheet)

@@ -203,6 +203,39 @@ def centre(frame):
     return frame["x"] + frame["w"] // 2, frame["y"] + frame["h"] // 2
 
 
+def deny_once_on_screen(rec, shot, choices_shot=None):
+    """The shown alert as a user meets it: photographed (`import -window
+    root`), "Deny execution" picked from the choices' pop-up, then "Once"
+    clicked. Answers the number of colours in the area of the controls."""
+    popup = lambda: [f for f in frames_of(rec) if f["title"].startswith("Allow execution with full")]  # noqa: E731
+    wait_for("the alert's controls", popup, 15)
+    time.sleep(0.5)
+    frames = frames_of(rec)
+    subprocess.run(["import", "-window", "root", shot], check=True)
+    left = min(f["x"] for f in frames)
+    top = min(f["y"] for f in frames)
+    right = max(f["x"] + f["w"] for f in frames)
+    bottom = max(f["y"] + f["h"] for f in frames)
+    colours = subprocess.run(["convert", shot, "-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top),
+                              "-format", "%k", "info:"], stdout=subprocess.PIPE, check=True).stdout.decode()
+
+    # The choices' pop-up opens over the button with the shown choice
+    # first; "Deny execution" is the third item: press, drag, release.
+    choices = popup()[0]
+    x, y = centre(choices)
+    subprocess.run(["xdotool", "mousemove", str(x), str(y)], check=True)
+    subprocess.run(["xdotool", "mousedown", "1"], check=True)
+    time.sleep(0.7)
+    if choices_shot:
+        subprocess.run(["import", "-window", "root", choices_shot], check=True)
+    subprocess.run(["xdotool", "mousemove", str(x), str(y + 2 * choices["h"])], check=True)
+    time.sleep(0.3)
+    subprocess.run(["xdotool", "mouseup", "1"], check=True)
+    time.sleep(0.5)
+    click(*centre(titled(frames, "Once")))
+    return int(colours)
+
+
 def xvfb(s):
     """The alert on a display: shown, photographed, answered by clicks."""
     s = Pane.of(s)
@@ -217,37 +250,13 @@ def xvfb(s):
     answers = {}
     sender = threading.Thread(target=lambda: answers.update(s.send([launch(6001, 601, program)], wait=20)))
     sender.start()
-    wait_for("the alert's controls", lambda: s.events(rec, "frame"), 15)
-    time.sleep(0.5)
-    frames = {e["title"]: e for e in s.events(rec, "frame")}
+    colours = deny_once_on_screen(rec, os.path.join(artifacts, "appward-alert.png"),
+                                  os.path.join(artifacts, "appward-choices.png"))
+    check_true(colours > 1, "the alert area is drawn (%d colours)" % colours)
+    sender.join()
     check(s.events(rec, "AddAlert"), [slot("AddAlert")], "AddAlert(3, 1)")
     texts = [e["text"] for e in s.events(rec, "alertString")]
     check(texts, ["%s is trying to execute" % name], "the alert names the program")
-    shot = os.path.join(artifacts, "appward-alert.png")
-    subprocess.run(["import", "-window", "root", shot], check=True)
-    left = min(f["x"] for f in frames.values())
-    top = min(f["y"] for f in frames.values())
-    right = max(f["x"] + f["w"] for f in frames.values())
-    bottom = max(f["y"] + f["h"] for f in frames.values())
-    colours = subprocess.run(["convert", shot, "-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top),
-                              "-format", "%k", "info:"], stdout=subprocess.PIPE, check=True).stdout.decode()
-    check_true(int(colours) > 1, "the alert area is drawn (%s colours)" % colours.strip())
-
-    # The choices' pop-up opens over the button with the shown choice
-    # first; "Deny execution" is the third item: press, drag, release.
-    popup = [f for t, f in frames.items() if t.startswith("Allow execution with full")]
-    check(len(popup), 1, "the choices' pop-up has a frame")
-    x, y = centre(popup[0])
-    subprocess.run(["xdotool", "mousemove", str(x), str(y)], check=True)
-    subprocess.run(["xdotool", "mousedown", "1"], check=True)
-    time.sleep(0.7)
-    subprocess.run(["import", "-window", "root", os.path.join(artifacts, "appward-choices.png")], check=True)
-    subprocess.run(["xdotool", "mousemove", str(x), str(y + 2 * popup[0]["h"])], check=True)
-    time.sleep(0.3)
-    subprocess.run(["xdotool", "mouseup", "1"], check=True)
-    time.sleep(0.5)
-    click(*centre(frames["Once"]))
-    sender.join()
     check(answers, {601: (2, 2)}, "kextsim gets deny for the cookie")
     s.finish(host, 30)
     check(s.events(rec, "AddAlert", "DeleteAlert", "AddNotification"), [slot("AddAlert"), slot("DeleteAlert")],
@@ -258,6 +267,8 @@ def xvfb(s):
     rows = [e for e in s.events(rec, "recent") if (e["subject"] or "").endswith(name)]
     check_true(rows, "a recent-events row ends in the program's name")
     check([e["view"] for e in s.events(rec, "view")], [True], "the preference view is shown")
+    tabs = [f["title"] for f in view_frames(rec, "AppProtection_View")]
+    check_true("Rules" in tabs and "Exclusions" in tabs, "the view's tabs have frames (%s)" % tabs)
     check_true(s.events(rec, "about"), "about lines")
 
 
@@ -360,6 +371,16 @@ class ServiceRecord:
                 entry += ":false"
             out.append(entry)
         return out
+
+    def until(self, last, seconds=20):
+        """The ids since the last look, read until `last` is among them or
+        the time is up (fwservice records a command once it has answered)."""
+        seen = []
+        try:
+            wait_for("fwservice's " + last, lambda: seen.extend(self.since()) or last in seen, seconds)
+        except Failure:
+            pass
+        return seen
 
 
 def follow_firewall_steps(rec, service, steps=FW_STEPS, seconds=20):
@@ -483,7 +504,7 @@ def firewall_clicks(s):
         check(kernel, expected_kernel, what + ": the kernel list")
     add_rule_by_clicks(rec, "web", 80)
     wait_for("the rule in the kernel", lambda: kernel_list() == WITH_WEB, 20)
-    check(service.since(), ["10204", "10211", "10205"], "the clicks: the service's commands")
+    check(service.until("10205"), ["10204", "10211", "10205"], "the clicks: the service's commands")
     keep_screen(s, "portward-clicks.png")
     with open(done, "w"):
         pass
