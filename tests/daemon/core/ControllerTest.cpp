@@ -6,6 +6,8 @@
 #include <optional>
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include "AppProtError.h"
 #include "CoreTestSupport.h"
@@ -18,6 +20,50 @@ using AppProtection::AppProtException;
 using AppProtection::BasicAppRecord;
 using coretest::FakeKernelControl;
 using daemontest::Rule;
+
+// lockf for this program: the C library's, after which a test can have the
+// PID file's path removed or replaced, as a daemon leaving at that moment
+// would do.
+namespace pidrace {
+std::mutex mutex;
+std::string path;   // guarded by mutex
+bool replace = false;
+int times = 0;      // -1: on every lock
+
+void afterLock(int result)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (result != 0 || times == 0 || path.empty())
+        return;
+    if (times > 0)
+        --times;
+    if (replace) {
+        testfiles::writeFile(path + ".new", "4242");
+        ::rename((path + ".new").c_str(), path.c_str());
+    } else {
+        ::unlink(path.c_str());
+    }
+}
+
+void set(const std::string& target, bool replaceIt, int count)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    path = target;
+    replace = replaceIt;
+    times = count;
+}
+} // namespace pidrace
+
+extern "C" int lockf(int fd, int cmd, off_t length)
+{
+    using Lockf = int (*)(int, int, off_t);
+    static const auto real = reinterpret_cast<Lockf>(::dlsym(RTLD_NEXT, "lockf"));
+    const int result = real(fd, cmd, length);
+    const int err = errno;
+    pidrace::afterLock(result);
+    errno = err;
+    return result;
+}
 
 namespace {
 
@@ -627,6 +673,89 @@ TEST_F(ControllerTest, PidFileHeldElsewhereIsLeftAsItIs)
     EXPECT_EQ("4242", testfiles::readFile(path));
     controller->removePidFile(); // holds nothing: removes nothing
     EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+TEST_F(ControllerTest, PidFileLockedAfterItsPathChangedIsReopened)
+{
+    struct Case {
+        const char* name;
+        bool replace; // else removed
+        int times;    // -1: after every lock
+        bool created;
+    };
+    const Case cases[] = {
+        {"removed after the lock", false, 1, true},
+        {"replaced after the lock", true, 1, true},
+        {"replaced after three locks", true, 3, true},
+        {"replaced after every lock", true, -1, false},
+    };
+    const std::string path = dir / ".AppProtPid";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppProtectionController::releaseInstance();
+        start();
+        std::filesystem::remove(path);
+        pidrace::set(path, c.replace, c.times);
+        const bool created = controller->createPidFile();
+        pidrace::set("", false, 0);
+        EXPECT_EQ(c.created, created);
+        if (!created) {
+            EXPECT_EQ("4242", testfiles::readFile(path));
+            continue;
+        }
+        // The lock and the pid are on the file the path names.
+        EXPECT_EQ(1, pythonLock(path));
+        EXPECT_EQ(std::to_string(::getpid()), testfiles::readFile(path));
+        controller->removePidFile();
+        EXPECT_FALSE(std::filesystem::exists(path));
+    }
+}
+
+TEST_F(ControllerTest, ShutdownAfterAFailedStartStillPersistsTheProfile)
+{
+    struct Case {
+        const char* name;
+        int option; // 0: the open fails
+    };
+    const Case cases[] = {
+        {"kernel link refused", 0},
+        {"hooking refused", kctl::KEXT_OPT_START_HOOKING},
+    };
+    const std::string profile = dir / "profile.data";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppProtectionController::releaseInstance();
+        m_store->put(kDomain, "EnableAppProtection", PrefBoolean::get(true));
+        start();
+        const std::string event = c.option == 0 ? "open" : "option " + std::to_string(c.option);
+        // A rule edited while the daemon starts, just before the step that
+        // fails: only the shutdown's persist can write it.
+        AppProtection::AppProtError edited = AppProtection::UNEXPECTED_EXCEPTION;
+        fake->beforeEvent(event, [&] {
+            BasicAppRecord rule;
+            rule.setAppGroup(apps + "/U");
+            rule.setAppPath(apps + "/U");
+            rule.setEnabled(true);
+            edited = AppProtectionController::getInstance()->addProfileRule(rule);
+        });
+        if (c.option == 0)
+            fake->failOpen(true);
+        else
+            fake->failOption(c.option, EINVAL);
+        EXPECT_EQ(0, AppProtectionController::main(0, nullptr));
+        EXPECT_EQ(AppProtection::SUCCESS, edited);
+        AppProtection::ProfileDataController check;
+        check.loadProfile(profile);
+        std::set<std::string> paths;
+        for (const BasicAppRecord& r : check.getAllProfileRules(false))
+            paths.insert(r.getAppPath());
+        EXPECT_EQ((std::set<std::string>{apps + "/R", apps + "/D", apps + "/M", apps + "/U"}), paths);
+        EXPECT_FALSE(std::filesystem::exists(dir / ".AppProtPid"));
+        m_store->put(kDomain, "EnableAppProtection", PrefBoolean::get(false));
+        daemontest::makeProfile(profile, {Rule{apps + "/R", true, BasicAppRecord::NW_ACTION_CUSTOM},
+                                          Rule{apps + "/D", false, BasicAppRecord::NW_ACTION_BLOCK_ALL},
+                                          Rule{apps + "/M", true, BasicAppRecord::NW_ACTION_ALLOW_ALL}});
+    }
 }
 
 } // namespace

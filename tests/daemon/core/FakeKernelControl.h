@@ -39,6 +39,19 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_failures[option] = {err, count};
     }
+    /// The next `count` waitReadable calls fail with `err`.
+    void failWaits(int err, int count)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_waitFailure = {err, count};
+    }
+    /// `run` is called once, outside the lock, as "open" or "option N"
+    /// (see events()) next begins.
+    void beforeEvent(const std::string& event, std::function<void()> run)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_before[event] = std::move(run);
+    }
     void failOpen(bool fail)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -102,6 +115,7 @@ public:
 
     int open(const char*) override
     {
+        runBefore("open");
         std::lock_guard<std::mutex> lock(m_mutex);
         m_events.push_back("open");
         if (m_failOpen) {
@@ -114,6 +128,7 @@ public:
     }
     int setOption(int option, const void* value, socklen_t length) override
     {
+        runBefore("option " + std::to_string(option));
         std::lock_guard<std::mutex> lock(m_mutex);
         m_events.push_back("option " + std::to_string(option));
         const auto* b = static_cast<const uint8_t*>(value);
@@ -136,6 +151,11 @@ public:
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         ++m_passes;
+        if (m_waitFailure.count > 0) {
+            --m_waitFailure.count;
+            errno = m_waitFailure.err;
+            return -1;
+        }
         if (!m_instant && m_datagrams.empty() && !m_hungUp)
             m_cv.wait_for(lock, std::chrono::microseconds(microseconds));
         return !m_datagrams.empty() || m_hungUp ? 1 : 0;
@@ -166,6 +186,20 @@ public:
     }
 
 private:
+    void runBefore(const std::string& event)
+    {
+        std::function<void()> run;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            auto found = m_before.find(event);
+            if (found == m_before.end())
+                return;
+            run = std::move(found->second);
+            m_before.erase(found);
+        }
+        run();
+    }
+
     struct Failure {
         int err;
         int count;
@@ -179,6 +213,8 @@ private:
     bool m_hungUp = false;
     long long m_passes = 0;
     std::map<int, Failure> m_failures;
+    Failure m_waitFailure{0, 0};
+    std::map<std::string, std::function<void()>> m_before;
     std::vector<std::vector<uint8_t>> m_datagrams;
     std::vector<Option> m_options;
     std::vector<std::string> m_events;

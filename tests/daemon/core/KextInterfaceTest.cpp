@@ -262,6 +262,48 @@ TEST_F(KextFakeTest, HangUpHandsTheDisableOnAndEndsTheRequestThread)
     EXPECT_EQ(1, sink.m_linkLost);
 }
 
+TEST_F(KextFakeTest, FailedWaitsAreTriedAgainAndRequestsStillAnswered)
+{
+    for (const int err : {EINTR, EIO, ENOMEM}) {
+        SCOPED_TRACE(std::strerror(err));
+        Sink requests;
+        auto control = std::make_unique<FakeKernelControl>();
+        FakeKernelControl* kernel = control.get();
+        KextInterface kext(std::move(control), requests);
+        kernel->failWaits(err, 3);
+        ScanRequest first{};
+        first.cookie = 71;
+        kernel->pushDatagram(&first, sizeof first);
+        kext.connectToKext();
+        kext.startHooking();
+        ASSERT_TRUE(requests.waitRequests(1));
+        EXPECT_GT(kernel->passes(), 3);
+        // Still reading after the failures: a later request arrives too.
+        ScanRequest second{};
+        second.cookie = 72;
+        kernel->pushDatagram(&second, sizeof second);
+        ASSERT_TRUE(requests.waitRequests(2));
+        for (ScanRequest r : requests.requests()) {
+            r.result = 1;
+            requests.answer(r);
+        }
+        ASSERT_TRUE(kernel->waitFor([&] { return kernel->count(kctl::KEXT_OPT_RESPONSE) == 2; }, 5));
+        std::vector<int> cookies;
+        for (const auto& o : kernel->options()) {
+            if (o.option != kctl::KEXT_OPT_RESPONSE)
+                continue;
+            ScanRequest r;
+            ASSERT_EQ(kctl::answer::kSize, o.payload.size());
+            std::memcpy(&r, o.payload.data() + kctl::answer::kRecord, sizeof r);
+            cookies.push_back(r.cookie);
+        }
+        EXPECT_EQ((std::vector<int>{71, 72}), cookies);
+        EXPECT_EQ(0, requests.m_linkLost);
+        kext.stopHooking();
+        kext.disconnectFromKext();
+    }
+}
+
 TEST_F(KextFakeTest, PendingAnswersGoOutBeforeTheLinkCloses)
 {
     link->connectToKext();
