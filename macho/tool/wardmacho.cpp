@@ -168,6 +168,10 @@ bool readable(const char* path)
 // opened ahead, or null.
 int process_file(const char* path, const macho::opened_file* opened)
 {
+    // A file not opened ahead (it may have wanted a descriptor the other
+    // open files held) is opened again in its turn.
+    if (opened != nullptr && opened->fd < 0)
+        opened = nullptr;
     ofile of;
     const int mapped = opened != nullptr ? macho::ofile_map_opened(*opened, path, nullptr, nullptr, &of, 0)
                                          : macho::ofile_map(path, nullptr, nullptr, &of, 0);
