@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -98,8 +99,9 @@ std::vector<std::string> paths(NSArray *rows, SEL getter)
     return out;
 }
 
-/// The system, started once: two rules for clang/lld executables, two
-/// exclusions, protection off.
+/// The executables are built once; every test starts the system afresh on
+/// the same state (two rules, two exclusions, protection off) and stops it,
+/// so no test sees another's changes.
 class RealDaemon : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -107,8 +109,7 @@ protected:
         // The system's fixed paths are written: only in tests/ns-run.sh.
         const char *inside = getenv("WARD_NS_INSIDE");
         ASSERT_TRUE(inside != nullptr && std::string(inside) == "1") << "run me in tests/ns-run.sh";
-        const std::string &files = panetest::fixtureDir();
-        apps = files + "/apps";
+        apps = panetest::fixtureDir() + "/apps";
         ASSERT_EQ(0, run({"mkdir", "-p", apps, kVar}));
         // Three executables with different contents (the daemon refuses a
         // second rule for the same hash).
@@ -119,34 +120,38 @@ protected:
             ASSERT_EQ(0, run({"ld64.lld-14", "-arch", "x86_64", "-platform_version", "macos", "10.15", "10.15", "-e",
                               "_main", source + ".o", "-o", apps + "/" + name}));
         }
+        built = true;
+    }
+
+    /// Two rules for A and B, two exclusions, protection off; then hvod and
+    /// appwardd, up once the daemon answers the rules command.
+    void startSystem()
+    {
+        ASSERT_TRUE(built) << "the executables were not built";
+        const std::string &files = panetest::fixtureDir();
         ASSERT_EQ(0, run({MKPROFILE, std::string(kVar) + "/profile.data", apps + "/A:1:1", apps + "/B:0:2"}));
         ASSERT_EQ(0, run({PREFSCTL, "set", kDomain, "EnableAppProtection", "-bool", "false"}));
         ASSERT_EQ(0, run({PREFSCTL, "set", kDomain, "Exclusions", "-array", "/opt/ex", apps + "/A"}));
-        hub = new Child({HVOD, "--log", files + "/hvod.jsonl", "--health-interval", "0"}, files + "/hvod.out");
+        // A socket left by the previous test's hub would pass for this one.
+        unlink(kHubSocket);
+        hub = std::make_unique<Child>(
+            std::vector<std::string>{HVOD, "--log", files + "/hvod.jsonl", "--health-interval", "0"},
+            files + "/hvod.out");
         struct stat st;
         ASSERT_TRUE(eventually([&st] { return stat(kHubSocket, &st) == 0; }, 10)) << "hvod did not start";
-        daemon = new Child({APPWARDD}, files + "/appwardd.out");
-        // Up once it answers the rules command.
+        daemon = std::make_unique<Child>(std::vector<std::string>{APPWARDD}, files + "/appwardd.out");
+        std::string reply;
         ASSERT_TRUE(eventually(
-            [] { return run({HVOCTL, "send", "--to", "3", "--cmd", "20003", "--timeout", "2"}, &scratch()) == 0; },
+            [&reply] { return run({HVOCTL, "send", "--to", "3", "--cmd", "20003", "--timeout", "2"}, &reply) == 0; },
             30))
             << "appwardd does not answer 20003";
-    }
-    static void TearDownTestSuite()
-    {
-        delete daemon;
-        daemon = nullptr;
-        delete hub;
-        hub = nullptr;
-    }
-    static std::string &scratch()
-    {
-        static std::string s;
-        return s;
     }
 
     void SetUp() override
     {
+        startSystem();
+        if (HasFatalFailure())
+            return;
         pool = [NSAutoreleasePool new];
         rulesController = [[AppProPrefsController alloc] init];
         exclusionController = [[AppProExclusionController alloc] init];
@@ -159,6 +164,9 @@ protected:
         [rulesController release];
         [exclusionController release];
         [pool release];
+        // The daemon first: it persists the profile and leaves the hub.
+        daemon.reset();
+        hub.reset();
     }
 
     std::vector<std::string> rules()
@@ -173,18 +181,18 @@ protected:
     }
 
     static std::string apps;
-    static Child *hub;
-    static Child *daemon;
-    NSAutoreleasePool *pool;
+    static bool built;
+    std::unique_ptr<Child> hub;
+    std::unique_ptr<Child> daemon;
+    NSAutoreleasePool *pool = nil;
     panetest::ToolkitScope toolkit;
     panetest::PaneBundle bundle;
-    AppProPrefsController *rulesController;
-    AppProExclusionController *exclusionController;
+    AppProPrefsController *rulesController = nil;
+    AppProExclusionController *exclusionController = nil;
 };
 
 std::string RealDaemon::apps;
-Child *RealDaemon::hub;
-Child *RealDaemon::daemon;
+bool RealDaemon::built = false;
 
 } // namespace
 
