@@ -8,6 +8,7 @@
 // libraries each object loads. Exit 1 when a file cannot be read, 2 on a
 // usage error, else 0.
 #include "libstuff/errors.h"
+#include "libstuff/objects.h"
 #include "libstuff/ofile.h"
 #include "options.h"
 #include "prefetch.h"
@@ -134,24 +135,6 @@ void process(ofile* of, const char* arch_name, std::string_view heading)
     fwrite_unlocked(listing.data(), 1, length, stdout);
 }
 
-// Every member of the archive the record holds (the file or its slice).
-void process_members(ofile* of, const char* path, const char* arch_name)
-{
-    uint64_t next = 0;
-    for (uint64_t off = macho::SARMAG;; off = next) {
-        const int ok = macho::ofile_member_at(of, off, &next);
-        if (next <= off)
-            break;
-        if (!ok)
-            continue;
-        std::string heading = std::string(path) + "(" +
-                              std::string(of->member_name, strnlen(of->member_name, of->member_name_size)) + ")";
-        if (arch_name != nullptr)
-            heading += std::string(" (architecture ") + arch_name + ")";
-        process(of, arch_name, heading);
-    }
-}
-
 // Whether `path` is a regular file this process can open.
 bool readable(const char* path)
 {
@@ -182,23 +165,8 @@ int process_file(const char* path, const macho::opened_file* opened)
             fprintf(stderr, "wardmacho: can't read: %s\n", path);
         return 1;
     }
-    if (of.file_type == macho::OFILE_FAT) {
-        const uint32_t n = of.fat_header != nullptr ? of.fat_header->nfat_arch : 0;
-        for (uint32_t i = 0; i < n; ++i) {
-            if (!macho::ofile_specific_arch(&of, i))
-                continue;
-            const char* arch_name = of.arch_flag.name;
-            if (of.arch_type == macho::OFILE_ARCHIVE)
-                process_members(&of, path, arch_name);
-            else
-                process(&of, arch_name, std::string(path) + " (architecture " + macho::nulltext(arch_name) + ")");
-        }
-    } else if (of.file_type == macho::OFILE_ARCHIVE) {
-        process_members(&of, path, nullptr);
-    } else {
-        // Also a file too short for its header: the scanner notes it.
-        process(&of, nullptr, std::string_view(path));
-    }
+    macho::for_each_object(&of, path,
+                           [&of](const char* arch_name, std::string_view heading) { process(&of, arch_name, heading); });
     macho::ofile_unmap(&of);
     return 0;
 }

@@ -38,6 +38,34 @@ void fail(const std::string& what)
     std::abort();
 }
 
+const std::string& writeInputFile(const uint8_t* data, size_t size)
+{
+    struct InputFile {
+        int fd = -1;
+        std::string path;
+    };
+    static const InputFile file = [] {
+        // In memory where the machine has it: the file is rewritten at every input.
+        const char* dir = std::getenv("TMPDIR");
+        if (dir == nullptr || *dir == '\0')
+            dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::string p = std::string(dir) + "/ward-fuzz-input.XXXXXX";
+        InputFile f;
+        f.fd = mkstemp(&p[0]);
+        check(f.fd >= 0, "cannot make the input file");
+        unlink(p.c_str());
+        f.path = "/proc/self/fd/" + std::to_string(f.fd);
+        return f;
+    }();
+    check(ftruncate(file.fd, 0) == 0, "cannot empty the input file");
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = pwrite(file.fd, data + done, size - done, static_cast<off_t>(done));
+        check(n > 0, "cannot write the input file");
+        done += static_cast<size_t>(n);
+    }
+    return file.path;
+}
+
 void writeSeed(const std::string& dir, const std::string& name, const std::string& bytes)
 {
     const std::string path = dir + "/" + name;

@@ -21,6 +21,12 @@ void writeSeeds(const std::string& dir) __attribute__((weak));
 /// Writes one seed file `dir`/`name`.
 void writeSeed(const std::string& dir, const std::string& name, const std::string& bytes);
 
+/// Writes the input to this process's one input file, rewritten for every
+/// input, and returns its path. The file is unlinked at once and named
+/// through /proc/self/fd, so that no end of the process (a time-out or a
+/// crash included) leaves it behind.
+const std::string& writeInputFile(const uint8_t* data, size_t size);
+
 /// Reports `what` on the saved standard error and aborts (a crash finding).
 [[noreturn]] void fail(const std::string& what);
 

@@ -3,8 +3,10 @@
 
 usage: seeds.py SOURCE_DIR OUT_DIR
 
-OUT_DIR/<target>/ receives the Mach-O fixtures (fuzz_macho) and the ipfw
-rule lists (fuzz_ipfw) from the tests' fixture generators, and the golden
+OUT_DIR/<target>/ receives the Mach-O fixtures (fuzz_macho; fuzz_printers
+gets them and a small object of each disassembler's family under a few
+option sets) and the ipfw rule lists (fuzz_ipfw) from the tests' fixture
+generators, and the golden
 texts written as string literals in the tests: archive texts for the rule
 file, the payloads (once per payload type, as the target's first byte picks
 it) and the profile (four big-endian bytes a character), XML and property
@@ -12,9 +14,11 @@ lists. The targets add their own seeds (WARD_FUZZ_SEEDS).
 """
 import hashlib
 import os
+import random
 import re
 import shutil
 import subprocess
+import struct
 import sys
 import tempfile
 
@@ -85,12 +89,59 @@ def fixtures(source_dir, out_dir, script, target):
                 shutil.copyfile(path, os.path.join(folder, name))
 
 
+# Option sets for the printers' target (its input's first four bytes, one bit
+# per option in PrintersFuzz.cpp's order: a S h l r T M R I H t i d o c v V X
+# f W Z, then -s __TEXT __text).
+PRINTER_OPTIONS = {
+    'all': 0x3fffff,
+    'tvV': (1 << 10) | (1 << 15) | (1 << 16),
+    'ov': (1 << 13) | (1 << 15),
+    'hlv': (1 << 2) | (1 << 3) | (1 << 15),
+    'rIHd': (1 << 4) | (1 << 8) | (1 << 9) | (1 << 12),
+}
+
+
+# The processor families with a disassembler of their own, by CPU type.
+DISASM_CPUS = {'m68k': 6, 'i386': 7, 'hppa': 11, 'm88k': 13, 'sparc': 14, 'i860': 15, 'ppc': 18}
+
+
+def text_object(cputype, big_endian, code):
+    """A 32-bit Mach-O object with one section, __TEXT,__text, holding `code`."""
+    e = '>' if big_endian else '<'
+    header_size, segment_size, section_size = 28, 56, 68
+    offset = header_size + segment_size + section_size
+    header = struct.pack(e + '7I', 0xfeedface, cputype, 0, 1, 1, segment_size + section_size, 0)
+    segment = struct.pack(e + '2I16s8I', 1, segment_size + section_size, b'', 0, len(code), offset, len(code),
+                          7, 7, 1, 0)
+    section = struct.pack(e + '16s16s9I', b'__text', b'__TEXT', 0, len(code), offset, 2, 0, 0,
+                          0x80000400, 0, 0)
+    return header + segment + section + code
+
+
+def printers(out_dir):
+    """The Mach-O fixtures and a small object of each disassembler's family,
+    under each option set of PRINTER_OPTIONS."""
+    source = os.path.join(out_dir, 'fuzz_macho')
+    folder = os.path.join(out_dir, 'fuzz_printers')
+    os.makedirs(folder, exist_ok=True)
+    files = {name: open(os.path.join(source, name), 'rb').read() for name in sorted(os.listdir(source))}
+    rng = random.Random(7)
+    code = bytes(rng.randrange(256) for _ in range(512))
+    for family, cputype in DISASM_CPUS.items():
+        files['text_' + family] = text_object(cputype, family != 'i386', code)
+    for name, data in files.items():
+        for label, mask in PRINTER_OPTIONS.items():
+            with open(os.path.join(folder, label + '-' + name), 'wb') as f:
+                f.write(mask.to_bytes(4, 'little') + data)
+
+
 def main():
     if len(sys.argv) != 3:
         sys.exit('usage: seeds.py SOURCE_DIR OUT_DIR')
     source_dir, out_dir = sys.argv[1:]
     fixtures(source_dir, out_dir, 'macho_fixtures.py', 'fuzz_macho')
     fixtures(source_dir, out_dir, 'ipfw_records.py', 'fuzz_ipfw')
+    printers(out_dir)
     for text in set(literals(source_dir)):
         if b'serialization::archive' in text:
             put(out_dir, 'fuzz_rulefile', text)
