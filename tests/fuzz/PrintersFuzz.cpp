@@ -1,6 +1,6 @@
 // The Mach-O printers and disassemblers, as wardmacho runs them, on a file
 // holding the input after its first four bytes; those select the display
-// options, one bit each. No crash, no leak, no exit.
+// options, one bit each. No crash, no leak, no exit, no time-out.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -31,6 +31,12 @@ void setOptions(uint32_t mask)
     sectname = (mask & kSectionBit) != 0 ? kTextSection : nullptr;
 }
 
+/// The disassemblers look every operand up among the section's relocation
+/// entries, and may report entries on standard error at each look-up, as
+/// designed: instructions x entries lines. A larger input can take minutes to
+/// print and is left out.
+constexpr size_t kMaxInput = 20 * 1024;
+
 /// Load commands claimed this far past the object's bytes read as zeros, and
 /// the printers walk them all, as designed: seconds of work that finds
 /// nothing, so such an object is left out.
@@ -51,7 +57,7 @@ bool walkable(const macho::ofile& of)
 /// The Mach-O fixtures are seeded by seeds.py, each under a few option sets.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 4)
+    if (size < 4 || size > kMaxInput)
         return 0;
     uint32_t mask = 0;
     std::memcpy(&mask, data, 4);
