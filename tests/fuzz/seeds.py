@@ -6,11 +6,11 @@ usage: seeds.py SOURCE_DIR OUT_DIR
 OUT_DIR/<target>/ receives the Mach-O fixtures (fuzz_macho; fuzz_printers
 gets them and a small object of each disassembler's family under a few
 option sets) and the ipfw rule lists (fuzz_ipfw) from the tests' fixture
-generators, and the golden
-texts written as string literals in the tests: archive texts for the rule
-file, the payloads (once per payload type, as the target's first byte picks
-it) and the profile (four big-endian bytes a character), XML and property
-lists. The targets add their own seeds (WARD_FUZZ_SEEDS).
+generators, and the golden texts written as string literals in the tests:
+archive texts for the rule file, the payloads (once per payload type, as the
+target's first byte picks it) and the profile (four big-endian bytes a
+character), XML and property lists. The targets add their own seeds
+(WARD_FUZZ_SEEDS).
 """
 import hashlib
 import os
