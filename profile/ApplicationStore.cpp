@@ -178,10 +178,11 @@ void ApplicationStore::load(ProfileIArchive& ar, unsigned int)
 {
     // Each record is moved in through the path index with its end as the
     // hint (the file holds them in path order); a repeated path is dropped.
+    // The indexes are filled on a helper thread while this one reads on.
     ApplicationSet loaded;
     auto& byPath = loaded.get<appPathTag>();
     size_t withoutDependencies = 0;
-    ProfileRecordIO::loadAll<DetailedAppRecord>(
+    ProfileRecordIO::loadAppsHandedOff(
         ar, ProfileClass::AppRecordVector,
         [&](DetailedAppRecord&& r) {
             bool without = !r.hasDependencies();

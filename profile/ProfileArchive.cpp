@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <system_error>
+#include <thread>
 
 #include <endian.h>
 #include <unistd.h>
@@ -15,6 +17,8 @@
 #endif
 
 #include <boost/archive/archive_exception.hpp>
+
+#include "ThreadSafety.h"
 
 namespace AppProtection {
 
@@ -26,9 +30,11 @@ const unsigned kLibraryVersion = 3;
 /// stay out of the way: the file is never held whole.
 const size_t kBlockSize = size_t(1) << 20;
 /// The reader's block is smaller: it is parsed while the records it yields
-/// are built, and stays in the core's cache beside them from the read that
-/// fills it to the last character parsed.
+/// are built, and stays in the cache beside them from the read that fills it
+/// to the last character parsed.
 const size_t kReadBlockSize = size_t(1) << 18;
+/// Files of more blocks than this are read ahead on a thread of their own.
+const uint64_t kReadAheadBlocks = 4;
 
 using boost::archive::archive_exception;
 
@@ -254,6 +260,133 @@ void ProfileOArchive::finish()
 
 // ---------------------------------------------------------------- reader
 
+/// Reads a file's blocks on a thread of its own into a ring of blocks, a few
+/// ahead of the parser: the copy out of the page cache is off the parsing
+/// thread. The ring is all the memory it takes.
+class ProfileIArchive::ReadAhead {
+public:
+    /// Room before each block's bytes for the part character left at the
+    /// end of the block before.
+    static constexpr size_t kHeadroom = 4;
+
+    struct Block {
+        char* bytes;   ///< kHeadroom bytes before them are free
+        size_t length; ///< 0: the file ended early
+    };
+
+    /// Starts reading the next `size` bytes of `fd`; throws std::system_error
+    /// when no thread can be started.
+    ReadAhead(int fd, uint64_t size) : m_fd(fd), m_size(size)
+    {
+        for (std::unique_ptr<char[]>& slot : m_slots)
+            slot.reset(new char[kHeadroom + kReadBlockSize]);
+        m_thread = std::thread([this] { run(); });
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+    ~ReadAhead()
+    {
+        {
+            ward::LockGuard<ward::Mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_freed.notify_one();
+        m_thread.join();
+    }
+
+    /// The next block, in file order; the block given before is given back.
+    /// Throws std::system_error with the errno of a failed read.
+    Block next()
+    {
+        ward::UniqueLock lock(m_mutex);
+        if (m_taken > 0) {
+            ++m_released;
+            // The reader is woken when half the ring is free, not per block.
+            if (m_readerWaiting && m_read - m_released <= kSlots / 2)
+                m_freed.notify_one();
+        }
+        m_parserWaiting = true;
+        m_filled.wait(lock.native(), [this]() WARD_REQUIRES(m_mutex) { return m_read > m_taken || m_ended; });
+        m_parserWaiting = false;
+        if (m_read == m_taken) {
+            if (m_error != 0)
+                throw std::system_error(m_error, std::generic_category(), "read");
+            return {m_slots[m_taken % kSlots].get() + kHeadroom, 0};
+        }
+        size_t slot = m_taken % kSlots;
+        ++m_taken;
+        return {m_slots[slot].get() + kHeadroom, m_lengths[slot]};
+    }
+
+private:
+    static constexpr size_t kSlots = 8;
+
+    void run()
+    {
+        uint64_t left = m_size;
+        for (uint64_t block = 0; left > 0; ++block) {
+            {
+                ward::UniqueLock lock(m_mutex);
+                m_readerWaiting = true;
+                m_freed.wait(lock.native(),
+                             [this]() WARD_REQUIRES(m_mutex) { return m_stop || m_read - m_released < kSlots; });
+                m_readerWaiting = false;
+                if (m_stop)
+                    return;
+            }
+            // The slot is this thread's until it is counted as read.
+            size_t slot = block % kSlots;
+            char* to = m_slots[slot].get() + kHeadroom;
+            size_t want = static_cast<size_t>(std::min<uint64_t>(left, kReadBlockSize));
+            size_t got = 0;
+            int error = 0;
+            while (got < want) {
+                ssize_t n = ::read(m_fd, to + got, want - got);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0)
+                    error = errno;
+                if (n <= 0)
+                    break;
+                got += static_cast<size_t>(n);
+            }
+            left -= got;
+            ward::LockGuard<ward::Mutex> lock(m_mutex);
+            // A failed read or the file's early end stops the reading; the
+            // part of a block read before is not handed on.
+            if (got == want) {
+                m_lengths[slot] = got;
+                ++m_read;
+            }
+            if (got < want || left == 0) {
+                m_error = error;
+                m_ended = true;
+            }
+            if (m_parserWaiting)
+                m_filled.notify_one();
+            if (m_ended)
+                return;
+        }
+    }
+
+    const int m_fd;
+    const uint64_t m_size;
+    std::unique_ptr<char[]> m_slots[kSlots];
+    ward::Mutex m_mutex;
+    std::condition_variable m_filled; ///< a block read, or the reading ended
+    std::condition_variable m_freed;  ///< room in the ring, or stop
+    size_t m_lengths[kSlots] WARD_GUARDED_BY(m_mutex) = {};
+    uint64_t m_read WARD_GUARDED_BY(m_mutex) = 0;     ///< blocks read
+    uint64_t m_taken WARD_GUARDED_BY(m_mutex) = 0;    ///< blocks given to the parser
+    uint64_t m_released WARD_GUARDED_BY(m_mutex) = 0; ///< blocks given back
+    bool m_ended WARD_GUARDED_BY(m_mutex) = false;    ///< no block will be read any more
+    int m_error WARD_GUARDED_BY(m_mutex) = 0;         ///< errno of the read that failed
+    bool m_stop WARD_GUARDED_BY(m_mutex) = false;
+    bool m_readerWaiting WARD_GUARDED_BY(m_mutex) = false;
+    bool m_parserWaiting WARD_GUARDED_BY(m_mutex) = false;
+    std::thread m_thread;
+};
+
 ProfileIArchive::ProfileIArchive(std::istream& in) : m_in(&in)
 {
     std::streampos start = in.tellg();
@@ -272,10 +405,19 @@ ProfileIArchive::~ProfileIArchive() = default;
 void ProfileIArchive::start(uint64_t size)
 {
     m_unread = size;
-    m_blockSize = static_cast<size_t>(std::min<uint64_t>(size, kReadBlockSize));
-    if (m_blockSize > 0)
-        m_block.reset(new char[m_blockSize]);
-    m_cur = m_end = m_block.get();
+    if (m_fd >= 0 && size > kReadAheadBlocks * kReadBlockSize) {
+        try {
+            m_readAhead = std::make_unique<ReadAhead>(m_fd, size);
+        } catch (const std::system_error&) {
+            // Read on this thread.
+        }
+    }
+    if (!m_readAhead) {
+        m_blockSize = static_cast<size_t>(std::min<uint64_t>(size, kReadBlockSize));
+        if (m_blockSize > 0)
+            m_block.reset(new char[m_blockSize]);
+        m_cur = m_end = m_block.get();
+    }
 
     if (text() != kSignature)
         refuse(archive_exception::invalid_signature);
@@ -313,6 +455,23 @@ bool ProfileIArchive::refill()
         return false;
     if (left + m_unread < 4)
         refuse(); // a character cut short
+    if (m_readAhead) {
+        // What is left (part of a character: every caller reads on only with
+        // less than a whole one) is kept before the block that holds the
+        // rest, taken before the block holding it is given back.
+        if (left >= ReadAhead::kHeadroom)
+            refuse();
+        char part[ReadAhead::kHeadroom];
+        std::memcpy(part, m_cur, left);
+        ReadAhead::Block block = m_readAhead->next();
+        if (block.length == 0)
+            refuse(); // the file is shorter than it was
+        std::memcpy(block.bytes - left, part, left);
+        m_unread -= block.length;
+        m_cur = block.bytes - left;
+        m_end = block.bytes + block.length;
+        return true;
+    }
     char* block = m_block.get();
     std::memmove(block, m_cur, left);
     size_t more = static_cast<size_t>(std::min<uint64_t>(m_blockSize - left, m_unread));

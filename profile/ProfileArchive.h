@@ -7,9 +7,10 @@
 // elements, and the first object of each class type in the archive is
 // preceded by a preamble "0 0" (not tracked, class version 0).
 //
-// Both sides work through one block of bytes: the writer encodes into it and
-// hands it to the stream or file whenever it is full, the reader refills it
-// from the stream or file, so neither ever holds the whole file.
+// Both sides work through blocks of bytes: the writer encodes into one and
+// hands it to the stream or file whenever it is full, the reader refills one
+// from the stream or file (or takes a large file's blocks from a small ring
+// a thread fills ahead of it), so neither ever holds the whole file.
 #pragma once
 
 #include <cstdint>
@@ -107,9 +108,10 @@ public:
     /// string stream): its size bounds every length and count.
     explicit ProfileIArchive(std::istream& in);
     /// The same from the next `size` bytes of an open file, read in blocks of
-    /// 256 KiB; `size` bounds every length and count. A failed read throws
-    /// std::system_error with its errno; a file that ends before `size`
-    /// bytes is refused like a truncated one.
+    /// 256 KiB (on a thread of its own, a few blocks ahead, for a file of
+    /// more than a few blocks); `size` bounds every length and count. A
+    /// failed read throws std::system_error with its errno; a file that ends
+    /// before `size` bytes is refused like a truncated one.
     ProfileIArchive(int fd, uint64_t size);
     ProfileIArchive(const ProfileIArchive&) = delete;
     ProfileIArchive& operator=(const ProfileIArchive&) = delete;
@@ -136,6 +138,8 @@ public:
     std::vector<std::string> readTextVector();
 
 private:
+    class ReadAhead;
+
     void start(uint64_t size);
     /// The next character, not consumed; false at the end of the input.
     bool peekChar(uint32_t& ch)
@@ -175,6 +179,7 @@ private:
 
     std::istream* m_in = nullptr;
     int m_fd = -1;
+    std::unique_ptr<ReadAhead> m_readAhead; ///< null: read on this thread
     std::unique_ptr<char[]> m_block;
     size_t m_blockSize = 0;
     const char* m_cur = nullptr; ///< next byte of m_block

@@ -68,11 +68,23 @@ void ProfileRecordIO::saveRules(ProfileOArchive& ar, const std::list<NetworkRule
 
 void ProfileRecordIO::load(ProfileIArchive& ar, DetailedAppRecord& r)
 {
+    loadKeysOnly(ar, r);
+    copyKeysToRule(r);
+}
+
+void ProfileRecordIO::copyKeysToRule(DetailedAppRecord& r)
+{
+    r.BasicAppRecord::setAppPath(r.m_appPath);
+    r.BasicAppRecord::setApplicationHash(r.m_applicationHash);
+    r.BasicAppRecord::setAppGroup(r.m_appGroup);
+}
+
+void ProfileRecordIO::loadKeysOnly(ProfileIArchive& ar, DetailedAppRecord& r)
+{
     ar.beginClass(ProfileClass::DetailedAppRecord);
-    // Through the setters, so that the keys follow.
-    r.setAppPath(ar.readText());
-    r.setApplicationHash(ar.readText());
-    r.setAppGroup(ar.readText());
+    r.m_appPath = ar.readText();
+    r.m_applicationHash = ar.readText();
+    r.m_appGroup = ar.readText();
     r.appModified = ar.readBool();
     r.m_dependencies = ar.readTextVector();
     r.changedDeps = ar.readTextVector();

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "DetailedAppRecord.h"
 #include "NetworkRule.h"
 #include "ProfileArchive.h"
+#include "RecordHandOff.h"
 
 namespace AppProtection {
 
@@ -67,12 +70,53 @@ public:
     template <class Record, class Take, class Begin>
     static void loadAll(ProfileIArchive& ar, const char* className, Take&& take, Begin&& begin)
     {
+        loadEach<Record>(ar, beginRecords<Record>(ar, className, begin), take);
+    }
+    /// The application records of such a collection, handed to `take` on a
+    /// helper thread while this one reads on (on this thread for a few
+    /// records, or when no thread can be started). What the reading or
+    /// `take` throws reaches the caller once the helper has stopped; records
+    /// not taken by then are dropped.
+    template <class Take, class Begin>
+    static void loadAppsHandedOff(ProfileIArchive& ar, const char* className, Take&& take, Begin&& begin)
+    {
+        uint32_t count = beginRecords<DetailedAppRecord>(ar, className, begin);
+        // The rule's copies of the keys are made on the helper too.
+        auto complete = [&take](DetailedAppRecord&& r) {
+            copyKeysToRule(r);
+            take(std::move(r));
+        };
+        using HandOff = RecordHandOff<DetailedAppRecord, decltype(complete)>;
+        std::unique_ptr<HandOff> handOff;
+        if (count > HandOff::kBatch) {
+            try {
+                handOff = std::make_unique<HandOff>(complete);
+            } catch (const std::system_error&) {
+            }
+        }
+        if (!handOff) {
+            loadEach<DetailedAppRecord>(ar, count, take);
+            return;
+        }
+        for (uint32_t i = 0; i < count; ++i) {
+            loadKeysOnly(ar, handOff->next());
+            handOff->put();
+        }
+        handOff->finish();
+    }
+
+private:
+    /// The collection's preamble and count; `begin` told what to reserve.
+    template <class Record, class Begin>
+    static uint32_t beginRecords(ProfileIArchive& ar, const char* className, Begin& begin)
+    {
         ar.beginClass(className);
         uint32_t count = ar.readCount();
         begin(ar.reservable(count, sizeof(Record)));
-        // All on this thread. Most of a load's time is the allocation of the
-        // records' strings and nodes; spread over threads, it comes from
-        // heaps of their own, which costs more than it saves.
+        return count;
+    }
+    template <class Record, class Take> static void loadEach(ProfileIArchive& ar, uint32_t count, Take& take)
+    {
         for (uint32_t i = 0; i < count; ++i) {
             Record r;
             load(ar, r);
@@ -80,7 +124,11 @@ public:
         }
     }
 
-private:
+    /// load() but for the rule's own path, fingerprint and group, left empty.
+    static void loadKeysOnly(ProfileIArchive& ar, DetailedAppRecord& record);
+    /// What load() does beyond loadKeysOnly(): the rule's path, fingerprint
+    /// and group set from the keys.
+    static void copyKeysToRule(DetailedAppRecord& record);
     /// The preamble of the rule list, its count and its rules.
     static void saveRules(ProfileOArchive& ar, const std::list<NetworkRule>& rules);
 };

@@ -1,12 +1,15 @@
 // The profile file: exact bytes, round trips, an independent reader, and the
 // inputs that are refused.
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <list>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <fcntl.h>
@@ -572,14 +575,15 @@ TEST(ProfileOracle, BoostReadsRecordsWithRules)
 /// More applications and libraries than the reader reads on one thread:
 /// fingerprints and groups repeat, every fifth application has a rule.
 const int kMany = 600;
+static_assert(kMany > 512 + 1, "the application records are handed to a helper thread past 512");
 
 std::string manyPath(int i) { return "/Applications/App" + std::to_string(1000 + i) + ".app/Contents/MacOS/App"; }
 std::string manyLibrary(int i) { return "/usr/lib/lib" + std::to_string(1000 + i) + ".dylib"; }
 std::string manyHash(int i) { return std::string(32, "0123456789abcdef"[i % 7]); }
 
-void fillMany(ApplicationStore& apps, DependentStore& deps)
+void fillMany(ApplicationStore& apps, DependentStore& deps, int count = kMany)
 {
-    for (int i = 0; i < kMany; ++i) {
+    for (int i = 0; i < count; ++i) {
         DetailedAppRecord a;
         a.setAppPath(manyPath(i));
         a.setApplicationHash(manyHash(i));
@@ -587,21 +591,37 @@ void fillMany(ApplicationStore& apps, DependentStore& deps)
         a.setExecAllowed(i % 2 == 0);
         a.setEnabled(i % 11 != 0);
         a.setAppModified(i % 13 == 0);
-        a.setDependencies({manyLibrary(i), manyLibrary((i + 1) % kMany)});
+        a.setDependencies({manyLibrary(i), manyLibrary((i + 1) % count)});
         if (i % 5 == 0) {
             a.setNwRules({customRule()});
             a.setNwAction(BasicAppRecord::NW_ACTION_CUSTOM);
         }
         ASSERT_TRUE(apps.addApp(a));
     }
-    for (int i = 0; i < kMany; ++i) {
+    for (int i = 0; i < count; ++i) {
         DependentRecord l;
         l.setFileName(manyLibrary(i));
         l.setFileHash(manyHash(i + 3));
-        l.setAppList({manyPath(i), manyPath((kMany + i - 1) % kMany)});
+        l.setAppList({manyPath(i), manyPath((count + i - 1) % count)});
         deps.addDependent(l);
     }
 }
+
+/// The two ways a store's application records are read.
+struct AppsReader {
+    const char* name;
+    void (*read)(ProfileIArchive& ar, const std::function<void(DetailedAppRecord&&)>& take);
+};
+const AppsReader kAppsReaders[] = {
+    {"on this thread",
+     [](ProfileIArchive& ar, const std::function<void(DetailedAppRecord&&)>& take) {
+         ProfileRecordIO::loadAll<DetailedAppRecord>(ar, ProfileClass::AppRecordVector, take);
+     }},
+    {"handed off",
+     [](ProfileIArchive& ar, const std::function<void(DetailedAppRecord&&)>& take) {
+         ProfileRecordIO::loadAppsHandedOff(ar, ProfileClass::AppRecordVector, take, [](size_t) {});
+     }},
+};
 
 TEST(ProfileManyRecords, ReadBackWholeAndInOrder)
 {
@@ -621,17 +641,26 @@ TEST(ProfileManyRecords, ReadBackWholeAndInOrder)
         want.push_back(manyPath(i));
     EXPECT_EQ(byHash, want);
 
-    // The taker gets the records in file order.
-    std::istringstream in(bytes);
-    ProfileIArchive ar(in);
-    ar.beginClass(ProfileClass::ApplicationStore);
-    std::vector<std::string> taken;
-    ProfileRecordIO::loadAll<DetailedAppRecord>(ar, ProfileClass::AppRecordVector,
-                                                [&](DetailedAppRecord&& r) { taken.push_back(r.getAppPath()); });
+    // The taker gets whole records in file order, on this thread or handed
+    // to the helper.
     std::vector<std::string> paths;
     for (int i = 0; i < kMany; ++i)
         paths.push_back(manyPath(i));
-    EXPECT_EQ(taken, paths);
+    for (const AppsReader& reader : kAppsReaders) {
+        SCOPED_TRACE(reader.name);
+        std::istringstream in(bytes);
+        ProfileIArchive ar(in);
+        ar.beginClass(ProfileClass::ApplicationStore);
+        std::vector<std::string> taken;
+        reader.read(ar, [&](DetailedAppRecord&& r) {
+            taken.push_back(r.getAppPath());
+            DetailedAppRecord::PathKey pathKey;
+            DetailedAppRecord::HashKey hashKey;
+            if (r.getApplicationHash() != hashKey(r) || r.getAppPath() != pathKey(r))
+                taken.push_back("rule fields and keys differ");
+        });
+        EXPECT_EQ(taken, paths);
+    }
 }
 
 TEST(ProfileManyRecords, RefusalPartWayLeavesTheStoreAsItWas)
@@ -675,19 +704,26 @@ TEST(ProfileManyRecords, FailureOfTheTakerEndsTheRead)
     ApplicationStore apps;
     DependentStore deps;
     fillMany(apps, deps);
-    std::istringstream in(written(apps, deps));
-    ProfileIArchive ar(in);
-    ar.beginClass(ProfileClass::ApplicationStore);
-    std::vector<std::string> taken;
-    EXPECT_THROW(ProfileRecordIO::loadAll<DetailedAppRecord>(ar, ProfileClass::AppRecordVector,
-                                                             [&](DetailedAppRecord&& r) {
-                                                                 taken.push_back(r.getAppPath());
-                                                                 if (taken.size() == 100)
-                                                                     throw std::runtime_error("taker");
-                                                             }),
-                 std::runtime_error);
-    ASSERT_EQ(taken.size(), 100u);
-    EXPECT_EQ(taken.back(), manyPath(99));
+    const std::string bytes = written(apps, deps);
+    // In the first batch handed over and in a later one.
+    for (size_t failAt : {100u, 590u}) {
+        for (const AppsReader& reader : kAppsReaders) {
+            SCOPED_TRACE(std::string(reader.name) + " " + std::to_string(failAt));
+            std::istringstream in(bytes);
+            ProfileIArchive ar(in);
+            ar.beginClass(ProfileClass::ApplicationStore);
+            std::vector<std::string> taken;
+            EXPECT_THROW(reader.read(ar,
+                                     [&](DetailedAppRecord&& r) {
+                                         taken.push_back(r.getAppPath());
+                                         if (taken.size() == failAt)
+                                             throw std::runtime_error("taker");
+                                     }),
+                         std::runtime_error);
+            ASSERT_EQ(taken.size(), failAt);
+            EXPECT_EQ(taken.back(), manyPath(static_cast<int>(failAt) - 1));
+        }
+    }
 }
 
 // ------------------------------------------------------------ blocks
@@ -763,16 +799,80 @@ TEST(ProfileBlocks, TokensAcrossTheBlockBoundaryWriteAndReadWhole)
     EXPECT_EQ(a.apps[0].group, group);
 }
 
-TEST(ProfileBlocks, FileShorterThanAnnouncedIsRefused)
+TEST(ProfileBlocks, ManyBlocksReadBackWhole)
 {
-    TempDir dir;
-    const std::string file = dir / "profile";
-    testfiles::writeFile(file, ucs4be(kExample));
-    int fd = ::open(file.c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
+    // Past four blocks of 256 KiB the file is read on a thread of its own.
     ApplicationStore apps;
     DependentStore deps;
-    EXPECT_THROW(readProfile(fd, ucs4be(kExample).size() + 400, apps, deps), boost::archive::archive_exception);
+    fillMany(apps, deps, 3000);
+    TempDir dir;
+    const std::string file = dir / "profile";
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    writeProfile(fd, apps, deps);
+    ::close(fd);
+    const std::string bytes = testfiles::readFile(file);
+    ASSERT_GT(bytes.size(), 4u * 256 * 1024);
+
+    ApplicationStore apps2;
+    DependentStore deps2;
+    fd = ::open(file.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    readProfile(fd, bytes.size(), apps2, deps2);
+    ::close(fd);
+    EXPECT_EQ(written(apps2, deps2), bytes);
+    EXPECT_EQ(apps2.getAllProfileRules().size(), 3000u);
+}
+
+TEST(ProfileBlocks, FileShorterThanAnnouncedIsRefused)
+{
+    ApplicationStore apps;
+    DependentStore deps;
+    fillMany(apps, deps, 3000);
+    const std::string many = written(apps, deps);
+    const size_t block = 256 * 1024;
+    struct Case {
+        const char* name;
+        std::string bytes;
+        size_t announced;
+    } cases[] = {
+        {"one block", ucs4be(kExample), ucs4be(kExample).size() + 400},
+        {"ends at a block's end", many.substr(0, 6 * block), many.size()},
+        {"ends inside a block", many.substr(0, 9 * block + 1000), many.size()},
+        {"ends inside a character", many.substr(0, 9 * block + 1001), many.size()},
+        {"longer than the file by a block", many, many.size() + block},
+    };
+    TempDir dir;
+    const std::string file = dir / "profile";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testfiles::writeFile(file, c.bytes);
+        int fd = ::open(file.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        ApplicationStore apps2;
+        DependentStore deps2;
+        EXPECT_THROW(readProfile(fd, c.announced, apps2, deps2), boost::archive::archive_exception);
+        ::close(fd);
+    }
+}
+
+TEST(ProfileBlocks, FailedReadThrowsItsErrno)
+{
+    // A folder opens but does not read.
+    TempDir dir;
+    int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (uint64_t announced : {uint64_t(4000), uint64_t(8) << 20}) {
+        SCOPED_TRACE(announced);
+        ApplicationStore apps;
+        DependentStore deps;
+        try {
+            readProfile(fd, announced, apps, deps);
+            ADD_FAILURE() << "read";
+        } catch (const std::system_error& e) {
+            EXPECT_EQ(e.code().value(), EISDIR);
+        }
+    }
     ::close(fd);
 }
 
