@@ -27,12 +27,10 @@ namespace {
 const char kSignature[] = "serialization::archive";
 const unsigned kLibraryVersion = 3;
 /// Large enough that a write or read costs little per byte, small enough to
-/// stay out of the way: the file is never held whole.
-const size_t kBlockSize = size_t(1) << 20;
-/// The reader's block is smaller: it is parsed while the records it yields
-/// are built, and stays in the cache beside them from the read that fills it
-/// to the last character parsed.
-const size_t kReadBlockSize = size_t(1) << 18;
+/// stay in the cache from the read that fills it to the last character
+/// parsed (or from the first character encoded to the write): the file is
+/// never held whole.
+const size_t kBlockSize = size_t(1) << 18;
 /// Files of more blocks than this are read ahead on a thread of their own.
 const uint64_t kReadAheadBlocks = 4;
 
@@ -125,16 +123,217 @@ bool ProfileClassesSeen::firstTime(const char* className)
     return first;
 }
 
+// ------------------------------------------------------ blocks between threads
+
+namespace {
+
+/// Writes all `n` bytes; the errno of a failed write, or 0.
+int writeAll(int fd, const char* bytes, size_t n)
+{
+    for (size_t done = 0; done < n;) {
+        ssize_t put = ::write(fd, bytes + done, n - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0)
+            return errno;
+        if (put == 0)
+            return EIO;
+        done += static_cast<size_t>(put);
+    }
+    return 0;
+}
+
+/// Blocks handed from one thread to another in order, through a ring of
+/// four: the filler takes an empty block, fills it and puts it; the drainer
+/// takes the blocks put and gives each back by taking the next. A side
+/// sleeps only when the ring is full or empty; the filler is woken when half
+/// the ring is free again, not per block.
+class BlockRing {
+public:
+    /// Blocks of `blockBytes` bytes, each with `headroom` bytes before it.
+    BlockRing(size_t blockBytes, size_t headroom) : m_headroom(headroom)
+    {
+        for (std::unique_ptr<char[]>& slot : m_slots)
+            slot.reset(new char[headroom + blockBytes]);
+    }
+    BlockRing(const BlockRing&) = delete;
+    BlockRing& operator=(const BlockRing&) = delete;
+
+    // The filler's side.
+    /// The block to fill next; null once the ring is stopped.
+    char* emptyBlock()
+    {
+        ward::UniqueLock lock(m_mutex);
+        m_fillerWaiting = true;
+        m_freed.wait(lock.native(),
+                     [this]() WARD_REQUIRES(m_mutex) { return m_stopped || m_put - m_released < kSlots; });
+        m_fillerWaiting = false;
+        // The block is the filler's own until it is put.
+        return m_stopped ? nullptr : m_slots[m_put % kSlots].get() + m_headroom;
+    }
+    /// The block emptyBlock() gave holds `length` bytes.
+    void put(size_t length)
+    {
+        ward::LockGuard<ward::Mutex> lock(m_mutex);
+        m_lengths[m_put % kSlots] = length;
+        ++m_put;
+        if (m_drainerWaiting)
+            m_filled.notify_one();
+    }
+    /// Nothing more will be put; `error` is the errno that ended the
+    /// filling early, or 0.
+    void finish(int error)
+    {
+        ward::LockGuard<ward::Mutex> lock(m_mutex);
+        m_finished = true;
+        m_fillerError = error;
+        m_filled.notify_one();
+    }
+
+    // The drainer's side.
+    /// The next block put, in order; the one taken before is given back.
+    /// False once the filling is finished and every block taken, or the ring
+    /// stopped.
+    bool take(char*& bytes, size_t& length)
+    {
+        ward::UniqueLock lock(m_mutex);
+        if (m_taken > m_released) {
+            ++m_released;
+            if (m_fillerWaiting && m_put - m_released <= kSlots / 2)
+                m_freed.notify_one();
+        }
+        m_drainerWaiting = true;
+        m_filled.wait(lock.native(),
+                      [this]() WARD_REQUIRES(m_mutex) { return m_stopped || m_finished || m_put > m_taken; });
+        m_drainerWaiting = false;
+        if (m_stopped || m_put == m_taken)
+            return false;
+        size_t slot = m_taken % kSlots;
+        ++m_taken;
+        bytes = m_slots[slot].get() + m_headroom;
+        length = m_lengths[slot];
+        return true;
+    }
+
+    /// Either side: no more blocks are filled or taken; `error` (an errno,
+    /// or 0) is what stopped the drainer.
+    void stop(int error)
+    {
+        ward::LockGuard<ward::Mutex> lock(m_mutex);
+        m_stopped = true;
+        if (m_drainerError == 0)
+            m_drainerError = error;
+        m_freed.notify_one();
+        m_filled.notify_one();
+    }
+
+    int fillerError()
+    {
+        ward::LockGuard<ward::Mutex> lock(m_mutex);
+        return m_fillerError;
+    }
+    int drainerError()
+    {
+        ward::LockGuard<ward::Mutex> lock(m_mutex);
+        return m_drainerError;
+    }
+
+private:
+    static constexpr size_t kSlots = 4;
+
+    const size_t m_headroom;
+    std::unique_ptr<char[]> m_slots[kSlots];
+    ward::Mutex m_mutex;
+    std::condition_variable m_filled; ///< a block put, the filling finished, or stop
+    std::condition_variable m_freed;  ///< room in the ring, or stop
+    size_t m_lengths[kSlots] WARD_GUARDED_BY(m_mutex) = {};
+    uint64_t m_put WARD_GUARDED_BY(m_mutex) = 0;      ///< blocks put
+    uint64_t m_taken WARD_GUARDED_BY(m_mutex) = 0;    ///< blocks taken
+    uint64_t m_released WARD_GUARDED_BY(m_mutex) = 0; ///< blocks given back
+    bool m_finished WARD_GUARDED_BY(m_mutex) = false;
+    bool m_stopped WARD_GUARDED_BY(m_mutex) = false;
+    int m_fillerError WARD_GUARDED_BY(m_mutex) = 0;
+    int m_drainerError WARD_GUARDED_BY(m_mutex) = 0;
+    bool m_fillerWaiting WARD_GUARDED_BY(m_mutex) = false;
+    bool m_drainerWaiting WARD_GUARDED_BY(m_mutex) = false;
+};
+
+} // namespace
+
+/// Writes a file's blocks on a thread of its own while the next are
+/// encoded: the copy into the page cache is off the encoding thread.
+class ProfileOArchive::WriteBehind {
+public:
+    /// Throws std::system_error when no thread can be started.
+    explicit WriteBehind(int fd) : m_ring(kBlockSize, 0)
+    {
+        m_thread = std::thread([this, fd] { run(fd); });
+    }
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+    /// What is not written by now is not.
+    ~WriteBehind()
+    {
+        if (m_thread.joinable()) {
+            m_ring.stop(0);
+            m_thread.join();
+        }
+    }
+
+    /// A block to encode into; throws std::system_error with the errno of a
+    /// write that failed.
+    char* emptyBlock()
+    {
+        char* block = m_ring.emptyBlock();
+        if (block == nullptr)
+            failed();
+        return block;
+    }
+    /// The block from emptyBlock() is to be written, `length` bytes.
+    void put(size_t length) { m_ring.put(length); }
+    /// Returns once every block put is written; throws as emptyBlock().
+    void finish()
+    {
+        m_ring.finish(0);
+        m_thread.join();
+        if (m_ring.drainerError() != 0)
+            failed();
+    }
+
+private:
+    [[noreturn]] void failed()
+    {
+        throw std::system_error(m_ring.drainerError(), std::generic_category(), "write");
+    }
+
+    void run(int fd)
+    {
+        char* bytes = nullptr;
+        size_t length = 0;
+        while (m_ring.take(bytes, length)) {
+            if (int error = writeAll(fd, bytes, length)) {
+                m_ring.stop(error);
+                return;
+            }
+        }
+    }
+
+    BlockRing m_ring;
+    std::thread m_thread;
+};
+
 // ---------------------------------------------------------------- writer
 
-ProfileOArchive::ProfileOArchive(std::ostream& out) : m_out(&out), m_block(new char[kBlockSize])
+ProfileOArchive::ProfileOArchive(std::ostream& out) : m_out(&out), m_ownBlock(new char[kBlockSize])
 {
+    m_block = m_ownBlock.get();
     writeText(kSignature);
     writeUnsigned(kLibraryVersion);
 }
 
-ProfileOArchive::ProfileOArchive(int fd) : m_fd(fd), m_block(new char[kBlockSize])
+ProfileOArchive::ProfileOArchive(int fd) : m_fd(fd), m_ownBlock(new char[kBlockSize])
 {
+    m_block = m_ownBlock.get();
     writeText(kSignature);
     writeUnsigned(kLibraryVersion);
 }
@@ -145,29 +344,59 @@ ProfileOArchive::~ProfileOArchive()
     // finish() is what reports a failure. A file gets only what finish()
     // wrote: an abandoned one is removed by its writer.
     if (m_out && m_used > 0)
-        m_out->write(m_block.get(), static_cast<std::streamsize>(m_used));
+        m_out->write(m_block, static_cast<std::streamsize>(m_used));
 }
 
 void ProfileOArchive::flush()
 {
     if (m_out) {
-        m_out->write(m_block.get(), static_cast<std::streamsize>(m_used));
+        m_out->write(m_block, static_cast<std::streamsize>(m_used));
         if (!*m_out)
             refuse(archive_exception::output_stream_error);
+    } else if (m_writeBehind || startWriteBehind()) {
+        m_writeBehind->put(m_used);
+        m_block = m_writeBehind->emptyBlock();
     } else {
-        size_t done = 0;
-        while (done < m_used) {
-            ssize_t n = ::write(m_fd, m_block.get() + done, m_used - done);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                systemFailure("write");
-            }
-            done += static_cast<size_t>(n);
-        }
+        writeHere();
     }
     m_used = 0;
 }
+
+void ProfileOArchive::writeHere()
+{
+    if (int error = writeAll(m_fd, m_block, m_used))
+        throw std::system_error(error, std::generic_category(), "write");
+    m_used = 0;
+}
+
+namespace {
+
+/// Each of the `n` bytes at `in` as the character of the same value (0x80
+/// to 0xFF included), four big-endian bytes each at `out`.
+void widen(const char* in, char* out, size_t n)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Zeros interleaved below each byte twice over: 0 0 0 b per byte.
+    const __m128i zero = _mm_setzero_si128();
+    for (; n - i >= 16; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        __m128i lo = _mm_unpacklo_epi8(zero, v);
+        __m128i hi = _mm_unpackhi_epi8(zero, v);
+        char* o = out + 4 * i;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi16(zero, lo));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), _mm_unpackhi_epi16(zero, lo));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 32), _mm_unpacklo_epi16(zero, hi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 48), _mm_unpackhi_epi16(zero, hi));
+    }
+#endif
+    for (; i < n; ++i) {
+        uint32_t ch = htobe32(static_cast<unsigned char>(in[i]));
+        std::memcpy(out + 4 * i, &ch, 4);
+    }
+}
+
+} // namespace
 
 void ProfileOArchive::put(char byte) { putBytes(&byte, 1); }
 
@@ -177,15 +406,7 @@ void ProfileOArchive::putBytes(const char* bytes, size_t n)
         if (m_used == kBlockSize)
             flush();
         size_t chunk = std::min(n, (kBlockSize - m_used) / 4);
-        unsigned char* out = reinterpret_cast<unsigned char*>(m_block.get() + m_used);
-        const unsigned char* in = reinterpret_cast<const unsigned char*>(bytes);
-        // Each byte is the character of the same value, 0x80..0xFF included.
-        for (size_t i = 0; i < chunk; ++i) {
-            out[4 * i] = 0;
-            out[4 * i + 1] = 0;
-            out[4 * i + 2] = 0;
-            out[4 * i + 3] = in[i];
-        }
+        widen(bytes, m_block + m_used, chunk);
         m_used += 4 * chunk;
         bytes += chunk;
         n -= chunk;
@@ -194,10 +415,25 @@ void ProfileOArchive::putBytes(const char* bytes, size_t n)
 
 void ProfileOArchive::token(const char* digits, size_t n)
 {
+    // The blank and the digits in one go.
+    char text[32];
+    size_t used = 0;
     if (!m_first)
-        put(' ');
+        text[used++] = ' ';
     m_first = false;
-    putBytes(digits, n);
+    n = std::min(n, sizeof text - used);
+    std::memcpy(text + used, digits, n);
+    n += used;
+    if (4 * n <= kBlockSize - m_used) {
+        // Nearly always: straight into the block.
+        for (size_t i = 0; i < n; ++i) {
+            uint32_t ch = htobe32(static_cast<unsigned char>(text[i]));
+            std::memcpy(m_block + m_used + 4 * i, &ch, 4);
+        }
+        m_used += 4 * n;
+        return;
+    }
+    putBytes(text, n);
 }
 
 void ProfileOArchive::writeInt(int64_t value)
@@ -216,8 +452,11 @@ void ProfileOArchive::writeUnsigned(uint64_t value)
 
 void ProfileOArchive::writeText(const std::string& text)
 {
-    writeUnsigned(text.size());
-    put(' ');
+    // The length and the blank after it as one token.
+    char digits[24];
+    auto end = std::to_chars(digits, digits + sizeof digits - 1, text.size()).ptr;
+    *end++ = ' ';
+    token(digits, static_cast<size_t>(end - digits));
     putBytes(text.data(), text.size());
 }
 
@@ -248,9 +487,33 @@ void ProfileOArchive::writeTextVector(const std::vector<std::string>& texts)
         writeText(t);
 }
 
+bool ProfileOArchive::startWriteBehind()
+{
+    // From the first full block on: a file of one block is written here.
+    try {
+        m_writeBehind = std::make_unique<WriteBehind>(m_fd);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    // The first block is handed on as one of the ring's.
+    char* first = m_writeBehind->emptyBlock();
+    std::memcpy(first, m_block, m_used);
+    m_block = first;
+    return true;
+}
+
 void ProfileOArchive::finish()
 {
-    flush();
+    if (m_writeBehind) {
+        if (m_used > 0)
+            m_writeBehind->put(m_used);
+        m_used = 0;
+        m_writeBehind->finish();
+    } else if (!m_out) {
+        writeHere();
+    } else {
+        flush();
+    }
     if (m_out) {
         m_out->flush();
         if (!*m_out)
@@ -260,130 +523,68 @@ void ProfileOArchive::finish()
 
 // ---------------------------------------------------------------- reader
 
-/// Reads a file's blocks on a thread of its own into a ring of blocks, a few
-/// ahead of the parser: the copy out of the page cache is off the parsing
-/// thread. The ring is all the memory it takes.
+/// Reads a file's blocks on a thread of its own, a few ahead of the parser:
+/// the copy out of the page cache is off the parsing thread.
 class ProfileIArchive::ReadAhead {
 public:
-    /// Room before each block's bytes for the part character left at the
-    /// end of the block before.
-    static constexpr size_t kHeadroom = 4;
-
-    struct Block {
-        char* bytes;   ///< kHeadroom bytes before them are free
-        size_t length; ///< 0: the file ended early
-    };
-
     /// Starts reading the next `size` bytes of `fd`; throws std::system_error
     /// when no thread can be started.
-    ReadAhead(int fd, uint64_t size) : m_fd(fd), m_size(size)
+    ReadAhead(int fd, uint64_t size) : m_ring(kBlockSize, kHeadroom)
     {
-        for (std::unique_ptr<char[]>& slot : m_slots)
-            slot.reset(new char[kHeadroom + kReadBlockSize]);
-        m_thread = std::thread([this] { run(); });
+        m_thread = std::thread([this, fd, size] { run(fd, size); });
     }
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
     ~ReadAhead()
     {
-        {
-            ward::LockGuard<ward::Mutex> lock(m_mutex);
-            m_stop = true;
-        }
-        m_freed.notify_one();
+        m_ring.stop(0);
         m_thread.join();
     }
 
-    /// The next block, in file order; the block given before is given back.
-    /// Throws std::system_error with the errno of a failed read.
-    Block next()
+    /// The next block in file order (kHeadroom bytes before it free); the
+    /// one given before is given back. False when the file ended early;
+    /// throws std::system_error with the errno of a failed read.
+    bool next(char*& bytes, size_t& length)
     {
-        ward::UniqueLock lock(m_mutex);
-        if (m_taken > 0) {
-            ++m_released;
-            // The reader is woken when half the ring is free, not per block.
-            if (m_readerWaiting && m_read - m_released <= kSlots / 2)
-                m_freed.notify_one();
-        }
-        m_parserWaiting = true;
-        m_filled.wait(lock.native(), [this]() WARD_REQUIRES(m_mutex) { return m_read > m_taken || m_ended; });
-        m_parserWaiting = false;
-        if (m_read == m_taken) {
-            if (m_error != 0)
-                throw std::system_error(m_error, std::generic_category(), "read");
-            return {m_slots[m_taken % kSlots].get() + kHeadroom, 0};
-        }
-        size_t slot = m_taken % kSlots;
-        ++m_taken;
-        return {m_slots[slot].get() + kHeadroom, m_lengths[slot]};
+        if (m_ring.take(bytes, length))
+            return true;
+        if (int error = m_ring.fillerError())
+            throw std::system_error(error, std::generic_category(), "read");
+        return false;
     }
+
+    /// Room before each block for the part character left at the end of the
+    /// block before.
+    static constexpr size_t kHeadroom = 4;
 
 private:
-    static constexpr size_t kSlots = 8;
-
-    void run()
+    void run(int fd, uint64_t size)
     {
-        uint64_t left = m_size;
-        for (uint64_t block = 0; left > 0; ++block) {
-            {
-                ward::UniqueLock lock(m_mutex);
-                m_readerWaiting = true;
-                m_freed.wait(lock.native(),
-                             [this]() WARD_REQUIRES(m_mutex) { return m_stop || m_read - m_released < kSlots; });
-                m_readerWaiting = false;
-                if (m_stop)
-                    return;
-            }
-            // The slot is this thread's until it is counted as read.
-            size_t slot = block % kSlots;
-            char* to = m_slots[slot].get() + kHeadroom;
-            size_t want = static_cast<size_t>(std::min<uint64_t>(left, kReadBlockSize));
+        for (uint64_t left = size; left > 0;) {
+            char* to = m_ring.emptyBlock();
+            if (to == nullptr)
+                return;
+            size_t want = static_cast<size_t>(std::min<uint64_t>(left, kBlockSize));
             size_t got = 0;
-            int error = 0;
             while (got < want) {
-                ssize_t n = ::read(m_fd, to + got, want - got);
+                ssize_t n = ::read(fd, to + got, want - got);
                 if (n < 0 && errno == EINTR)
                     continue;
-                if (n < 0)
-                    error = errno;
-                if (n <= 0)
-                    break;
+                if (n <= 0) {
+                    // A failed read or the file's early end; the part of the
+                    // block read is not handed on.
+                    m_ring.finish(n < 0 ? errno : 0);
+                    return;
+                }
                 got += static_cast<size_t>(n);
             }
+            m_ring.put(got);
             left -= got;
-            ward::LockGuard<ward::Mutex> lock(m_mutex);
-            // A failed read or the file's early end stops the reading; the
-            // part of a block read before is not handed on.
-            if (got == want) {
-                m_lengths[slot] = got;
-                ++m_read;
-            }
-            if (got < want || left == 0) {
-                m_error = error;
-                m_ended = true;
-            }
-            if (m_parserWaiting)
-                m_filled.notify_one();
-            if (m_ended)
-                return;
         }
+        m_ring.finish(0);
     }
 
-    const int m_fd;
-    const uint64_t m_size;
-    std::unique_ptr<char[]> m_slots[kSlots];
-    ward::Mutex m_mutex;
-    std::condition_variable m_filled; ///< a block read, or the reading ended
-    std::condition_variable m_freed;  ///< room in the ring, or stop
-    size_t m_lengths[kSlots] WARD_GUARDED_BY(m_mutex) = {};
-    uint64_t m_read WARD_GUARDED_BY(m_mutex) = 0;     ///< blocks read
-    uint64_t m_taken WARD_GUARDED_BY(m_mutex) = 0;    ///< blocks given to the parser
-    uint64_t m_released WARD_GUARDED_BY(m_mutex) = 0; ///< blocks given back
-    bool m_ended WARD_GUARDED_BY(m_mutex) = false;    ///< no block will be read any more
-    int m_error WARD_GUARDED_BY(m_mutex) = 0;         ///< errno of the read that failed
-    bool m_stop WARD_GUARDED_BY(m_mutex) = false;
-    bool m_readerWaiting WARD_GUARDED_BY(m_mutex) = false;
-    bool m_parserWaiting WARD_GUARDED_BY(m_mutex) = false;
+    BlockRing m_ring;
     std::thread m_thread;
 };
 
@@ -405,7 +606,7 @@ ProfileIArchive::~ProfileIArchive() = default;
 void ProfileIArchive::start(uint64_t size)
 {
     m_unread = size;
-    if (m_fd >= 0 && size > kReadAheadBlocks * kReadBlockSize) {
+    if (m_fd >= 0 && size > kReadAheadBlocks * kBlockSize) {
         try {
             m_readAhead = std::make_unique<ReadAhead>(m_fd, size);
         } catch (const std::system_error&) {
@@ -413,7 +614,7 @@ void ProfileIArchive::start(uint64_t size)
         }
     }
     if (!m_readAhead) {
-        m_blockSize = static_cast<size_t>(std::min<uint64_t>(size, kReadBlockSize));
+        m_blockSize = static_cast<size_t>(std::min<uint64_t>(size, kBlockSize));
         if (m_blockSize > 0)
             m_block.reset(new char[m_blockSize]);
         m_cur = m_end = m_block.get();
@@ -463,13 +664,14 @@ bool ProfileIArchive::refill()
             refuse();
         char part[ReadAhead::kHeadroom];
         std::memcpy(part, m_cur, left);
-        ReadAhead::Block block = m_readAhead->next();
-        if (block.length == 0)
+        char* bytes = nullptr;
+        size_t length = 0;
+        if (!m_readAhead->next(bytes, length))
             refuse(); // the file is shorter than it was
-        std::memcpy(block.bytes - left, part, left);
-        m_unread -= block.length;
-        m_cur = block.bytes - left;
-        m_end = block.bytes + block.length;
+        std::memcpy(bytes - left, part, left);
+        m_unread -= length;
+        m_cur = bytes - left;
+        m_end = bytes + length;
         return true;
     }
     char* block = m_block.get();

@@ -58,8 +58,10 @@ class ProfileOArchive {
 public:
     /// Writes the header "22 serialization::archive 3" to `out`.
     explicit ProfileOArchive(std::ostream& out);
-    /// The same to an open file, in blocks of 1 MiB. A failed write throws
-    /// std::system_error with its errno.
+    /// The same to an open file, in blocks of 256 KiB (written on a thread of
+    /// their own, while the next are encoded, past the first). A failed
+    /// write throws std::system_error with its errno, at a later block or
+    /// at finish().
     explicit ProfileOArchive(int fd);
     ProfileOArchive(const ProfileOArchive&) = delete;
     ProfileOArchive& operator=(const ProfileOArchive&) = delete;
@@ -82,17 +84,26 @@ public:
     void finish();
 
 private:
+    class WriteBehind;
+
     void put(char byte);
     /// Each byte one character.
     void putBytes(const char* bytes, size_t n);
     void token(const char* digits, size_t n);
+    /// Hands on the full block.
     void flush();
+    /// Writes the block to the file on this thread.
+    void writeHere();
+    /// False when no thread can be started: the file is written here.
+    bool startWriteBehind();
     void writePreamble();
 
     std::ostream* m_out = nullptr;
     int m_fd = -1;
-    std::unique_ptr<char[]> m_block;
-    size_t m_used = 0; ///< bytes of m_block filled, a multiple of 4
+    std::unique_ptr<WriteBehind> m_writeBehind; ///< null: written on this thread
+    std::unique_ptr<char[]> m_ownBlock;
+    char* m_block = nullptr; ///< m_ownBlock, or one of the write-behind's
+    size_t m_used = 0;       ///< bytes of m_block filled, a multiple of 4
     bool m_first = true;
     ProfileClassesSeen m_classesSeen;
 };

@@ -728,8 +728,8 @@ TEST(ProfileManyRecords, FailureOfTheTakerEndsTheRead)
 
 // ------------------------------------------------------------ blocks
 
-/// One application whose path and group are long enough that the 1 MiB
-/// block boundary (character 262144) falls near the path's end.
+/// One application whose path and group are long enough that a block
+/// boundary (character 262144, byte 1 MiB) falls near the path's end.
 std::string longRecordText(const std::string& path, const std::string& group)
 {
     std::string text = "22 serialization::archive 3 0 0 0 0 1 0 0 " + std::to_string(path.size()) + " " + path + " 0  "
@@ -852,6 +852,27 @@ TEST(ProfileBlocks, FileShorterThanAnnouncedIsRefused)
         ApplicationStore apps2;
         DependentStore deps2;
         EXPECT_THROW(readProfile(fd, c.announced, apps2, deps2), boost::archive::archive_exception);
+        ::close(fd);
+    }
+}
+
+TEST(ProfileBlocks, FailedWriteThrowsItsErrno)
+{
+    // Every write to /dev/full fails with ENOSPC: a profile of one block is
+    // written on this thread, a larger one by the write-behind thread.
+    for (int count : {1, 3000}) {
+        SCOPED_TRACE(count);
+        ApplicationStore apps;
+        DependentStore deps;
+        fillMany(apps, deps, count);
+        int fd = ::open("/dev/full", O_WRONLY);
+        ASSERT_GE(fd, 0);
+        try {
+            writeProfile(fd, apps, deps);
+            ADD_FAILURE() << "written";
+        } catch (const std::system_error& e) {
+            EXPECT_EQ(e.code().value(), ENOSPC);
+        }
         ::close(fd);
     }
 }
