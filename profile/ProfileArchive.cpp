@@ -123,7 +123,7 @@ bool ProfileClassesSeen::firstTime(const char* className)
     return first;
 }
 
-// ------------------------------------------------------ blocks between threads
+// ------------------------------------------------------ write-behind
 
 namespace {
 
@@ -150,11 +150,10 @@ int writeAll(int fd, const char* bytes, size_t n)
 /// the ring is free again, not per block.
 class BlockRing {
 public:
-    /// Blocks of `blockBytes` bytes, each with `headroom` bytes before it.
-    BlockRing(size_t blockBytes, size_t headroom) : m_headroom(headroom)
+    explicit BlockRing(size_t blockBytes)
     {
         for (std::unique_ptr<char[]>& slot : m_slots)
-            slot.reset(new char[headroom + blockBytes]);
+            slot.reset(new char[blockBytes]);
     }
     BlockRing(const BlockRing&) = delete;
     BlockRing& operator=(const BlockRing&) = delete;
@@ -169,7 +168,7 @@ public:
                      [this]() WARD_REQUIRES(m_mutex) { return m_stopped || m_put - m_released < kSlots; });
         m_fillerWaiting = false;
         // The block is the filler's own until it is put.
-        return m_stopped ? nullptr : m_slots[m_put % kSlots].get() + m_headroom;
+        return m_stopped ? nullptr : m_slots[m_put % kSlots].get();
     }
     /// The block emptyBlock() gave holds `length` bytes.
     void put(size_t length)
@@ -180,13 +179,11 @@ public:
         if (m_drainerWaiting)
             m_filled.notify_one();
     }
-    /// Nothing more will be put; `error` is the errno that ended the
-    /// filling early, or 0.
-    void finish(int error)
+    /// Nothing more will be put.
+    void finish()
     {
         ward::LockGuard<ward::Mutex> lock(m_mutex);
         m_finished = true;
-        m_fillerError = error;
         m_filled.notify_one();
     }
 
@@ -210,7 +207,7 @@ public:
             return false;
         size_t slot = m_taken % kSlots;
         ++m_taken;
-        bytes = m_slots[slot].get() + m_headroom;
+        bytes = m_slots[slot].get();
         length = m_lengths[slot];
         return true;
     }
@@ -227,11 +224,6 @@ public:
         m_filled.notify_one();
     }
 
-    int fillerError()
-    {
-        ward::LockGuard<ward::Mutex> lock(m_mutex);
-        return m_fillerError;
-    }
     int drainerError()
     {
         ward::LockGuard<ward::Mutex> lock(m_mutex);
@@ -241,7 +233,6 @@ public:
 private:
     static constexpr size_t kSlots = 4;
 
-    const size_t m_headroom;
     std::unique_ptr<char[]> m_slots[kSlots];
     ward::Mutex m_mutex;
     std::condition_variable m_filled; ///< a block put, the filling finished, or stop
@@ -252,7 +243,6 @@ private:
     uint64_t m_released WARD_GUARDED_BY(m_mutex) = 0; ///< blocks given back
     bool m_finished WARD_GUARDED_BY(m_mutex) = false;
     bool m_stopped WARD_GUARDED_BY(m_mutex) = false;
-    int m_fillerError WARD_GUARDED_BY(m_mutex) = 0;
     int m_drainerError WARD_GUARDED_BY(m_mutex) = 0;
     bool m_fillerWaiting WARD_GUARDED_BY(m_mutex) = false;
     bool m_drainerWaiting WARD_GUARDED_BY(m_mutex) = false;
@@ -265,7 +255,7 @@ private:
 class ProfileOArchive::WriteBehind {
 public:
     /// Throws std::system_error when no thread can be started.
-    explicit WriteBehind(int fd) : m_ring(kBlockSize, 0)
+    explicit WriteBehind(int fd) : m_ring(kBlockSize)
     {
         m_thread = std::thread([this, fd] { run(fd); });
     }
@@ -294,7 +284,7 @@ public:
     /// Returns once every block put is written; throws as emptyBlock().
     void finish()
     {
-        m_ring.finish(0);
+        m_ring.finish();
         m_thread.join();
         if (m_ring.drainerError() != 0)
             failed();
@@ -524,20 +514,34 @@ void ProfileOArchive::finish()
 // ---------------------------------------------------------------- reader
 
 /// Reads a file's blocks on a thread of its own, a few ahead of the parser:
-/// the copy out of the page cache is off the parsing thread.
+/// the copy out of the page cache is off the parsing thread. A block the
+/// thread has not begun when the parser needs it the parser reads itself, so
+/// that it never waits on a thread slow to wake; each block is read at its
+/// own offset, whoever reads it.
 class ProfileIArchive::ReadAhead {
 public:
-    /// Starts reading the next `size` bytes of `fd`; throws std::system_error
-    /// when no thread can be started.
-    ReadAhead(int fd, uint64_t size) : m_ring(kBlockSize, kHeadroom)
+    /// Room before each block for the part character left at the end of the
+    /// block before.
+    static constexpr size_t kHeadroom = 4;
+
+    /// Starts reading the `size` bytes of `fd` from offset `start`; throws
+    /// std::system_error when no thread can be started.
+    ReadAhead(int fd, uint64_t start, uint64_t size)
+        : m_fd(fd), m_start(start), m_size(size), m_blocks((size + kBlockSize - 1) / kBlockSize)
     {
-        m_thread = std::thread([this, fd, size] { run(fd, size); });
+        for (std::unique_ptr<char[]>& slot : m_slots)
+            slot.reset(new char[kHeadroom + kBlockSize]);
+        m_thread = std::thread([this] { run(); });
     }
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
     ~ReadAhead()
     {
-        m_ring.stop(0);
+        {
+            ward::LockGuard<ward::Mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_freed.notify_one();
         m_thread.join();
     }
 
@@ -546,45 +550,124 @@ public:
     /// throws std::system_error with the errno of a failed read.
     bool next(char*& bytes, size_t& length)
     {
-        if (m_ring.take(bytes, length))
-            return true;
-        if (int error = m_ring.fillerError())
-            throw std::system_error(error, std::generic_category(), "read");
-        return false;
+        uint64_t block = 0;
+        bool here = false;
+        {
+            ward::UniqueLock lock(m_mutex);
+            if (m_taken > 0) {
+                ++m_released;
+                // The thread is woken when half the slots are free, not per
+                // block.
+                if (m_readerWaiting && m_claimed - m_released <= kSlots / 2)
+                    m_freed.notify_one();
+            }
+            block = m_taken++;
+            if (block >= m_blocks)
+                return false;
+            here = block == m_claimed;
+            if (here) {
+                ++m_claimed;
+            } else {
+                // Begun by the thread: a read of one block at most.
+                m_parserWaiting = true;
+                m_read.wait(lock.native(), [this, block]() WARD_REQUIRES(m_mutex) {
+                    return m_slotBlock[block % kSlots] == block;
+                });
+                m_parserWaiting = false;
+            }
+        }
+        size_t slot = block % kSlots;
+        Read got;
+        if (here) {
+            got = readBlock(block);
+        } else {
+            ward::LockGuard<ward::Mutex> lock(m_mutex);
+            got = m_slotRead[slot];
+        }
+        if (got.error != 0)
+            throw std::system_error(got.error, std::generic_category(), "read");
+        if (!got.whole)
+            return false;
+        bytes = m_slots[slot].get() + kHeadroom;
+        length = got.length;
+        return true;
     }
-
-    /// Room before each block for the part character left at the end of the
-    /// block before.
-    static constexpr size_t kHeadroom = 4;
 
 private:
-    void run(int fd, uint64_t size)
+    static constexpr size_t kSlots = 4;
+
+    struct Read {
+        size_t length = 0;
+        int error = 0;      ///< errno of a failed read
+        bool whole = false; ///< false: the file ended within the block
+    };
+
+    /// Block `block` into its slot, which the caller has claimed.
+    Read readBlock(uint64_t block)
     {
-        for (uint64_t left = size; left > 0;) {
-            char* to = m_ring.emptyBlock();
-            if (to == nullptr)
-                return;
-            size_t want = static_cast<size_t>(std::min<uint64_t>(left, kBlockSize));
-            size_t got = 0;
-            while (got < want) {
-                ssize_t n = ::read(fd, to + got, want - got);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0) {
-                    // A failed read or the file's early end; the part of the
-                    // block read is not handed on.
-                    m_ring.finish(n < 0 ? errno : 0);
-                    return;
-                }
-                got += static_cast<size_t>(n);
-            }
-            m_ring.put(got);
-            left -= got;
+        char* to = m_slots[block % kSlots].get() + kHeadroom;
+        uint64_t offset = block * kBlockSize;
+        size_t want = static_cast<size_t>(std::min<uint64_t>(m_size - offset, kBlockSize));
+        Read got;
+        while (got.length < want) {
+            ssize_t n = ::pread(m_fd, to + got.length, want - got.length,
+                                static_cast<off_t>(m_start + offset + got.length));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                got.error = errno;
+            if (n <= 0)
+                return got;
+            got.length += static_cast<size_t>(n);
         }
-        m_ring.finish(0);
+        got.whole = true;
+        return got;
     }
 
-    BlockRing m_ring;
+    void run()
+    {
+        for (;;) {
+            uint64_t block = 0;
+            {
+                ward::UniqueLock lock(m_mutex);
+                m_readerWaiting = true;
+                m_freed.wait(lock.native(), [this]() WARD_REQUIRES(m_mutex) {
+                    return m_stop || m_claimed >= m_blocks || m_claimed < m_released + kSlots;
+                });
+                m_readerWaiting = false;
+                if (m_stop || m_claimed >= m_blocks)
+                    return;
+                block = m_claimed++;
+            }
+            Read got = readBlock(block);
+            ward::LockGuard<ward::Mutex> lock(m_mutex);
+            m_slotRead[block % kSlots] = got;
+            m_slotBlock[block % kSlots] = block;
+            if (m_parserWaiting)
+                m_read.notify_one();
+            if (!got.whole)
+                return; // the parser meets the failure at this block
+        }
+    }
+
+    const int m_fd;
+    const uint64_t m_start;
+    const uint64_t m_size;
+    const uint64_t m_blocks;
+    /// Block b goes to slot b % kSlots once b - kSlots is given back; the
+    /// bytes of a slot are its reader's until they are counted as read.
+    std::unique_ptr<char[]> m_slots[kSlots];
+    ward::Mutex m_mutex;
+    std::condition_variable m_read;  ///< the thread read a block
+    std::condition_variable m_freed; ///< slots given back, or stop
+    uint64_t m_claimed WARD_GUARDED_BY(m_mutex) = 0;  ///< blocks begun, by either thread
+    uint64_t m_taken WARD_GUARDED_BY(m_mutex) = 0;    ///< blocks the parser asked for
+    uint64_t m_released WARD_GUARDED_BY(m_mutex) = 0; ///< blocks given back
+    uint64_t m_slotBlock[kSlots] WARD_GUARDED_BY(m_mutex) = {~0ull, ~0ull, ~0ull, ~0ull}; ///< read by the thread
+    Read m_slotRead[kSlots] WARD_GUARDED_BY(m_mutex);
+    bool m_stop WARD_GUARDED_BY(m_mutex) = false;
+    bool m_readerWaiting WARD_GUARDED_BY(m_mutex) = false;
+    bool m_parserWaiting WARD_GUARDED_BY(m_mutex) = false;
     std::thread m_thread;
 };
 
@@ -607,8 +690,11 @@ void ProfileIArchive::start(uint64_t size)
 {
     m_unread = size;
     if (m_fd >= 0 && size > kReadAheadBlocks * kBlockSize) {
+        // At the blocks' offsets: a file that cannot seek is read here.
+        off_t at = ::lseek(m_fd, 0, SEEK_CUR);
         try {
-            m_readAhead = std::make_unique<ReadAhead>(m_fd, size);
+            if (at >= 0)
+                m_readAhead = std::make_unique<ReadAhead>(m_fd, static_cast<uint64_t>(at), size);
         } catch (const std::system_error&) {
             // Read on this thread.
         }

@@ -68,23 +68,11 @@ void ProfileRecordIO::saveRules(ProfileOArchive& ar, const std::list<NetworkRule
 
 void ProfileRecordIO::load(ProfileIArchive& ar, DetailedAppRecord& r)
 {
-    loadKeysOnly(ar, r);
-    copyKeysToRule(r);
-}
-
-void ProfileRecordIO::copyKeysToRule(DetailedAppRecord& r)
-{
-    r.BasicAppRecord::setAppPath(r.m_appPath);
-    r.BasicAppRecord::setApplicationHash(r.m_applicationHash);
-    r.BasicAppRecord::setAppGroup(r.m_appGroup);
-}
-
-void ProfileRecordIO::loadKeysOnly(ProfileIArchive& ar, DetailedAppRecord& r)
-{
     ar.beginClass(ProfileClass::DetailedAppRecord);
-    r.m_appPath = ar.readText();
-    r.m_applicationHash = ar.readText();
-    r.m_appGroup = ar.readText();
+    // Through the setters, so that the keys follow.
+    r.setAppPath(ar.readText());
+    r.setApplicationHash(ar.readText());
+    r.setAppGroup(ar.readText());
     r.appModified = ar.readBool();
     r.m_dependencies = ar.readTextVector();
     r.changedDeps = ar.readTextVector();

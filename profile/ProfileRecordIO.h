@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -81,16 +82,11 @@ public:
     static void loadAppsHandedOff(ProfileIArchive& ar, const char* className, Take&& take, Begin&& begin)
     {
         uint32_t count = beginRecords<DetailedAppRecord>(ar, className, begin);
-        // The rule's copies of the keys are made on the helper too.
-        auto complete = [&take](DetailedAppRecord&& r) {
-            copyKeysToRule(r);
-            take(std::move(r));
-        };
-        using HandOff = RecordHandOff<DetailedAppRecord, decltype(complete)>;
+        using HandOff = RecordHandOff<DetailedAppRecord, std::remove_reference_t<Take>>;
         std::unique_ptr<HandOff> handOff;
         if (count > HandOff::kBatch) {
             try {
-                handOff = std::make_unique<HandOff>(complete);
+                handOff = std::make_unique<HandOff>(take);
             } catch (const std::system_error&) {
             }
         }
@@ -99,7 +95,7 @@ public:
             return;
         }
         for (uint32_t i = 0; i < count; ++i) {
-            loadKeysOnly(ar, handOff->next());
+            load(ar, handOff->next());
             handOff->put();
         }
         handOff->finish();
@@ -124,11 +120,6 @@ private:
         }
     }
 
-    /// load() but for the rule's own path, fingerprint and group, left empty.
-    static void loadKeysOnly(ProfileIArchive& ar, DetailedAppRecord& record);
-    /// What load() does beyond loadKeysOnly(): the rule's path, fingerprint
-    /// and group set from the keys.
-    static void copyKeysToRule(DetailedAppRecord& record);
     /// The preamble of the rule list, its count and its rules.
     static void saveRules(ProfileOArchive& ar, const std::list<NetworkRule>& rules);
 };
