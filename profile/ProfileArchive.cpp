@@ -514,10 +514,11 @@ void ProfileOArchive::finish()
 // ---------------------------------------------------------------- reader
 
 /// Reads a file's blocks on a thread of its own, a few ahead of the parser:
-/// the copy out of the page cache is off the parsing thread. A block the
-/// thread has not begun when the parser needs it the parser reads itself, so
-/// that it never waits on a thread slow to wake; each block is read at its
-/// own offset, whoever reads it.
+/// the copy out of the page cache is off the parsing thread. The parser never
+/// waits on the thread: a block the thread has not read by the time the
+/// parser needs it the parser reads itself (a block is read at its own
+/// offset, whoever reads it), so a thread slow to wake or to run costs
+/// nothing but its own time.
 class ProfileIArchive::ReadAhead {
 public:
     /// Room before each block for the part character left at the end of the
@@ -551,9 +552,10 @@ public:
     bool next(char*& bytes, size_t& length)
     {
         uint64_t block = 0;
-        bool here = false;
+        char* to = nullptr; // null: read by the thread
+        Read got;
         {
-            ward::UniqueLock lock(m_mutex);
+            ward::LockGuard<ward::Mutex> lock(m_mutex);
             if (m_taken > 0) {
                 ++m_released;
                 // The thread is woken when half the slots are free, not per
@@ -564,31 +566,32 @@ public:
             block = m_taken++;
             if (block >= m_blocks)
                 return false;
-            here = block == m_claimed;
-            if (here) {
+            size_t slot = block % kSlots;
+            if (m_slotBlock[slot] == block) {
+                got = m_slotRead[slot];
+                to = nullptr;
+            } else if (block == m_claimed && !m_slotBusy[slot]) {
                 ++m_claimed;
+                to = m_slots[slot].get() + kHeadroom;
             } else {
-                // Begun by the thread: a read of one block at most.
-                m_parserWaiting = true;
-                m_read.wait(lock.native(), [this, block]() WARD_REQUIRES(m_mutex) {
-                    return m_slotBlock[block % kSlots] == block;
-                });
-                m_parserWaiting = false;
+                // Being read by the thread, or its slot still is: read into
+                // the parser's own block.
+                if (block == m_claimed)
+                    ++m_claimed;
+                if (!m_own)
+                    m_own.reset(new char[kHeadroom + kBlockSize]);
+                to = m_own.get() + kHeadroom;
             }
         }
-        size_t slot = block % kSlots;
-        Read got;
-        if (here) {
-            got = readBlock(block);
-        } else {
-            ward::LockGuard<ward::Mutex> lock(m_mutex);
-            got = m_slotRead[slot];
-        }
+        if (to != nullptr)
+            got = readBlock(block, to);
+        else
+            to = m_slots[block % kSlots].get() + kHeadroom;
         if (got.error != 0)
             throw std::system_error(got.error, std::generic_category(), "read");
         if (!got.whole)
             return false;
-        bytes = m_slots[slot].get() + kHeadroom;
+        bytes = to;
         length = got.length;
         return true;
     }
@@ -602,10 +605,9 @@ private:
         bool whole = false; ///< false: the file ended within the block
     };
 
-    /// Block `block` into its slot, which the caller has claimed.
-    Read readBlock(uint64_t block)
+    /// Block `block` to `to`.
+    Read readBlock(uint64_t block, char* to)
     {
-        char* to = m_slots[block % kSlots].get() + kHeadroom;
         uint64_t offset = block * kBlockSize;
         size_t want = static_cast<size_t>(std::min<uint64_t>(m_size - offset, kBlockSize));
         Read got;
@@ -638,13 +640,13 @@ private:
                 if (m_stop || m_claimed >= m_blocks)
                     return;
                 block = m_claimed++;
+                m_slotBusy[block % kSlots] = true;
             }
-            Read got = readBlock(block);
+            Read got = readBlock(block, m_slots[block % kSlots].get() + kHeadroom);
             ward::LockGuard<ward::Mutex> lock(m_mutex);
+            m_slotBusy[block % kSlots] = false;
             m_slotRead[block % kSlots] = got;
             m_slotBlock[block % kSlots] = block;
-            if (m_parserWaiting)
-                m_read.notify_one();
             if (!got.whole)
                 return; // the parser meets the failure at this block
         }
@@ -654,20 +656,21 @@ private:
     const uint64_t m_start;
     const uint64_t m_size;
     const uint64_t m_blocks;
-    /// Block b goes to slot b % kSlots once b - kSlots is given back; the
+    /// Block b goes to slot b % kSlots, once b - kSlots is given back; the
     /// bytes of a slot are its reader's until they are counted as read.
     std::unique_ptr<char[]> m_slots[kSlots];
+    std::unique_ptr<char[]> m_own; ///< the parser's, for blocks the thread is late with
     ward::Mutex m_mutex;
-    std::condition_variable m_read;  ///< the thread read a block
     std::condition_variable m_freed; ///< slots given back, or stop
     uint64_t m_claimed WARD_GUARDED_BY(m_mutex) = 0;  ///< blocks begun, by either thread
     uint64_t m_taken WARD_GUARDED_BY(m_mutex) = 0;    ///< blocks the parser asked for
     uint64_t m_released WARD_GUARDED_BY(m_mutex) = 0; ///< blocks given back
-    uint64_t m_slotBlock[kSlots] WARD_GUARDED_BY(m_mutex) = {~0ull, ~0ull, ~0ull, ~0ull}; ///< read by the thread
+    /// The block each slot holds as read by the thread, and how it went.
+    uint64_t m_slotBlock[kSlots] WARD_GUARDED_BY(m_mutex) = {~0ull, ~0ull, ~0ull, ~0ull};
     Read m_slotRead[kSlots] WARD_GUARDED_BY(m_mutex);
+    bool m_slotBusy[kSlots] WARD_GUARDED_BY(m_mutex) = {}; ///< the thread is reading into it
     bool m_stop WARD_GUARDED_BY(m_mutex) = false;
     bool m_readerWaiting WARD_GUARDED_BY(m_mutex) = false;
-    bool m_parserWaiting WARD_GUARDED_BY(m_mutex) = false;
     std::thread m_thread;
 };
 

@@ -74,10 +74,11 @@ public:
         loadEach<Record>(ar, beginRecords<Record>(ar, className, begin), take);
     }
     /// The application records of such a collection, handed to `take` on a
-    /// helper thread while this one reads on (on this thread for a few
-    /// records, or when no thread can be started). What the reading or
-    /// `take` throws reaches the caller once the helper has stopped; records
-    /// not taken by then are dropped.
+    /// helper thread while this one reads on; those still waiting for the
+    /// helper when the reading is done this thread takes itself (and all of
+    /// them for a few records, or when no thread can be started). What the
+    /// reading or `take` throws reaches the caller once the helper has
+    /// stopped; records not taken by then are dropped.
     template <class Take, class Begin>
     static void loadAppsHandedOff(ProfileIArchive& ar, const char* className, Take&& take, Begin&& begin)
     {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <thread>
 #include <utility>
@@ -13,7 +14,9 @@
 
 namespace AppProtection {
 
-/// `take(Record&&)` runs on the helper only, once per record put, in order.
+/// `take(Record&&)` runs once per record put, in order: on the helper, but
+/// for the records still queued when finish() is called, which the calling
+/// thread takes itself rather than wait for a helper that may be slow to run.
 /// The object must not outlive what `take` refers to; its destructor stops
 /// the helper (records not yet taken are dropped) and joins it.
 template <class Record, class Take> class RecordHandOff {
@@ -50,18 +53,43 @@ public:
     /// `take` threw on the helper, if it did.
     void put()
     {
-        if (m_batch.size() >= kBatch)
-            handOver(false);
+        if (m_batch.size() < kBatch)
+            return;
+        {
+            ward::LockGuard<ward::Mutex> lock(m_mutex);
+            if (m_error)
+                std::rethrow_exception(m_error);
+            m_queue.push_back(std::move(m_batch));
+            if (!m_spare.empty()) {
+                m_batch = std::move(m_spare.back());
+                m_spare.pop_back();
+            }
+        }
+        m_wake.notify_one();
+        if (m_batch.capacity() == 0)
+            m_batch = newBatch();
     }
-    /// Hands over what is left and returns once every record is taken; throws
-    /// what `take` threw, if it did.
+    /// Returns once every record is taken: the helper ends the batch it is
+    /// on, this thread takes the rest. Throws what `take` threw.
     void finish()
     {
-        handOver(true);
+        std::deque<std::vector<Record>> rest;
+        {
+            ward::LockGuard<ward::Mutex> lock(m_mutex);
+            rest.swap(m_queue);
+            m_done = true;
+        }
+        m_wake.notify_one();
         m_helper.join();
-        ward::LockGuard<ward::Mutex> lock(m_mutex);
-        if (m_error)
-            std::rethrow_exception(m_error);
+        {
+            ward::LockGuard<ward::Mutex> lock(m_mutex);
+            if (m_error)
+                std::rethrow_exception(m_error);
+        }
+        rest.push_back(std::move(m_batch));
+        for (std::vector<Record>& batch : rest)
+            for (Record& r : batch)
+                m_take(std::move(r));
     }
 
 private:
@@ -72,49 +100,29 @@ private:
         return batch;
     }
 
-    void handOver(bool last)
-    {
-        {
-            ward::LockGuard<ward::Mutex> lock(m_mutex);
-            if (m_error)
-                std::rethrow_exception(m_error);
-            if (!m_batch.empty())
-                m_queue.push_back(std::move(m_batch));
-            if (last) {
-                m_done = true;
-            } else if (!m_spare.empty()) {
-                m_batch = std::move(m_spare.back());
-                m_spare.pop_back();
-            }
-        }
-        m_wake.notify_one();
-        if (!last && m_batch.capacity() == 0)
-            m_batch = newBatch();
-    }
-
     void run()
     {
-        std::vector<std::vector<Record>> work;
+        std::vector<Record> batch;
         for (;;) {
-            for (std::vector<Record>& batch : work)
-                batch.clear();
+            // The emptied batch goes back to the reading thread.
+            batch.clear();
             {
                 ward::UniqueLock lock(m_mutex);
-                // The emptied batches go back to the reading thread.
-                for (std::vector<Record>& batch : work)
+                if (batch.capacity() > 0)
                     m_spare.push_back(std::move(batch));
-                work.clear();
                 m_wake.wait(lock.native(), [this]() WARD_REQUIRES(m_mutex) {
                     return m_stop || m_done || !m_queue.empty();
                 });
                 if (m_stop || m_queue.empty())
                     return;
-                work.swap(m_queue);
+                // One batch at a time: what is queued at the end is taken
+                // by the reading thread.
+                batch = std::move(m_queue.front());
+                m_queue.pop_front();
             }
             try {
-                for (std::vector<Record>& batch : work)
-                    for (Record& r : batch)
-                        m_take(std::move(r));
+                for (Record& r : batch)
+                    m_take(std::move(r));
             } catch (...) {
                 ward::LockGuard<ward::Mutex> lock(m_mutex);
                 m_error = std::current_exception();
@@ -127,9 +135,9 @@ private:
     std::vector<Record> m_batch; ///< filled by the reading thread only
     ward::Mutex m_mutex;
     std::condition_variable m_wake;
-    std::vector<std::vector<Record>> m_queue WARD_GUARDED_BY(m_mutex);
+    std::deque<std::vector<Record>> m_queue WARD_GUARDED_BY(m_mutex);
     std::vector<std::vector<Record>> m_spare WARD_GUARDED_BY(m_mutex);
-    bool m_done WARD_GUARDED_BY(m_mutex) = false; ///< nothing more will be put
+    bool m_done WARD_GUARDED_BY(m_mutex) = false; ///< nothing more is queued
     bool m_stop WARD_GUARDED_BY(m_mutex) = false; ///< drop what is queued
     std::exception_ptr m_error WARD_GUARDED_BY(m_mutex);
     std::thread m_helper;
