@@ -752,12 +752,14 @@ bool ProfileIArchive::refill()
         if (left >= ReadAhead::kHeadroom)
             refuse();
         char part[ReadAhead::kHeadroom];
-        std::memcpy(part, m_cur, left);
+        if (left > 0) // before the first block there is none
+            std::memcpy(part, m_cur, left);
         char* bytes = nullptr;
         size_t length = 0;
         if (!m_readAhead->next(bytes, length))
             refuse(); // the file is shorter than it was
-        std::memcpy(bytes - left, part, left);
+        if (left > 0)
+            std::memcpy(bytes - left, part, left);
         m_unread -= length;
         m_cur = bytes - left;
         m_end = bytes + length;
