@@ -388,8 +388,6 @@ void widen(const char* in, char* out, size_t n)
 
 } // namespace
 
-void ProfileOArchive::put(char byte) { putBytes(&byte, 1); }
-
 void ProfileOArchive::putBytes(const char* bytes, size_t n)
 {
     while (n > 0) {
@@ -416,10 +414,7 @@ void ProfileOArchive::token(const char* digits, size_t n)
     n += used;
     if (4 * n <= kBlockSize - m_used) {
         // Nearly always: straight into the block.
-        for (size_t i = 0; i < n; ++i) {
-            uint32_t ch = htobe32(static_cast<unsigned char>(text[i]));
-            std::memcpy(m_block + m_used + 4 * i, &ch, 4);
-        }
+        widen(text, m_block + m_used, n);
         m_used += 4 * n;
         return;
     }
@@ -556,14 +551,11 @@ public:
         Read got;
         {
             ward::LockGuard<ward::Mutex> lock(m_mutex);
-            if (m_taken > 0) {
-                ++m_released;
-                // The thread is woken when half the slots are free, not per
-                // block.
-                if (m_readerWaiting && m_claimed - m_released <= kSlots / 2)
-                    m_freed.notify_one();
-            }
             block = m_taken++;
+            // The block before is given back: the thread is woken when half
+            // the slots are free, not per block.
+            if (block > 0 && m_readerWaiting && m_claimed - released() <= kSlots / 2)
+                m_freed.notify_one();
             if (block >= m_blocks)
                 return false;
             size_t slot = block % kSlots;
@@ -598,6 +590,9 @@ public:
 
 private:
     static constexpr size_t kSlots = 4;
+
+    /// Blocks given back: all the parser asked for but the one it holds.
+    uint64_t released() const WARD_REQUIRES(m_mutex) { return m_taken > 0 ? m_taken - 1 : 0; }
 
     struct Read {
         size_t length = 0;
@@ -634,7 +629,7 @@ private:
                 ward::UniqueLock lock(m_mutex);
                 m_readerWaiting = true;
                 m_freed.wait(lock.native(), [this]() WARD_REQUIRES(m_mutex) {
-                    return m_stop || m_claimed >= m_blocks || m_claimed < m_released + kSlots;
+                    return m_stop || m_claimed >= m_blocks || m_claimed < released() + kSlots;
                 });
                 m_readerWaiting = false;
                 if (m_stop || m_claimed >= m_blocks)
@@ -664,7 +659,6 @@ private:
     std::condition_variable m_freed; ///< slots given back, or stop
     uint64_t m_claimed WARD_GUARDED_BY(m_mutex) = 0;  ///< blocks begun, by either thread
     uint64_t m_taken WARD_GUARDED_BY(m_mutex) = 0;    ///< blocks the parser asked for
-    uint64_t m_released WARD_GUARDED_BY(m_mutex) = 0; ///< blocks given back
     /// The block each slot holds as read by the thread, and how it went.
     uint64_t m_slotBlock[kSlots] WARD_GUARDED_BY(m_mutex) = {~0ull, ~0ull, ~0ull, ~0ull};
     Read m_slotRead[kSlots] WARD_GUARDED_BY(m_mutex);

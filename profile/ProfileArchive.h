@@ -86,7 +86,6 @@ public:
 private:
     class WriteBehind;
 
-    void put(char byte);
     /// Each byte one character.
     void putBytes(const char* bytes, size_t n);
     void token(const char* digits, size_t n);
